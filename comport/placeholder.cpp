@@ -1,0 +1,1 @@
+// The component library; sources arrive with the port.

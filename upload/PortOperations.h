@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace upload {
+
+// The serial port as the upload logic sees it: exactly the operations it calls. The window
+// provides them from its TComPort; tests provide a scripted board.
+class PortOperations {
+public:
+    virtual ~PortOperations() = default;
+
+    virtual bool Connected() const = 0;
+    virtual void setPort(const std::string& name) = 0;
+    virtual void openPort() = 0;
+    virtual void closePort() = 0;
+    virtual void setDtrLine(bool on) = 0;
+    virtual void setRtsLine(bool on) = 0;
+    virtual std::int32_t writeText(const std::string& text) = 0;
+    virtual std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count) = 0;
+    virtual std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) = 0;
+};
+
+} // namespace upload

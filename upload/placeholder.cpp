@@ -1,0 +1,1 @@
+// The upload library; sources arrive with the upload logic.
