@@ -79,7 +79,8 @@ TSqliteRegistryStore::TSqliteRegistryStore(const std::string& databasePath,
                                            std::string_view keyPath, TAccess access)
     : keyPath_(normalizeKeyPath(keyPath)) {
     auto openFailure = [&](const std::string& detail) {
-        sqlite3_close(db_);
+        // close_v2: a statement still alive at this point would make a plain close fail and leak.
+        sqlite3_close_v2(db_);
         db_ = nullptr;
         return ERegistryException("Cannot open registry key '" + keyPath_ + "' in " + databasePath,
                                   detail);
@@ -135,7 +136,7 @@ TSqliteRegistryStore::TSqliteRegistryStore(const std::string& databasePath,
 }
 
 TSqliteRegistryStore::~TSqliteRegistryStore() {
-    sqlite3_close(db_);
+    sqlite3_close_v2(db_);
 }
 
 std::optional<TSqliteRegistryStore::TRawValue>
