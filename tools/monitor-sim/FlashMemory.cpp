@@ -20,7 +20,9 @@ FlashMemory FlashMemory::board() {
                        upload::monitorAreaBegin, upload::monitorAreaEnd);
 }
 
-void FlashMemory::beginRun() { std::fill(erasedThisRun_.begin(), erasedThisRun_.end(), false); }
+void FlashMemory::beginRun() {
+    std::fill(erasedThisRun_.begin(), erasedThisRun_.end(), false);
+}
 
 FlashMemory::WriteResult FlashMemory::program(std::uint64_t address,
                                               std::span<const std::uint8_t> data) {
@@ -33,7 +35,8 @@ FlashMemory::WriteResult FlashMemory::program(std::uint64_t address,
     // Check the whole record before touching anything, so that a refused write changes nothing.
     for (std::size_t i = 0; i < data.size(); ++i) {
         const std::uint32_t a = first + static_cast<std::uint32_t>(i);
-        if (erasedThisRun_[rowOf(a)] && (at(a) & data[i]) != data[i]) return WriteResult::needsErase;
+        if (erasedThisRun_[rowOf(a)] && (at(a) & data[i]) != data[i])
+            return WriteResult::needsErase;
     }
     for (std::size_t i = 0; i < data.size(); ++i) {
         const std::uint32_t a = first + static_cast<std::uint32_t>(i);

@@ -13,10 +13,9 @@ namespace {
 
 void appendRecord(std::string& text, std::uint16_t address, RecordType type,
                   std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> raw{static_cast<std::uint8_t>(data.size()),
-                                  static_cast<std::uint8_t>(address >> 8),
-                                  static_cast<std::uint8_t>(address & 0xFF),
-                                  static_cast<std::uint8_t>(type)};
+    std::vector<std::uint8_t> raw{
+        static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+        static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(type)};
     raw.insert(raw.end(), data.begin(), data.end());
     raw.push_back(checksumFor(raw));
     static constexpr char digits[] = "0123456789ABCDEF";

@@ -6,7 +6,8 @@
 namespace monitorsim {
 
 std::uint8_t checksumFor(std::span<const std::uint8_t> bytesBeforeChecksum) {
-    const unsigned sum = std::accumulate(bytesBeforeChecksum.begin(), bytesBeforeChecksum.end(), 0u);
+    const unsigned sum =
+        std::accumulate(bytesBeforeChecksum.begin(), bytesBeforeChecksum.end(), 0u);
     return static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
 }
 

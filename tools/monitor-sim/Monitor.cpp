@@ -54,8 +54,7 @@ Monitor::Outcome Monitor::onCommand() {
 
 Monitor::Outcome Monitor::onRecord(std::span<const std::uint8_t> raw) {
     std::uint32_t item = next_;
-    if (lastAccepted_ && *lastAccepted_ + 1 == next_ &&
-        std::ranges::equal(raw, lastAcceptedBytes_))
+    if (lastAccepted_ && *lastAccepted_ + 1 == next_ && std::ranges::equal(raw, lastAcceptedBytes_))
         item = *lastAccepted_;
 
     if (!RecordView::of(raw).checksumRight) return refuse(item, "checksum wrong");
@@ -90,7 +89,8 @@ Monitor::Outcome Monitor::store(std::uint32_t item, std::span<const std::uint8_t
     case RecordType::extendedSegmentAddress:
         if (record.byteCount != 2) return refuse(item, "address record without two data bytes");
         base_ = static_cast<std::uint32_t>(record.data[0] << 8 | record.data[1]);
-        base_ <<= record.type == static_cast<std::uint8_t>(RecordType::extendedLinearAddress) ? 16 : 4;
+        base_ <<=
+            record.type == static_cast<std::uint8_t>(RecordType::extendedLinearAddress) ? 16 : 4;
         break;
     case RecordType::endOfFile:
     case RecordType::startSegmentAddress:

@@ -75,8 +75,10 @@ data bytes written, bytes received.
 Exit status: 0 stopped by SIGTERM, SIGINT or SIGHUP, or --once done; 1 the pseudo-terminal, the
 link or the saved file failed; 3 vanished as --vanish asked; 64 bad usage.
 )usage";
-    text.replace(text.find("@MEMORY@"), 8, range(upload::programMemoryBegin, upload::programMemoryEnd));
-    text.replace(text.find("@MONITOR@"), 9, range(upload::monitorAreaBegin, upload::monitorAreaEnd));
+    text.replace(text.find("@MEMORY@"), 8,
+                 range(upload::programMemoryBegin, upload::programMemoryEnd));
+    text.replace(text.find("@MONITOR@"), 9,
+                 range(upload::monitorAreaBegin, upload::monitorAreaEnd));
     return text;
 }
 
@@ -114,8 +116,16 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
 
     using Handler = std::function<std::string(const std::string&)>;
     const std::map<std::string, Handler> withValue = {
-        {"--link", [&](const std::string& v) { o.linkPath = v; return v.empty() ? "expects a path" : ""; }},
-        {"--save", [&](const std::string& v) { o.savePath = v; return v.empty() ? "expects a file name" : ""; }},
+        {"--link",
+         [&](const std::string& v) {
+             o.linkPath = v;
+             return v.empty() ? "expects a path" : "";
+         }},
+        {"--save",
+         [&](const std::string& v) {
+             o.savePath = v;
+             return v.empty() ? "expects a file name" : "";
+         }},
         {"--silent", itemCount(o.faults.silent)},
         {"--reject", itemCount(o.faults.reject)},
         {"--restart",

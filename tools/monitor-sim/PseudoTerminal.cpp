@@ -57,7 +57,9 @@ PseudoTerminal::PseudoTerminal() {
     }
 }
 
-PseudoTerminal::~PseudoTerminal() { close(); }
+PseudoTerminal::~PseudoTerminal() {
+    close();
+}
 
 bool PseudoTerminal::hostPresent() const {
     pollfd p{controller_, POLLIN, 0};
@@ -71,7 +73,15 @@ void PseudoTerminal::clearOpenWatch() {
 }
 
 void PseudoTerminal::discardQueued() {
-    if (controller_ >= 0) ::tcflush(controller_, TCIOFLUSH);
+    if (controller_ < 0) return;
+    ::tcflush(controller_, TCIFLUSH);
+    // Answers the last host left unread wait in the serial end's own input queue, which only that
+    // end can flush: open it for a moment to do so.
+    const int serial = ::open(serialPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (serial >= 0) {
+        ::tcflush(serial, TCIFLUSH);
+        ::close(serial);
+    }
 }
 
 void PseudoTerminal::close() {

@@ -23,7 +23,7 @@ public:
     int openWatch() const { return watch_; }
     void clearOpenWatch();
     // Throws away bytes still queued in either direction, so that a new host finds no stale
-    // answers.
+    // answers. Call it when the host has gone.
     void discardQueued();
     // Closes the controller end: the serial end hangs up and the device goes away.
     void close();

@@ -29,8 +29,8 @@ constexpr std::chrono::milliseconds splitGap{1};
 Server::Server(const Options& options, PseudoTerminal& terminal, Monitor& monitor, std::FILE* log)
     : options_(options), terminal_(terminal), monitor_(monitor), log_(log) {
     if (options_.baud != 0)
-        byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(
-            10'000'000'000LL / options_.baud));
+        byteTime_ = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::nanoseconds(10'000'000'000LL / options_.baud));
 }
 
 Server::End Server::run(int signalFd) {
@@ -51,9 +51,10 @@ bool Server::waitForHost(int signalFd) {
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {terminal_.openWatch(), POLLIN, 0}};
         // Without a watch on the device, look again every 50 ms.
         const timespec fallback{0, 50'000'000};
-        const int n = ::ppoll(fds, fds[1].fd >= 0 ? 2 : 1, fds[1].fd >= 0 ? nullptr : &fallback,
-                              nullptr);
-        if (n < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "poll");
+        const int n =
+            ::ppoll(fds, fds[1].fd >= 0 ? 2 : 1, fds[1].fd >= 0 ? nullptr : &fallback, nullptr);
+        if (n < 0 && errno != EINTR)
+            throw std::system_error(errno, std::generic_category(), "poll");
         if ((fds[0].revents & POLLIN) && signalArrived(signalFd)) return false;
         terminal_.clearOpenWatch();
     }
@@ -69,12 +70,15 @@ std::optional<Server::End> Server::serveHost(int signalFd) {
         if (!pending_.empty() && !writeBlocked_) wake = pending_.front().due;
         if (stream_.midRecord()) {
             const auto drop = lastInput_ + options_.resync;
-            if (now >= drop) dropPartialRecord();
-            else if (!wake || drop < *wake) wake = drop;
+            if (now >= drop)
+                dropPartialRecord();
+            else if (!wake || drop < *wake)
+                wake = drop;
         }
 
-        pollfd fds[2] = {{signalFd, POLLIN, 0},
-                         {terminal_.fd(), static_cast<short>(POLLIN | (writeBlocked_ ? POLLOUT : 0)), 0}};
+        pollfd fds[2] = {
+            {signalFd, POLLIN, 0},
+            {terminal_.fd(), static_cast<short>(POLLIN | (writeBlocked_ ? POLLOUT : 0)), 0}};
         timespec timeout{};
         if (wake) timeout = until(*wake - now);
         if (::ppoll(fds, 2, wake ? &timeout : nullptr, nullptr) < 0) {
@@ -170,7 +174,8 @@ std::string Server::noise() {
         return noiseState_ >> 24;
     };
     std::string bytes(1 + next() % 4, '\0');
-    for (char& c : bytes) c = palette[next() % sizeof palette];
+    for (char& c : bytes)
+        c = palette[next() % sizeof palette];
     return bytes;
 }
 
@@ -213,7 +218,8 @@ void Server::note(const Monitor::Outcome& outcome, bool isCommand) {
         return;
     }
     if (outcome.action == Monitor::Action::vanish) {
-        std::fprintf(log_, "monitor-sim: %s%s arrived; vanishing as --vanish asked\n", what, number);
+        std::fprintf(log_, "monitor-sim: %s%s arrived; vanishing as --vanish asked\n", what,
+                     number);
         return;
     }
     if (!options_.verbose) return;
