@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
@@ -36,17 +35,6 @@ int remainingMs(Clock::time_point deadline) {
 }
 
 } // namespace
-
-TempDir::TempDir() {
-    char name[] = "/tmp/monitor-sim-test-XXXXXX";
-    if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp failed");
-    path_ = name;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 MonitorSimProcess::MonitorSimProcess(const std::string& program,
                                      const std::vector<std::string>& arguments) {

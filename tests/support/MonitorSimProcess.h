@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TempDir.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -9,20 +11,6 @@
 #include <vector>
 
 namespace testsupport {
-
-// A temporary directory, removed with everything in it when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-
-private:
-    std::string path_;
-};
 
 // One monitor-sim process: started with the given arguments, its serial path read from the first
 // line of its standard output, its standard error kept in a file. The destructor stops it (SIGTERM,
