@@ -270,3 +270,17 @@ TEST(Options, ReadsEveryOptionAndRefusesBadUsage) {
         EXPECT_NE(parseOptions(bad).error, "") << bad[0];
     }
 }
+
+TEST(Monitor, PlaysFaultsOnTheCommandAsItemZero) {
+    FlashMemory flash = FlashMemory::board();
+    Faults faults;
+    faults.silent[0] = 2;
+    faults.restart.insert(0);
+    Monitor monitor(faults, flash);
+    EXPECT_EQ(monitor.onCommand().action, Monitor::Action::stayQuiet);
+    EXPECT_EQ(monitor.onCommand().action, Monitor::Action::stayQuiet);
+    EXPECT_EQ(monitor.onCommand().letter, 'L');
+    // "[L]" sends the host to record 1.
+    EXPECT_EQ(monitor.onRecord(rawOf(wireRecord(0x200, 0, {1}))).item, 1u);
+    EXPECT_EQ(monitor.onCommand().letter, 'N');
+}

@@ -1,5 +1,6 @@
 // monitor-sim as a process, driven over its pseudo-terminal by a small hand-written host.
 #include "tests/support/MonitorSimProcess.h"
+#include "upload/FirmwareImage.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,29 @@ TEST(MonitorSimProcess, AcceptsAnUploadAndSavesExactlyWhatItHolds) {
                                               "data bytes written"),
               std::string::npos)
         << sim.process->errorOutput();
+}
+
+TEST(MonitorSimProcess, TakesTheWholeEmbeddedImageOutsideItsOwnArea) {
+    TempDir dir;
+    const std::string saved = dir.file("board.hex");
+    Sim sim({"--save", saved, "--once"});
+    ASSERT_EQ(sim.ask(command), "[N]");
+    std::string expected;
+    int refused = 0;
+    for (int n = 1; n <= upload::firmwareRecordCount; ++n) {
+        const std::string_view line = upload::firmwareImage()[n - 1];
+        Bytes wire{':'};
+        for (std::size_t i = 1; i + 1 < line.size(); i += 2)
+            wire.push_back(
+                static_cast<std::uint8_t>(std::stoi(std::string(line.substr(i, 2)), nullptr, 16)));
+        if (sim.ask(wire) != "[N]") ++refused;
+        expected += std::string(line) + "\n";
+    }
+    EXPECT_EQ(refused, 0);
+    sim.host->close();
+    EXPECT_EQ(sim.process->waitForExit(), 0);
+    writeFile(dir.file("expected.hex"), expected + ":00000001FF\n");
+    EXPECT_TRUE(sameMemory(saved, dir.file("expected.hex")));
 }
 
 TEST(MonitorSimProcess, RefusesBadRecordsAndRecoversFromAnUnfinishedOne) {
