@@ -1,7 +1,9 @@
 // What keeping settings costs: the text conversions, and one put into each real store (an ini
 // file rewritten and flushed to disk, an SQLite transaction).
 
+#include "comport/ComPort.h"
 #include "comport/IniFileStore.h"
+#include "comport/SettingsFiles.h"
 #include "comport/SettingsText.h"
 #include "comport/SqliteRegistryStore.h"
 
@@ -61,6 +63,54 @@ void registryPut(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(registryPut)->Unit(benchmark::kMicrosecond);
+
+constexpr TStoredProps allGroups{spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers};
+
+// All 28 rows of a port, each put written to the file on its own.
+void portToIniRowByRow(benchmark::State& state) {
+    const std::string dir = scratchDir();
+    TComPort port;
+    port.setName("ComPort1");
+    port.setStoredProps(allGroups);
+    TIniFileStore store(dir + "/port.ini");
+    for (auto _ : state)
+        port.writeSettingsToIni(store);
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(portToIniRowByRow)->Unit(benchmark::kMillisecond);
+
+// The same through the helper: one update, one write.
+void portToIniFile(benchmark::State& state) {
+    const std::string dir = scratchDir();
+    TComPort port;
+    port.setName("ComPort1");
+    port.setStoredProps(allGroups);
+    for (auto _ : state)
+        saveSettingsToIniFile(port, dir + "/port.ini");
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(portToIniFile)->Unit(benchmark::kMillisecond);
+
+void portToRegistry(benchmark::State& state) {
+    const std::string dir = scratchDir();
+    TComPort port;
+    port.setStoredProps(allGroups);
+    for (auto _ : state)
+        saveSettingsToRegistry(port, dir + "/registry.db", "Software\\Torvin");
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(portToRegistry)->Unit(benchmark::kMillisecond);
+
+void portFromRegistry(benchmark::State& state) {
+    const std::string dir = scratchDir();
+    TComPort port;
+    port.setStoredProps(allGroups);
+    saveSettingsToRegistry(port, dir + "/registry.db", "Software\\Torvin");
+    for (auto _ : state)
+        loadSettingsFromRegistry(port, dir + "/registry.db", "Software\\Torvin");
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(portFromRegistry)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
