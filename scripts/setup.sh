@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libsqlite3-dev
-    srecord xvfb xauth fonts-dejavu-core
+    srecord xvfb xauth fonts-dejavu-core fonts-liberation
     clang libclang-rt-14-dev
 )
 

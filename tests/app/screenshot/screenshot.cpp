@@ -1,0 +1,67 @@
+// Takes pictures of the windows as a display draws them (run under xvfb-run), so that anyone can
+// look at the layout: the main window at start, the main window during a run, a change log.
+
+#include "../FakeDialogs.h"
+
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+bool shoot(QWidget& window, const QString& path) {
+    if (!QTest::qWaitForWindowExposed(&window, 5000)) {
+        std::fprintf(stderr, "screenshot: %s never appeared on the display\n", qPrintable(path));
+        return false;
+    }
+    QTest::qWait(200); // let the first paint reach the screen
+    const QPixmap picture = window.screen()->grabWindow(window.winId());
+    if (picture.isNull() || !picture.save(path)) {
+        std::fprintf(stderr, "screenshot: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("screenshot: %s (%dx%d)\n", qPrintable(path), picture.width(), picture.height());
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT-FOLDER\n", argv[0]);
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    if (!out.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "screenshot: cannot create %s\n", argv[1]);
+        return 1;
+    }
+
+    FakeDialogs dialogs;
+    app::TForm1 form(dialogs);
+    form.show();
+    bool ok = shoot(form, out.filePath(QStringLiteral("main-window.png")));
+
+    // The same window part-way through a run.
+    form.setBitBtn2Caption("Iniciar");
+    form.setLabel2("1974");
+    form.setLabel4("2");
+    form.setLabel7("812");
+    form.setLabel8("1");
+    form.setProgressBar1(812 * 100 / 1974);
+    form.setLampColor(0x00FF00);
+    form.setBitBtn6Enabled(false);
+    ok = shoot(form, out.filePath(QStringLiteral("main-window-running.png"))) && ok;
+
+    form.Button1->click();
+    ok = shoot(*form.changeLogs().front(), out.filePath(QStringLiteral("change-log.png"))) && ok;
+    return ok ? 0 : 1;
+}
