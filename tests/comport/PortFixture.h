@@ -18,12 +18,13 @@ struct PortOnFake : ::testing::Test {
         std::string winMessage;
     };
 
-    // What handlers saw; declared before the port so that it outlives the port's last close.
+    // What handlers saw and what was reported; declared before the port so that it outlives the
+    // port's last close.
     std::vector<std::string> order;
+    std::vector<Report> reports;
     std::shared_ptr<testsupport::FakeComDriver> fake =
         std::make_shared<testsupport::FakeComDriver>();
     std::unique_ptr<comport::TComPort> port = std::make_unique<comport::TComPort>(nullptr, fake);
-    std::vector<Report> reports;
 
     void catchReports() {
         port->OnException = [this](fw::TObject*, comport::TComExceptions kind,
