@@ -1,1 +1,0 @@
-// The upload library; sources arrive with the upload logic.
