@@ -9,7 +9,9 @@
 #include "app/TTimer.h"
 #include "comport/ComErrors.h"
 #include "comport/ComPort.h"
+#ifdef MONITOR_SIM_PATH
 #include "support/MonitorSimProcess.h"
+#endif
 
 #include <QLabel>
 #include <QProgressBar>
@@ -65,6 +67,9 @@ struct SilentLine {
 };
 
 TEST_F(UploadRunTest, AWholeRunAgainstTheSimulatedBoardCompletes) {
+#ifndef MONITOR_SIM_PATH
+    GTEST_SKIP() << "monitor-sim is not built";
+#else
     testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, {});
     ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
 
@@ -95,6 +100,7 @@ TEST_F(UploadRunTest, AWholeRunAgainstTheSimulatedBoardCompletes) {
     form.BitBtn6->click();
     EXPECT_FALSE(form.ComPort1->Connected());
     EXPECT_FALSE(form.isVisible());
+#endif
 }
 
 TEST_F(UploadRunTest, ABoardThatNeverAnswersTurnsTheLampWhite) {
