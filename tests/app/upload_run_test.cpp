@@ -9,6 +9,7 @@
 #include "app/TTimer.h"
 #include "comport/ComErrors.h"
 #include "comport/ComPort.h"
+#include "upload/UploadLogic.h"
 #ifdef MONITOR_SIM_PATH
 #include "support/MonitorSimProcess.h"
 #endif
