@@ -18,7 +18,7 @@ if [[ -n "${DISPLAY:-}" && -x build/bin/monitor-sim && -x build/bin/torvin-updat
         sleep 0.05
     done
     [[ -e "$link" ]] || { echo "run: the simulated board gave no serial line" >&2; exit 1; }
-    echo "run: simulated board on $link; pick it in the window and press \"Abre Porta\"."
+    echo "run: simulated board on $link (chosen in the window): press \"Abre Porta\", then \"Iniciar\"."
     build/bin/torvin-updater --port "$link" "$@"
     exit
 fi
