@@ -1,0 +1,201 @@
+// Reading, writing and the line signals.
+
+#include "comport/CustomComPort.h"
+
+#include <cstring>
+
+namespace comport {
+
+namespace {
+constexpr std::uint16_t errWrite = CE_WriteFailed + 1;
+constexpr std::uint16_t errRead = CE_ReadFailed + 1;
+constexpr std::uint16_t errInvalidAsync = CE_InvalidAsync + 1;
+constexpr std::uint16_t errNotOpen = CEPortNotOpen + 1;
+} // namespace
+
+// --- request records -----------------------------------------------------------------------
+
+TComRequest::TComRequest(std::shared_ptr<driver::ComDriver> driver) : driver_(std::move(driver)) {
+    overlapped.hEvent = driver_->createEvent(true, true);
+}
+
+TComRequest::~TComRequest() {
+    const driver::EventHandle event = overlapped.hEvent;
+    if (!event) return;
+    if (driver_->waitForSingleObject(event, 0) != driver::waitObject0) {
+        // Still running: the device holds this record and its buffer until the request ends.
+        driver_->cancelIoEx(device_, &overlapped);
+        if (driver_->waitForSingleObject(event, driver::infinite) != driver::waitObject0)
+            return; // keep the event alive rather than free what the device may still touch
+    }
+    driver_->closeEvent(event);
+}
+
+std::unique_ptr<TComRequest> TCustomComPort::createRequest() {
+    return std::unique_ptr<TComRequest>(new TComRequest(driver_));
+}
+
+void TCustomComPort::releaseRequest(std::unique_ptr<TComRequest>& request) {
+    request.reset();
+}
+
+// --- starting and finishing requests -------------------------------------------------------
+
+std::int32_t TCustomComPort::writeBytesAsync(const std::uint8_t* bytes, std::int32_t count,
+                                             TComRequest* request) {
+    if (!request) {
+        reportError(errInvalidAsync);
+        return 0;
+    }
+    if (portHandle_ == driver::invalidHandleValue) reportError(errNotOpen, -errNotOpen);
+    if (count < 0 || (!bytes && count > 0)) {
+        // A negative count would reach the device as a huge unsigned one.
+        reportError(errInvalidAsync);
+        return 0;
+    }
+    request->kind = rkWrite;
+    request->data.reset();
+    request->data.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
+    if (count > 0) std::memcpy(request->data.get(), bytes, static_cast<std::size_t>(count));
+    request->size = count;
+    request->device_ = portHandle_;
+
+    // The device writes from the request's own copy, which lives until the request has ended,
+    // so the caller may reuse its buffer as soon as this returns.
+    std::uint32_t written = 0;
+    if (!driver_->writeFile(portHandle_, request->data.get(), static_cast<std::uint32_t>(count),
+                            &written, &request->overlapped)) {
+        const std::uint32_t code = driver_->getLastError();
+        if (code != driver::errorIoPending) reportError(errWrite, code);
+    }
+    notifyLinksState(lnSending, true);
+    return static_cast<std::int32_t>(written);
+}
+
+std::int32_t TCustomComPort::writeTextAsync(const std::string& text, TComRequest* request) {
+    if (text.empty()) return 0;
+    return writeBytesAsync(reinterpret_cast<const std::uint8_t*>(text.data()),
+                           static_cast<std::int32_t>(text.size()), request);
+}
+
+std::int32_t TCustomComPort::readBytesAsync(std::uint8_t* buffer, std::int32_t count,
+                                            TComRequest* request) {
+    if (!request) {
+        reportError(errInvalidAsync);
+        return 0;
+    }
+    request->kind = rkRead;
+    if (portHandle_ == driver::invalidHandleValue) reportError(errNotOpen, -errNotOpen);
+    if (count < 0 || (!buffer && count > 0)) {
+        reportError(errInvalidAsync);
+        return 0;
+    }
+    request->device_ = portHandle_;
+    std::uint32_t read = 0;
+    if (!driver_->readFile(portHandle_, buffer, static_cast<std::uint32_t>(count), &read,
+                           &request->overlapped)) {
+        const std::uint32_t code = driver_->getLastError();
+        if (code != driver::errorIoPending) reportError(errRead, code);
+    }
+    return static_cast<std::int32_t>(read);
+}
+
+std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
+    if (!request) {
+        reportError(errInvalidAsync);
+        return 0;
+    }
+    std::uint32_t moved = 0;
+    const bool done =
+        driver_->waitForSingleObject(request->overlapped.hEvent, driver::infinite) ==
+            driver::waitObject0 &&
+        driver_->getOverlappedResult(portHandle_, &request->overlapped, &moved, false);
+    if (!done) reportError(request->kind == rkWrite ? errWrite : errRead, driver_->getLastError());
+
+    if (request->kind == rkRead) {
+        // Only links hear about the drained queue; without any, the query (which also clears the
+        // line's error flags) is not worth making.
+        if (!linkList_.empty() && bytesWaiting() == 0) notifyLinksState(lnReceiving, false);
+    } else if (request->data) {
+        notifyLinksSent(request->data.get(), request->size);
+    }
+    return static_cast<std::int32_t>(moved);
+}
+
+std::int32_t TCustomComPort::writeBytes(const std::uint8_t* bytes, std::int32_t count) {
+    auto request = createRequest();
+    writeBytesAsync(bytes, count, request.get());
+    return waitForCompletion(request.get());
+}
+
+std::int32_t TCustomComPort::writeText(const std::string& text) {
+    if (text.empty()) return 0;
+    auto request = createRequest();
+    writeTextAsync(text, request.get());
+    return waitForCompletion(request.get());
+}
+
+std::int32_t TCustomComPort::readBytes(std::uint8_t* buffer, std::int32_t count) {
+    auto request = createRequest();
+    readBytesAsync(buffer, count, request.get());
+    return waitForCompletion(request.get());
+}
+
+void TCustomComPort::abortAllRequests() {
+    if (!driver_->purgeComm(portHandle_, driver::purge::txAbort | driver::purge::rxAbort))
+        reportError(CE_PurgeFailed + 1, driver_->getLastError());
+}
+
+// --- line state ----------------------------------------------------------------------------
+
+std::int32_t TCustomComPort::bytesWaiting() {
+    std::uint32_t errors = 0;
+    driver::ComStat status;
+    if (!driver_->clearCommError(portHandle_, &errors, &status))
+        reportError(CE_ClearComFailed + 1, driver_->getLastError());
+    return static_cast<std::int32_t>(status.cbInQue);
+}
+
+TLineSignals TCustomComPort::modemSignals() {
+    std::uint32_t status = 0;
+    if (!driver_->getCommModemStatus(portHandle_, &status))
+        reportError(CE_ModemStatFailed + 1, driver_->getLastError());
+    TLineSignals signals;
+    if (status & driver::modemStatus::ctsOn) signals.include(lsCTS);
+    if (status & driver::modemStatus::dsrOn) signals.include(lsDSR);
+    if (status & driver::modemStatus::ringOn) signals.include(lsRing);
+    if (status & driver::modemStatus::rlsdOn) signals.include(lsRLSD);
+    return signals;
+}
+
+void TCustomComPort::setDtrLine(bool on) {
+    if (!driver_->escapeCommFunction(portHandle_,
+                                     on ? driver::escape::setDtr : driver::escape::clrDtr))
+        reportError(CE_EscapeComFailed + 1, driver_->getLastError());
+}
+
+void TCustomComPort::setRtsLine(bool on) {
+    if (!driver_->escapeCommFunction(portHandle_,
+                                     on ? driver::escape::setRts : driver::escape::clrRts))
+        reportError(CE_EscapeComFailed + 1, driver_->getLastError());
+}
+
+TComErrors TCustomComPort::lineErrors() {
+    std::uint32_t flags = 0;
+    driver::ComStat status;
+    if (!driver_->clearCommError(portHandle_, &flags, &status))
+        reportError(CE_ClearComFailed + 1, driver_->getLastError());
+    TComErrors errors;
+    using namespace driver::commError;
+    if (flags & frame) errors.include(ceFrame);
+    if ((flags & rxParity) && parity_->Check()) errors.include(ceRxParity);
+    if (flags & overrun) errors.include(ceOverrun);
+    if (flags & rxOver) errors.include(ceRxOver);
+    if (flags & txFull) errors.include(ceTxFull);
+    if (flags & brk) errors.include(ceBreak);
+    if (flags & ioe) errors.include(ceIO);
+    if (flags & mode) errors.include(ceMode);
+    return errors;
+}
+
+} // namespace comport

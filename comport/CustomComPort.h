@@ -1,0 +1,224 @@
+#pragma once
+
+// The serial port component: one object stands for one communication port. It holds the port's
+// settings, opens and closes the device, pushes settings into it, moves bytes and reads and drives
+// the line signals; every failure goes through reportError.
+
+#include "comport/ComErrors.h"
+#include "comport/ComEvents.h"
+#include "comport/ComRequest.h"
+#include "comport/ComSettings.h"
+#include "comport/ComTypes.h"
+#include "comport/PortLink.h"
+#include "comport/driver/ComDriver.h"
+#include "framework/Component.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace comport {
+
+class TIniStore;
+class TRegistryStore;
+
+// The rate in bits per second of a TBaudRate (0 for brCustom, whose rate is CustomBaudRate).
+std::uint32_t baudRateValue(TBaudRate rate);
+
+class TCustomComPort : public fw::TComponent {
+public:
+    explicit TCustomComPort(fw::TComponent* owner = nullptr);
+    // With a chosen device layer (tests pass a fake); the other constructor takes the platform's.
+    TCustomComPort(fw::TComponent* owner, std::shared_ptr<driver::ComDriver> driver);
+    // Closes the port if it is open. Never throws: a failing close step is handed to OnException
+    // when assigned and otherwise dropped, and the device is released all the same.
+    ~TCustomComPort() override;
+
+    std::string className() const override { return "TCustomComPort"; }
+    void finishLoading() override;
+
+    // --- settings --------------------------------------------------------------------------
+    bool Connected() const { return connected_; }
+    void setConnected(bool value);
+    TBaudRate BaudRate() const { return baudRate_; }
+    void setBaudRate(TBaudRate value);
+    std::int32_t CustomBaudRate() const { return customBaudRate_; }
+    void setCustomBaudRate(std::int32_t value);
+    const std::string& Port() const { return port_; }
+    void setPort(const std::string& value);
+    TStopBits StopBits() const { return stopBits_; }
+    void setStopBits(TStopBits value);
+    TDataBits DataBits() const { return dataBits_; }
+    void setDataBits(TDataBits value);
+    bool DiscardNull() const { return discardNull_; }
+    void setDiscardNull(bool value);
+    char EventChar() const { return eventChar_; }
+    void setEventChar(char value);
+    TComEvents Events() const { return events_; }
+    void setEvents(TComEvents value) { events_ = value; }
+    TSyncMethod SyncMethod() const { return syncMethod_; }
+    void setSyncMethod(TSyncMethod value);
+    TStoredProps StoredProps() const { return storedProps_; }
+    void setStoredProps(TStoredProps value) { storedProps_ = value; }
+    // True only when the stored value is true and no linked object takes the received bytes.
+    bool TriggersOnRxChar() const { return triggersOnRxChar_ && !rxBufLinked_; }
+    void setTriggersOnRxChar(bool value);
+    std::uint32_t CodePage() const { return codePage_; }
+    void setCodePage(std::uint32_t value) { codePage_ = value; }
+
+    TComParity& Parity() { return *parity_; }
+    const TComParity& Parity() const { return *parity_; }
+    void setParity(const TComParity& value);
+    TComFlowControl& FlowControl() { return *flowControl_; }
+    const TComFlowControl& FlowControl() const { return *flowControl_; }
+    void setFlowControl(const TComFlowControl& value);
+    TComTimeouts& Timeouts() { return *timeouts_; }
+    const TComTimeouts& Timeouts() const { return *timeouts_; }
+    void setTimeouts(const TComTimeouts& value);
+    TComBuffer& Buffer() { return *buffer_; }
+    const TComBuffer& Buffer() const { return *buffer_; }
+    void setBuffer(const TComBuffer& value);
+
+    // --- event slots -----------------------------------------------------------------------
+    TRxCharEvent OnRxChar;
+    TRxBufEvent OnRxBuf;
+    fw::TNotifyEvent OnTxEmpty;
+    fw::TNotifyEvent OnBreak;
+    fw::TNotifyEvent OnRing;
+    TComSignalEvent OnCTSChange;
+    TComSignalEvent OnDSRChange;
+    TComSignalEvent OnRLSDChange;
+    TComErrorEvent OnError;
+    fw::TNotifyEvent OnRxFlag;
+    fw::TNotifyEvent OnAfterOpen;
+    fw::TNotifyEvent OnAfterClose;
+    fw::TNotifyEvent OnBeforeOpen;
+    fw::TNotifyEvent OnBeforeClose;
+    fw::TNotifyEvent OnRx80Full;
+    TComExceptionEvent OnException;
+
+    // --- settings storage ------------------------------------------------------------------
+    virtual void writeSettingsToRegistry(TRegistryStore& store);
+    virtual void writeSettingsToIni(TIniStore& store);
+    virtual void readSettingsFromRegistry(TRegistryStore& store);
+    virtual void readSettingsFromIni(TIniStore& store);
+
+    // --- lifecycle -------------------------------------------------------------------------
+    void openPort();
+    void closePort();
+    virtual void createDeviceHandle();
+    virtual void destroyDeviceHandle();
+    virtual void configurePort();
+    // Each pushes one group of settings into the open device; does nothing while the port is
+    // closed, loading or designing.
+    virtual void applyLineSettings();
+    virtual void applyTimeoutSettings();
+    virtual void applyBufferSizes();
+
+    // The records the apply operations hand to the device, built from the settings.
+    driver::Dcb deviceControlBlock() const;
+    driver::CommTimeouts commTimeouts() const;
+
+    // Reports a failure: to OnException when assigned (and returns), otherwise raises EComPort,
+    // with the platform code attached when systemError is above 0.
+    void reportError(std::uint16_t number, std::int64_t systemError = 0);
+
+    // --- reading and writing ---------------------------------------------------------------
+    std::unique_ptr<TComRequest> createRequest();
+    void releaseRequest(std::unique_ptr<TComRequest>& request);
+
+    std::int32_t writeBytesAsync(const std::uint8_t* bytes, std::int32_t count,
+                                 TComRequest* request);
+    std::int32_t writeTextAsync(const std::string& text, TComRequest* request);
+    std::int32_t readBytesAsync(std::uint8_t* buffer, std::int32_t count, TComRequest* request);
+    std::int32_t waitForCompletion(TComRequest* request);
+    std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count);
+    std::int32_t writeText(const std::string& text);
+    std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count);
+    void abortAllRequests();
+
+    // --- line state ------------------------------------------------------------------------
+    std::int32_t bytesWaiting();
+    TLineSignals modemSignals();
+    void setDtrLine(bool on);
+    void setRtsLine(bool on);
+    TComErrors lineErrors();
+
+    // --- links -----------------------------------------------------------------------------
+    // The objects told about the port's activity; the port does not own them.
+    std::vector<TPortLink*>& linkList() { return linkList_; }
+    void notifyLinksState(TLinkNotice kind, bool onOff);
+    void notifyLinks(TLinkNotice kind);
+    void notifyLinksSent(const std::uint8_t* buffer, std::int32_t count);
+
+    // --- device ----------------------------------------------------------------------------
+    driver::Handle portHandle() const { return portHandle_; }
+    driver::ComDriver& device() const { return *driver_; }
+
+protected:
+    // Open and close notifications, in the order openPort and closePort call them.
+    virtual void handleBeforeOpen();
+    virtual void handleAfterOpen();
+    virtual void handleBeforeClose();
+    virtual void handleAfterClose();
+
+    // Event hooks: each fires its slot with the port as sender when the slot is assigned.
+    virtual void fireAfterClose();
+    virtual void fireAfterOpen();
+    virtual void fireBeforeClose();
+    virtual void fireBeforeOpen();
+    virtual void fireRxChar(std::int32_t count);
+    virtual void fireRxBuf(const std::uint8_t* buffer, std::int32_t count);
+    virtual void fireTxEmpty();
+    virtual void fireBreak();
+    virtual void fireRing();
+    virtual void fireRxFlag();
+    virtual void fireCTSChange(bool onOff);
+    virtual void fireDSRChange(bool onOff);
+    virtual void fireError(TComErrors errors);
+    virtual void fireRLSDChange(bool onOff);
+    virtual void fireRx80Full();
+
+    bool rxBufLinked() const { return rxBufLinked_; }
+    void setRxBufLinked(bool on) { rxBufLinked_ = on; }
+
+    bool mayApply() const { return connected_ && !loading() && !designing(); }
+
+private:
+    // Event delivery seam: starting and stopping what delivers line events (the event thread
+    // and, for smWindowSync, the hidden window). openPort calls startEventDelivery after the
+    // device is configured and before handleAfterOpen; closePort calls stopEventDelivery after
+    // aborting the outstanding requests and before closing the device.
+    void startEventDelivery();
+    void stopEventDelivery();
+
+    // The destructor's close: every step runs even when an earlier one fails.
+    void closeForDestruction() noexcept;
+
+    std::shared_ptr<driver::ComDriver> driver_;
+
+    bool hasEventThread_ = false;
+    driver::Handle portHandle_ = driver::invalidHandleValue;
+    std::vector<TPortLink*> linkList_;
+    bool triggersOnRxChar_ = true;
+    bool rxBufLinked_ = false;
+    bool connected_ = false;
+    TBaudRate baudRate_ = br9600;
+    std::int32_t customBaudRate_ = 9600;
+    std::string port_ = "COM1";
+    TStopBits stopBits_ = sbOneStopBit;
+    TDataBits dataBits_ = dbEight;
+    bool discardNull_ = false;
+    char eventChar_ = 0;
+    TComEvents events_ = allComEvents;
+    std::unique_ptr<TComBuffer> buffer_;
+    std::unique_ptr<TComParity> parity_;
+    std::unique_ptr<TComTimeouts> timeouts_;
+    std::unique_ptr<TComFlowControl> flowControl_;
+    TSyncMethod syncMethod_ = smThreadSync;
+    TStoredProps storedProps_{spBasic};
+    std::uint32_t codePage_ = 0;
+};
+
+} // namespace comport

@@ -1,0 +1,89 @@
+#include "comport/driver/Event.h"
+
+#include <algorithm>
+
+namespace comport::driver {
+
+void Event::set() {
+    std::lock_guard guard(lock_);
+    signalled_ = true;
+    if (plainWaiters_ > 0) {
+        if (manual_)
+            changed_.notify_all();
+        else
+            changed_.notify_one();
+    }
+    for (Waiter* w : waiters_) {
+        std::lock_guard wg(w->lock);
+        w->signalled = true;
+        w->woken.notify_one();
+    }
+}
+
+void Event::reset() {
+    std::lock_guard guard(lock_);
+    signalled_ = false;
+}
+
+bool Event::isSet() const {
+    std::lock_guard guard(lock_);
+    return signalled_;
+}
+
+bool Event::tryConsumeLocked() {
+    if (!signalled_) return false;
+    if (!manual_) signalled_ = false;
+    return true;
+}
+
+bool Event::wait(Timeout timeout) {
+    std::unique_lock guard(lock_);
+    if (tryConsumeLocked()) return true;
+    ++plainWaiters_;
+    bool got;
+    if (timeout) {
+        got = changed_.wait_for(guard, *timeout, [this] { return signalled_; });
+    } else {
+        changed_.wait(guard, [this] { return signalled_; });
+        got = true;
+    }
+    --plainWaiters_;
+    if (got && !manual_) signalled_ = false;
+    return got;
+}
+
+std::optional<std::size_t> Event::waitAny(Event* const* events, std::size_t count,
+                                          Timeout timeout) {
+    Waiter waiter;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::lock_guard guard(events[i]->lock_);
+        events[i]->waiters_.push_back(&waiter);
+    }
+    const auto deadline = timeout ? std::chrono::steady_clock::now() + *timeout
+                                  : std::chrono::steady_clock::time_point::max();
+    std::optional<std::size_t> result;
+    for (;;) {
+        {
+            std::lock_guard wg(waiter.lock);
+            waiter.signalled = false;
+        }
+        for (std::size_t i = 0; i < count && !result; ++i) {
+            std::lock_guard guard(events[i]->lock_);
+            if (events[i]->tryConsumeLocked()) result = i;
+        }
+        if (result) break;
+        std::unique_lock wg(waiter.lock);
+        if (timeout) {
+            if (!waiter.woken.wait_until(wg, deadline, [&] { return waiter.signalled; })) break;
+        } else {
+            waiter.woken.wait(wg, [&] { return waiter.signalled; });
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        std::lock_guard guard(events[i]->lock_);
+        std::erase(events[i]->waiters_, &waiter);
+    }
+    return result;
+}
+
+} // namespace comport::driver

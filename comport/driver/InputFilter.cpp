@@ -1,0 +1,49 @@
+#include "comport/driver/InputFilter.h"
+
+namespace comport::driver {
+
+void InputFilter::configure(bool parityMarks, char errorChar, bool discardNull) {
+    if (parityMarks != parityMarks_) state_ = State::plain;
+    parityMarks_ = parityMarks;
+    errorChar_ = static_cast<std::uint8_t>(errorChar);
+    discardNull_ = discardNull;
+}
+
+std::size_t InputFilter::decode(const std::uint8_t* raw, std::size_t count, std::uint8_t* out) {
+    std::size_t produced = 0;
+    auto emit = [&](std::uint8_t b) {
+        if (discardNull_ && b == 0) return;
+        out[produced++] = b;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = raw[i];
+        switch (state_) {
+        case State::plain:
+            if (parityMarks_ && b == 0xFF)
+                state_ = State::afterEscape;
+            else
+                emit(b);
+            break;
+        case State::afterEscape:
+            if (b == 0) {
+                state_ = State::afterMark;
+            } else {
+                emit(b); // \377 \377 is a real \377
+                state_ = State::plain;
+            }
+            break;
+        case State::afterMark:
+            if (b == 0) {
+                emit(0); // a break reads as a null byte, as it does unmarked
+            } else {
+                emit(errorChar_);
+                ++replaced_;
+            }
+            state_ = State::plain;
+            break;
+        }
+    }
+    return produced;
+}
+
+} // namespace comport::driver

@@ -1,0 +1,491 @@
+#ifndef _WIN32
+
+#include "comport/driver/PosixDevice.h"
+
+#include "comport/driver/ComDriverBase.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace comport::driver::posix {
+
+namespace {
+
+bool noModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
+
+std::uint64_t millis(std::uint32_t perByte, std::uint32_t count, std::uint32_t constant) {
+    return std::uint64_t{perByte} * count + constant;
+}
+
+} // namespace
+
+std::optional<std::string> resolveDevicePath(const std::string& name) {
+    std::string n = name;
+    if (n.rfind("\\\\.\\", 0) == 0) n.erase(0, 4);
+    if (n.empty()) return std::nullopt;
+    if (n.front() == '/') return n;
+    if (n.size() > 3 && std::toupper(static_cast<unsigned char>(n[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(n[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(n[2])) == 'M') {
+        const std::string digits = n.substr(3);
+        if (digits.size() <= 4 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c));
+            })) {
+            const int number = std::stoi(digits);
+            if (number < 1) return std::nullopt;
+            return "/dev/ttyS" + std::to_string(number - 1);
+        }
+    }
+    if (n.find('/') != std::string::npos || n == "." || n == "..") return std::nullopt;
+    return "/dev/" + n;
+}
+
+// --- opening and closing -------------------------------------------------------------------
+
+std::shared_ptr<PosixDevice> PosixDevice::open(const std::string& path, int& error) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    auto refuse = [&](int code) {
+        ::close(fd);
+        error = code;
+        return nullptr;
+    };
+    if (!::isatty(fd)) return refuse(ENOTTY);
+    // The lock is what keeps a second user out (TIOCEXCL does not stop root); both are taken
+    // before anything about the line is changed.
+    if (::flock(fd, LOCK_EX | LOCK_NB) < 0) return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (::ioctl(fd, TIOCEXCL) < 0) return refuse(errno);
+    if (int e = makeRaw(fd)) {
+        ::ioctl(fd, TIOCNXCL);
+        return refuse(e);
+    }
+    requestLowLatency(fd);
+    auto device = std::shared_ptr<PosixDevice>(new PosixDevice(fd));
+    device->dcb_.BaudRate = 9600;
+    device->dcb_.ByteSize = 8;
+    device->dcb_.fBinary = true;
+    return device;
+}
+
+PosixDevice::~PosixDevice() {
+    close();
+}
+
+std::uint32_t PosixDevice::close() {
+    {
+        std::lock_guard g(lock_);
+        if (closed_) return EBADF;
+        closed_ = true;
+        stopping_ = true;
+        abortLocked(true, true);
+    }
+    wakeWorker();
+    if (worker_.joinable()) worker_.join();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
+    return ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+}
+
+// --- settings ------------------------------------------------------------------------------
+
+std::uint32_t PosixDevice::setupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    inQueue_ = inQueue;
+    outQueue_ = outQueue;
+    return 0;
+}
+
+std::uint32_t PosixDevice::getState(Dcb& dcb) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    dcb = dcb_;
+    return 0;
+}
+
+std::uint32_t PosixDevice::setState(const Dcb& dcb) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    if (int e = applyDcb(fd_, dcb, lineMode_)) return static_cast<std::uint32_t>(e);
+    dcb_ = dcb;
+    filter_.configure(lineMode_.parityMarks, dcb.ErrorChar, dcb.fNull);
+    return 0;
+}
+
+std::uint32_t PosixDevice::getTimeouts(CommTimeouts& timeouts) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    timeouts = timeouts_;
+    return 0;
+}
+
+std::uint32_t PosixDevice::setTimeouts(const CommTimeouts& timeouts) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    timeouts_ = timeouts;
+    return 0;
+}
+
+// --- reading and writing -------------------------------------------------------------------
+
+std::uint32_t PosixDevice::readNow(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& got) {
+    got = 0;
+    if (!filter_.active()) {
+        const ssize_t n = ::read(fd_, buffer, count);
+        if (n > 0) {
+            got = static_cast<std::uint32_t>(n);
+            return 0;
+        }
+        if (n == 0) return EIO; // a terminal reads 0 bytes only once it has hung up
+        return static_cast<std::uint32_t>(errno);
+    }
+    // Filtered: read raw chunks until the caller's count is made or nothing more is there.
+    std::uint8_t raw[512];
+    while (got < count) {
+        const std::size_t want = std::min<std::size_t>(sizeof raw, count - got);
+        const ssize_t n = ::read(fd_, raw, want);
+        if (n == 0) return got ? 0 : EIO;
+        if (n < 0) return got ? 0 : static_cast<std::uint32_t>(errno);
+        got += static_cast<std::uint32_t>(
+            filter_.decode(raw, static_cast<std::size_t>(n), buffer + got));
+        if (static_cast<std::size_t>(n) < want) break;
+    }
+    if (got == 0) return EAGAIN;
+    return 0;
+}
+
+bool PosixDevice::immediateReadMode() const {
+    return timeouts_.ReadIntervalTimeout == maxDword && timeouts_.ReadTotalTimeoutMultiplier == 0 &&
+           timeouts_.ReadTotalTimeoutConstant == 0;
+}
+
+void PosixDevice::activateRead(Request& r, Clock::time_point now) {
+    r.active = true;
+    r.lastByte = now;
+    const CommTimeouts& t = timeouts_;
+    if (t.ReadIntervalTimeout == maxDword && t.ReadTotalTimeoutMultiplier == maxDword &&
+        t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < maxDword) {
+        r.firstByteEnds = true;
+        r.deadline = now + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
+        return;
+    }
+    if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0)
+        r.deadline = now + std::chrono::milliseconds(millis(t.ReadTotalTimeoutMultiplier, r.count,
+                                                            t.ReadTotalTimeoutConstant));
+    if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != maxDword)
+        r.interval = std::chrono::milliseconds(t.ReadIntervalTimeout);
+}
+
+void PosixDevice::activateWrite(Request& r, Clock::time_point now) {
+    r.active = true;
+    const CommTimeouts& t = timeouts_;
+    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0)
+        r.deadline = now + std::chrono::milliseconds(millis(t.WriteTotalTimeoutMultiplier, r.count,
+                                                            t.WriteTotalTimeoutConstant));
+}
+
+std::uint32_t PosixDevice::read(void* buffer, std::uint32_t count, std::uint32_t* moved,
+                                Overlapped* req) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    auto* in = static_cast<std::uint8_t*>(buffer);
+    std::uint32_t got = 0;
+    if (reads_.empty()) {
+        if (count == 0) {
+            completeRequest(req, 0, 0);
+            return 0;
+        }
+        const std::uint32_t e = readNow(in, count, got);
+        if (e != 0 && e != EAGAIN) return e;
+        Request r(req, in, nullptr, count, got);
+        activateRead(r, Clock::now());
+        const bool ended = got == count || immediateReadMode() || (r.firstByteEnds && got > 0);
+        if (ended) {
+            completeRequest(req, 0, got);
+            if (moved) *moved = got;
+            return 0;
+        }
+        startRequest(req);
+        enqueueLocked(reads_, r);
+        return errorIoPending;
+    }
+    startRequest(req);
+    enqueueLocked(reads_, Request(req, in, nullptr, count, 0));
+    return errorIoPending;
+}
+
+std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::uint32_t* moved,
+                                 Overlapped* req) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    auto* out = static_cast<const std::uint8_t*>(bytes);
+    if (writes_.empty()) {
+        std::uint32_t done = 0;
+        if (count > 0) {
+            const ssize_t n = ::write(fd_, out, count);
+            if (n < 0 && errno != EAGAIN) return static_cast<std::uint32_t>(errno);
+            if (n > 0) done = static_cast<std::uint32_t>(n);
+        }
+        if (done == count) {
+            completeRequest(req, 0, done);
+            if (moved) *moved = done;
+            return 0;
+        }
+        Request r(req, nullptr, out, count, done);
+        activateWrite(r, Clock::now());
+        startRequest(req);
+        enqueueLocked(writes_, r);
+        return errorIoPending;
+    }
+    startRequest(req);
+    enqueueLocked(writes_, Request(req, nullptr, out, count, 0));
+    return errorIoPending;
+}
+
+void PosixDevice::enqueueLocked(std::deque<Request>& queue, Request r) {
+    queue.push_back(r);
+    if (!worker_.joinable()) {
+        wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        worker_ = std::thread([this] { workerLoop(); });
+    }
+    wakeWorker();
+}
+
+void PosixDevice::wakeWorker() {
+    if (wakeFd_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+bool PosixDevice::advanceRead(Request& r, short revents, Clock::time_point now) {
+    if (!r.active) activateRead(r, now);
+    if (r.done < r.count) {
+        std::uint32_t got = 0;
+        const std::uint32_t e = readNow(r.in + r.done, r.count - r.done, got);
+        if (e != 0 && e != EAGAIN) {
+            completeRequest(r.ov, e, r.done);
+            return true;
+        }
+        if (got > 0) {
+            r.done += got;
+            r.lastByte = now;
+        } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            completeRequest(r.ov, EIO, r.done);
+            return true;
+        }
+    }
+    const bool ended = r.done == r.count || (r.firstByteEnds && r.done > 0) ||
+                       (r.deadline && now >= *r.deadline) ||
+                       (r.interval && r.done > 0 && now - r.lastByte >= *r.interval);
+    if (ended) completeRequest(r.ov, 0, r.done);
+    return ended;
+}
+
+bool PosixDevice::advanceWrite(Request& r, short revents, Clock::time_point now) {
+    if (!r.active) activateWrite(r, now);
+    if (r.done < r.count) {
+        const ssize_t n = ::write(fd_, r.out + r.done, r.count - r.done);
+        if (n < 0 && errno != EAGAIN) {
+            completeRequest(r.ov, static_cast<std::uint32_t>(errno), r.done);
+            return true;
+        }
+        if (n > 0)
+            r.done += static_cast<std::uint32_t>(n);
+        else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            completeRequest(r.ov, EIO, r.done);
+            return true;
+        }
+    }
+    // A write that runs out of time ends with what went out; that is not a failure.
+    const bool ended = r.done == r.count || (r.deadline && now >= *r.deadline);
+    if (ended) completeRequest(r.ov, 0, r.done);
+    return ended;
+}
+
+void PosixDevice::progressLocked(short revents) {
+    const auto now = Clock::now();
+    while (!reads_.empty() && advanceRead(reads_.front(), revents, now))
+        reads_.pop_front();
+    while (!writes_.empty() && advanceWrite(writes_.front(), revents, now))
+        writes_.pop_front();
+}
+
+void PosixDevice::workerLoop() {
+    std::unique_lock g(lock_);
+    while (!stopping_) {
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, 0, 0}};
+        if (!reads_.empty()) fds[1].events |= POLLIN;
+        if (!writes_.empty()) fds[1].events |= POLLOUT;
+        std::optional<Clock::time_point> next;
+        auto consider = [&](std::deque<Request>& q) {
+            if (q.empty() || !q.front().active) return;
+            const Request& r = q.front();
+            if (r.deadline && (!next || *r.deadline < *next)) next = r.deadline;
+            if (r.interval && r.done > 0) {
+                const auto t = r.lastByte + *r.interval;
+                if (!next || t < *next) next = t;
+            }
+        };
+        consider(reads_);
+        consider(writes_);
+        int timeout = -1;
+        if (next) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+            timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
+        }
+        const nfds_t count = fds[1].events ? 2 : 1;
+        g.unlock();
+        const int ready = ::poll(fds, count, timeout);
+        g.lock();
+        if (ready < 0 && errno != EINTR) break;
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t value;
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
+        }
+        if (stopping_) break;
+        progressLocked(count == 2 ? fds[1].revents : 0);
+    }
+}
+
+std::uint32_t PosixDevice::cancel(Overlapped* req) {
+    std::lock_guard g(lock_);
+    for (auto* queue : {&reads_, &writes_}) {
+        auto it = std::find_if(queue->begin(), queue->end(),
+                               [&](const Request& r) { return r.ov == req; });
+        if (it != queue->end()) {
+            completeRequest(it->ov, ECANCELED, it->done);
+            queue->erase(it);
+            wakeWorker();
+            return 0;
+        }
+    }
+    return ENOENT;
+}
+
+void PosixDevice::abortLocked(bool reads, bool writes) {
+    if (reads) {
+        for (Request& r : reads_)
+            completeRequest(r.ov, ECANCELED, r.done);
+        reads_.clear();
+    }
+    if (writes) {
+        for (Request& r : writes_)
+            completeRequest(r.ov, ECANCELED, r.done);
+        writes_.clear();
+    }
+}
+
+std::uint32_t PosixDevice::purge(std::uint32_t flags) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    abortLocked(flags & purge::rxAbort, flags & purge::txAbort);
+    if (flags & purge::rxClear) filter_.reset();
+    if (int e = flushQueues(fd_, flags & purge::rxClear, flags & purge::txClear))
+        return static_cast<std::uint32_t>(e);
+    wakeWorker();
+    return 0;
+}
+
+// --- line state ----------------------------------------------------------------------------
+
+std::uint32_t PosixDevice::clearErrors(std::uint32_t* errors, ComStat* status) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    int in = 0, out = 0;
+    if (::ioctl(fd_, FIONREAD, &in) < 0) return static_cast<std::uint32_t>(errno);
+    if (::ioctl(fd_, TIOCOUTQ, &out) < 0) out = 0;
+
+    std::uint32_t flags = softErrors_;
+    softErrors_ = 0;
+    if (hasCounters_) {
+        serial_icounter_struct ic{};
+        if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {
+            if (ic.frame != counters_.frame) flags |= commError::frame;
+            if (ic.parity != counters_.parity) flags |= commError::rxParity;
+            if (ic.overrun != counters_.overrun) flags |= commError::overrun;
+            if (ic.brk != counters_.brk) flags |= commError::brk;
+            if (ic.buf_overrun != counters_.bufOverrun) flags |= commError::rxOver;
+            counters_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+        } else {
+            hasCounters_ = false; // pseudo-terminals and some adapters keep no counters
+        }
+    }
+    if (!hasCounters_ && filter_.takeReplaced() > 0) flags |= commError::rxParity;
+    if (errors) *errors = flags;
+    if (status) {
+        *status = ComStat{};
+        auto waiting = static_cast<std::uint32_t>(in);
+        // The queue the program sees holds at most the size it asked for; the rest waits in the
+        // kernel behind it.
+        if (inQueue_ > 0) waiting = std::min(waiting, inQueue_);
+        status->cbInQue = waiting;
+        status->cbOutQue = static_cast<std::uint32_t>(out);
+    }
+    return 0;
+}
+
+std::uint32_t PosixDevice::modemStatus(std::uint32_t* status) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) < 0) {
+        if (!noModemLines(errno)) return static_cast<std::uint32_t>(errno);
+        lines = 0; // no modem lines: all read off
+    }
+    std::uint32_t s = 0;
+    if (lines & TIOCM_CTS) s |= modemStatus::ctsOn;
+    if (lines & TIOCM_DSR) s |= modemStatus::dsrOn;
+    if (lines & TIOCM_RNG) s |= modemStatus::ringOn;
+    if (lines & TIOCM_CAR) s |= modemStatus::rlsdOn;
+    if (status) *status = s;
+    return 0;
+}
+
+std::uint32_t PosixDevice::escape(std::uint32_t function) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    auto line = [&](int bit, bool on) -> std::uint32_t {
+        if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 || noModemLines(errno)) return 0;
+        return static_cast<std::uint32_t>(errno);
+    };
+    const bool rtsByDriver =
+        dcb_.fRtsControl == rtsControl::handshake || dcb_.fRtsControl == rtsControl::toggle;
+    switch (function) {
+    case escape::setDtr:
+        return line(TIOCM_DTR, true);
+    case escape::clrDtr:
+        return line(TIOCM_DTR, false);
+    case escape::setRts:
+        return rtsByDriver ? EINVAL : line(TIOCM_RTS, true);
+    case escape::clrRts:
+        return rtsByDriver ? EINVAL : line(TIOCM_RTS, false);
+    case escape::setBreak:
+        return ::ioctl(fd_, TIOCSBRK) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    case escape::clrBreak:
+        return ::ioctl(fd_, TIOCCBRK) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    case escape::setXoff:
+        return static_cast<std::uint32_t>(suspendOutput(fd_, true));
+    case escape::setXon:
+        return static_cast<std::uint32_t>(suspendOutput(fd_, false));
+    default:
+        return EINVAL;
+    }
+}
+
+} // namespace comport::driver::posix
+
+#endif

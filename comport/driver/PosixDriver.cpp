@@ -1,0 +1,152 @@
+#ifndef _WIN32
+
+#include "comport/driver/PosixDriver.h"
+
+#include "comport/driver/Event.h"
+#include "comport/driver/PosixDevice.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace comport::driver {
+
+std::shared_ptr<ComDriver> platformDriver() {
+    static const std::shared_ptr<ComDriver> instance = std::make_shared<posix::PosixDriver>();
+    return instance;
+}
+
+namespace posix {
+
+PosixDriver::~PosixDriver() {
+    for (auto& [handle, device] : devices_)
+        device->close();
+}
+
+std::shared_ptr<PosixDevice> PosixDriver::find(Handle device) {
+    std::lock_guard g(tableLock_);
+    auto it = devices_.find(device);
+    return it == devices_.end() ? nullptr : it->second;
+}
+
+bool PosixDriver::result(std::uint32_t code) {
+    if (code == 0) return true;
+    return fail(code);
+}
+
+Handle PosixDriver::createFile(const std::string& path) {
+    const auto resolved = resolveDevicePath(path);
+    if (!resolved) {
+        setLastError(ENOENT);
+        return invalidHandleValue;
+    }
+    int error = 0;
+    auto device = PosixDevice::open(*resolved, error);
+    if (!device) {
+        setLastError(static_cast<std::uint32_t>(error));
+        return invalidHandleValue;
+    }
+    const auto handle = static_cast<Handle>(device->fd());
+    std::lock_guard g(tableLock_);
+    devices_[handle] = std::move(device);
+    return handle;
+}
+
+bool PosixDriver::closeHandle(Handle handle) {
+    std::shared_ptr<PosixDevice> device;
+    {
+        std::lock_guard g(tableLock_);
+        auto it = devices_.find(handle);
+        if (it == devices_.end()) return fail(EBADF);
+        device = std::move(it->second);
+        devices_.erase(it);
+    }
+    return result(device->close());
+}
+
+#define WITH_DEVICE(call)                                                                          \
+    auto device = find(handle);                                                                    \
+    if (!device) return fail(EBADF);                                                               \
+    return result(device->call)
+
+bool PosixDriver::setupComm(Handle handle, std::uint32_t inQueue, std::uint32_t outQueue) {
+    WITH_DEVICE(setupComm(inQueue, outQueue));
+}
+bool PosixDriver::getCommState(Handle handle, Dcb& dcb) {
+    WITH_DEVICE(getState(dcb));
+}
+bool PosixDriver::setCommState(Handle handle, const Dcb& dcb) {
+    WITH_DEVICE(setState(dcb));
+}
+bool PosixDriver::getCommTimeouts(Handle handle, CommTimeouts& timeouts) {
+    WITH_DEVICE(getTimeouts(timeouts));
+}
+bool PosixDriver::setCommTimeouts(Handle handle, const CommTimeouts& timeouts) {
+    WITH_DEVICE(setTimeouts(timeouts));
+}
+
+bool PosixDriver::readFile(Handle handle, void* buffer, std::uint32_t count, std::uint32_t* read,
+                           Overlapped* request) {
+    if (read) *read = 0;
+    if (!request || (!buffer && count > 0)) return fail(EINVAL);
+    WITH_DEVICE(read(buffer, count, read, request));
+}
+
+bool PosixDriver::writeFile(Handle handle, const void* bytes, std::uint32_t count,
+                            std::uint32_t* written, Overlapped* request) {
+    if (written) *written = 0;
+    if (!request || (!bytes && count > 0)) return fail(EINVAL);
+    WITH_DEVICE(write(bytes, count, written, request));
+}
+
+bool PosixDriver::cancelIoEx(Handle handle, Overlapped* request) {
+    WITH_DEVICE(cancel(request));
+}
+bool PosixDriver::purgeComm(Handle handle, std::uint32_t flags) {
+    WITH_DEVICE(purge(flags));
+}
+bool PosixDriver::clearCommError(Handle handle, std::uint32_t* errors, ComStat* status) {
+    WITH_DEVICE(clearErrors(errors, status));
+}
+bool PosixDriver::getCommModemStatus(Handle handle, std::uint32_t* status) {
+    WITH_DEVICE(modemStatus(status));
+}
+bool PosixDriver::escapeCommFunction(Handle handle, std::uint32_t function) {
+    WITH_DEVICE(escape(function));
+}
+
+#undef WITH_DEVICE
+
+bool PosixDriver::getOverlappedResult(Handle, Overlapped* request, std::uint32_t* moved,
+                                      bool wait) {
+    // The record and its event tell everything, as on the platform when an event is given.
+    if (!request || !request->hEvent) return fail(EINVAL);
+    auto* event = reinterpret_cast<Event*>(request->hEvent);
+    if (!event->isSet()) {
+        if (!wait) return fail(errorIoIncomplete);
+        event->wait(std::nullopt);
+    }
+    if (moved) *moved = static_cast<std::uint32_t>(request->InternalHigh);
+    if (request->Internal != 0) return fail(static_cast<std::uint32_t>(request->Internal));
+    return true;
+}
+
+// Line events are served once the event side of the device layer is in place.
+bool PosixDriver::setCommMask(Handle, std::uint32_t) {
+    return fail(ENOSYS);
+}
+bool PosixDriver::getCommMask(Handle, std::uint32_t*) {
+    return fail(ENOSYS);
+}
+bool PosixDriver::waitCommEvent(Handle, std::uint32_t*, Overlapped*) {
+    return fail(ENOSYS);
+}
+
+std::string PosixDriver::systemErrorMessage(std::uint32_t code) {
+    char buffer[256];
+    return ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+}
+
+} // namespace posix
+} // namespace comport::driver
+
+#endif

@@ -1,1 +1,0 @@
-// The component library; sources arrive with the port.

@@ -1,0 +1,125 @@
+// The port on real pseudo-terminals: bytes, settings as the kernel sees them, exclusivity and a
+// far end that goes away.
+
+#include "PortFixture.h"
+#include "tests/support/Pty.h"
+
+#include <termios.h>
+#include <thread>
+
+using namespace comport;
+
+namespace {
+
+struct PortOnPty : ::testing::Test {
+    testsupport::PtyPair pty;
+    TComPort port;
+
+    void SetUp() override {
+        port.setPort(pty.path());
+        port.openPort();
+    }
+};
+
+} // namespace
+
+TEST_F(PortOnPty, OpensByPathWithTheDefaultLineSettings) {
+    ASSERT_TRUE(port.Connected());
+    termios t{};
+    ASSERT_TRUE(pty.terminalSettings(&t));
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(cfgetispeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(t.c_cflag & PARENB);
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | INPCK | ICRNL | INLCR | IGNCR | ISTRIP));
+    EXPECT_FALSE(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN));
+    EXPECT_FALSE(t.c_oflag & OPOST);
+}
+
+TEST_F(PortOnPty, WritesExactlyTheBytesGiven) {
+    EXPECT_EQ(port.writeText(":"), 1);
+    EXPECT_EQ(pty.receive(1), ":");
+    const std::uint8_t record[] = {0x10, 0x0A, 0x0D, 0x00, 0xFF, 0x03};
+    for (std::uint8_t b : record)
+        EXPECT_EQ(port.writeBytes(&b, 1), 1);
+    EXPECT_EQ(pty.receive(6), std::string("\x10\x0A\x0D\x00\xFF\x03", 6));
+    EXPECT_EQ(pty.drain(), "");
+}
+
+TEST_F(PortOnPty, ReadsWhatHasArrivedWithoutWaiting) {
+    std::uint8_t b = 0;
+    EXPECT_EQ(port.readBytes(&b, 1), 0);
+    EXPECT_EQ(port.bytesWaiting(), 0);
+    pty.send(std::string("[N]\r\n\x00", 6));
+    for (int i = 0; i < 200 && port.bytesWaiting() < 6; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(port.readBytes(&b, 1), 1);
+    EXPECT_EQ(b, '[');
+    EXPECT_EQ(port.bytesWaiting(), 5);
+    std::uint8_t rest[8] = {};
+    EXPECT_EQ(port.readBytes(rest, 8), 5);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(rest), 5), std::string("N]\r\n\x00", 5));
+    EXPECT_EQ(port.readBytes(&b, 1), 0);
+}
+
+TEST_F(PortOnPty, ModemLinesOfAPseudoTerminalReadOffAndAcceptChanges) {
+    EXPECT_TRUE(port.modemSignals().empty());
+    EXPECT_NO_THROW(port.setDtrLine(true));
+    EXPECT_NO_THROW(port.setRtsLine(false));
+    EXPECT_TRUE(port.lineErrors().empty());
+}
+
+TEST_F(PortOnPty, SecondOpenOfTheSameDeviceFails) {
+    TComPort second;
+    second.setPort(pty.path());
+    const EComPort e = raised([&] { second.openPort(); });
+    EXPECT_EQ(e.errorCode(), 1);
+    EXPECT_GT(e.systemErrorCode(), 0);
+    EXPECT_FALSE(second.Connected());
+    // Released on close: then the other port gets it.
+    port.closePort();
+    EXPECT_NO_THROW(second.openPort());
+    EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(PortOnPty, AFarEndThatGoesAwayMakesReadsAndWritesFail) {
+    pty.closeController();
+    std::uint8_t b = 0;
+    const EComPort r = raised([&] { port.readBytes(&b, 1); });
+    EXPECT_EQ(r.errorCode(), 3);
+    EXPECT_GT(r.systemErrorCode(), 0);
+    const EComPort w = raised([&] { port.writeText(":"); });
+    EXPECT_EQ(w.errorCode(), 2);
+    EXPECT_GT(w.systemErrorCode(), 0);
+    EXPECT_NO_THROW(port.closePort());
+}
+
+TEST_F(PortOnPty, ClosedPortIsPortNotOpen) {
+    port.closePort();
+    std::uint8_t b = 0;
+    EXPECT_STREQ(raised([&] { port.writeBytes(&b, 1); }).what(), "Port Not Open");
+    const EComPort e = raised([&] { port.bytesWaiting(); });
+    EXPECT_EQ(e.errorCode(), 10);
+    EXPECT_EQ(e.systemErrorCode(), EBADF);
+}
+
+TEST(PortOnDevices, AMissingPortGivesTheFileNotFoundCode) {
+    TComPort port;
+    port.setPort("/dev/no-such-serial-port");
+    const EComPort e = raised([&] { port.openPort(); });
+    EXPECT_STREQ(e.what(), "Unable to open com port (Error: 2)");
+    EXPECT_EQ(e.errorCode(), 1);
+    EXPECT_EQ(e.systemErrorCode(), 2);
+    port.setPort("COM0");
+    EXPECT_EQ(raised([&] { port.openPort(); }).systemErrorCode(), 2);
+}
+
+TEST(PortOnDevices, AFileThatIsNotATerminalIsRefused) {
+    TComPort port;
+    port.setPort("/dev/null");
+    const EComPort e = raised([&] { port.openPort(); });
+    EXPECT_EQ(e.errorCode(), 1);
+    EXPECT_EQ(e.systemErrorCode(), ENOTTY);
+}

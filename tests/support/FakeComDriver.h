@@ -1,0 +1,111 @@
+#pragma once
+
+// A scripted device layer for tests: records every device call with its arguments, fails chosen
+// calls with chosen codes, and holds the bytes, modem lines and error flags of one device.
+
+#include "comport/driver/ComDriverBase.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class FakeComDriver : public comport::driver::ComDriverBase {
+public:
+    using Handle = comport::driver::Handle;
+    using Overlapped = comport::driver::Overlapped;
+
+    static constexpr Handle firstHandle = 0x100;
+    static constexpr std::uint32_t badHandleCode = 9; // what the platform says of a bad handle
+
+    // --- script ----------------------------------------------------------------------------
+    // The next `times` calls of the named operation fail with `code`.
+    void failCall(const std::string& operation, std::uint32_t code, int times = 1);
+    // The next read or write ("readFile"/"writeFile") is accepted as pending and ends in failure
+    // with `code`, as a request that the device gives up on.
+    void failCompletion(const std::string& operation, std::uint32_t code);
+    // Reads and writes go pending until completePending is called.
+    void holdRequests(bool on);
+    void completePending();
+
+    void feedInput(const std::string& bytes);
+    void setModemStatus(std::uint32_t bits);
+    void setErrorFlags(std::uint32_t flags);
+
+    // --- what happened ---------------------------------------------------------------------
+    std::vector<std::string> calls() const;
+    // Calls since the last clearCalls.
+    void clearCalls();
+    int count(const std::string& operation) const;
+    std::vector<comport::driver::Dcb> dcbs() const;
+    std::vector<comport::driver::CommTimeouts> timeouts() const;
+    std::string output() const;
+    std::size_t inputLeft() const;
+    bool isOpen() const;
+    int opens() const;
+
+    // --- ComDriver -------------------------------------------------------------------------
+    Handle createFile(const std::string& path) override;
+    bool closeHandle(Handle device) override;
+    bool setupComm(Handle device, std::uint32_t inQueue, std::uint32_t outQueue) override;
+    bool getCommState(Handle device, comport::driver::Dcb& dcb) override;
+    bool setCommState(Handle device, const comport::driver::Dcb& dcb) override;
+    bool getCommTimeouts(Handle device, comport::driver::CommTimeouts& timeouts) override;
+    bool setCommTimeouts(Handle device, const comport::driver::CommTimeouts& timeouts) override;
+    bool readFile(Handle device, void* buffer, std::uint32_t count, std::uint32_t* read,
+                  Overlapped* request) override;
+    bool writeFile(Handle device, const void* bytes, std::uint32_t count, std::uint32_t* written,
+                   Overlapped* request) override;
+    bool getOverlappedResult(Handle device, Overlapped* request, std::uint32_t* moved,
+                             bool wait) override;
+    bool cancelIoEx(Handle device, Overlapped* request) override;
+    bool purgeComm(Handle device, std::uint32_t flags) override;
+    bool clearCommError(Handle device, std::uint32_t* errors,
+                        comport::driver::ComStat* status) override;
+    bool getCommModemStatus(Handle device, std::uint32_t* status) override;
+    bool escapeCommFunction(Handle device, std::uint32_t function) override;
+    bool setCommMask(Handle device, std::uint32_t mask) override;
+    bool getCommMask(Handle device, std::uint32_t* mask) override;
+    bool waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) override;
+    std::string systemErrorMessage(std::uint32_t code) override;
+
+private:
+    struct Pending {
+        Overlapped* request;
+        bool isRead;
+        std::uint8_t* readBuffer;
+        std::string writeBytes;
+        std::uint32_t count;
+    };
+
+    // Records the call; false (with the code set) when the script says it fails or the handle
+    // is not the open device.
+    bool enter(const std::string& operation, const std::string& args, Handle device,
+               bool needsDevice = true);
+    void finishLocked(Pending& p, std::uint32_t status);
+
+    mutable std::mutex lock_;
+    std::vector<std::string> calls_;
+    std::map<std::string, std::deque<std::uint32_t>> failures_;
+    std::map<std::string, std::uint32_t> completionFailures_;
+    std::vector<comport::driver::Dcb> dcbs_;
+    std::vector<comport::driver::CommTimeouts> timeouts_;
+    comport::driver::Dcb dcb_;
+    comport::driver::CommTimeouts currentTimeouts_;
+    std::deque<std::uint8_t> input_;
+    std::string output_;
+    std::uint32_t modemStatus_ = 0;
+    std::uint32_t errorFlags_ = 0;
+    std::uint32_t mask_ = 0;
+    bool hold_ = false;
+    std::vector<Pending> pending_;
+    Handle open_ = comport::driver::invalidHandleValue;
+    Handle nextHandle_ = firstHandle;
+    int opens_ = 0;
+};
+
+} // namespace testsupport

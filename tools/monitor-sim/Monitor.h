@@ -1,0 +1,80 @@
+#pragma once
+
+#include "tools/monitor-sim/FlashMemory.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace monitorsim {
+
+// Faults to play, keyed by item number: 0 is the programming-mode command, K >= 1 is record K as
+// the host numbers it (see Monitor). Several faults on one item apply in this order: vanish, then
+// silence, then rejection, then restart, each to the sends that got past the ones before it.
+struct Faults {
+    std::map<std::uint32_t, std::uint32_t> silent; // item -> how many first sends get no answer
+    std::map<std::uint32_t, std::uint32_t> reject; // item -> how many sends are answered "[R]"
+    std::set<std::uint32_t> restart;               // items answered "[L]" once
+    std::optional<std::uint32_t> vanish;           // item at which the board goes away
+    char commandReply = 'N';                       // the answer to an accepted command
+};
+
+struct Statistics {
+    std::uint64_t commands = 0;
+    std::uint64_t recordsAccepted = 0;
+    std::uint64_t recordsRejected = 0;
+    std::uint64_t unanswered = 0;
+};
+
+// The Monitor's behaviour, without any input or output of its own: it is told of each command and
+// each complete record and says what to answer.
+//
+// Record numbering follows the host's record index: the command is item 0; after "[N]" to item K
+// the next record is K + 1, after "[L]" it is 1, and after "[R]" or no answer it is K again (the
+// host sends the same record). A record whose bytes equal those of the record just accepted is a
+// late second send of it (the host's retry crossed the "[N]"), and keeps its number. A new command
+// starts a new run: numbering, the upper address and the flash rows to erase start afresh.
+class Monitor {
+public:
+    enum class Action { answer, stayQuiet, vanish };
+    struct Outcome {
+        Action action = Action::answer;
+        char letter = 'N';
+        std::uint32_t item = 0;
+        // Why a record was refused (empty for an accepted one and for a fault that was asked for).
+        std::string problem;
+    };
+
+    Monitor(Faults faults, FlashMemory& memory);
+
+    Outcome onCommand();
+    // raw: the record's bytes after the ':', as RecordStream delivers them.
+    Outcome onRecord(std::span<const std::uint8_t> raw);
+    // The host closed the line: the next one starts with a command.
+    void onHostGone();
+
+    // True once a command has arrived since the host opened the line.
+    bool receiving() const { return receiving_; }
+    const Statistics& statistics() const { return stats_; }
+
+private:
+    // The fault answer for this send of item, if a fault applies.
+    std::optional<Outcome> fault(std::uint32_t item);
+    Outcome refuse(std::uint32_t item, std::string problem);
+    Outcome store(std::uint32_t item, std::span<const std::uint8_t> raw);
+
+    Faults faults_;
+    FlashMemory& memory_;
+    Statistics stats_;
+    bool receiving_ = false;
+    std::uint32_t next_ = 0; // number of the next record the host will send
+    std::uint32_t base_ = 0; // address the record addresses are added to (type 02/04)
+    std::optional<std::uint32_t> lastAccepted_;
+    std::vector<std::uint8_t> lastAcceptedBytes_;
+};
+
+} // namespace monitorsim

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "tools/monitor-sim/Monitor.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace monitorsim {
+
+struct Options {
+    std::string linkPath;
+    std::string savePath;
+    Faults faults;
+    bool noise = false;
+    bool split = false;
+    bool trailing = false;
+    std::uint32_t baud = 0; // 0: no line model, bytes move at once
+    std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds resync{500};
+    bool once = false;
+    bool verbose = false;
+    bool help = false;
+};
+
+// The outcome of reading the command line: the options, or the text of a usage error.
+struct ParsedOptions {
+    Options options;
+    std::string error;
+};
+
+ParsedOptions parseOptions(const std::vector<std::string>& arguments);
+
+// The text --help prints.
+std::string usageText();
+
+} // namespace monitorsim
