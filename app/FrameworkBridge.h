@@ -26,8 +26,13 @@ public:
     ~FrameworkBridge() override;
 
 private:
+    void wake();
+    void serve();
+
     Dialogs& dialogs_;
     fw::ErrorDisplay previousDisplay_;
+    // Set while a serve is posted and not yet run, so that a burst of wakes posts one event.
+    std::atomic<bool> servePending_{false};
 };
 
 // Runs a button's or the timer's handler: a failure that leaves it is shown by the application's

@@ -4,6 +4,7 @@
 #include "app/FrameworkBridge.h"
 #include "app/Texts.h"
 #include "framework/Exception.h"
+#include "framework/MainThread.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,40 @@
 #include <thread>
 
 namespace {
+
+TEST(FrameworkBridge, CallsFromOtherThreadsRunOnTheMainThreadFromQtsLoop) {
+    FakeDialogs dialogs;
+    app::FrameworkBridge bridge(dialogs);
+    const auto mainId = std::this_thread::get_id();
+    std::atomic<int> ranOnMain{0};
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 50; ++i)
+            fw::synchronize([&] {
+                if (std::this_thread::get_id() == mainId) ++ranOnMain;
+            });
+        finished = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return finished.load(); }));
+    worker.join();
+    EXPECT_EQ(ranOnMain, 50);
+}
+
+TEST(FrameworkBridge, ServesTheQueueInsideAModalBox) {
+    // The box's own loop must run hand-overs, as a message box opened by the timer handler does
+    // while the port keeps delivering.
+    FakeDialogs dialogs;
+    app::FrameworkBridge bridge(dialogs);
+    std::atomic<bool> handedOver{false};
+    std::thread worker;
+    dialogs.whileOpen = [&](const FakeDialogs::Box&) {
+        worker = std::thread([&] { fw::synchronize([&] { handedOver = true; }); });
+        EXPECT_TRUE(pumpUntil([&] { return handedOver.load(); })); // a nested loop, as exec() runs
+    };
+    dialogs.message(nullptr, QStringLiteral("t"), QStringLiteral("PLACA NÃO RESPONDE !"));
+    worker.join();
+    EXPECT_TRUE(handedOver);
+}
 
 TEST(FrameworkBridge, AFailureLeavingAHandlerIsShownAndTheProgramGoesOn) {
     FakeDialogs dialogs;
