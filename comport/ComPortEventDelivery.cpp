@@ -25,8 +25,11 @@ void TCustomComPort::startEventDelivery() {
 
 void TCustomComPort::stopEventDelivery() {
     if (!hasEventThread_) return;
-    // Waits for the thread, serving the hand-over it may be inside of: handlers can run here.
-    eventThread_.reset();
+    if (eventThread_->deliveringHere())
+        TComThread::abandon(std::move(eventThread_)); // closed by one of its own handlers
+    else
+        eventThread_.reset(); // waits, serving the hand-over it may be inside of
+
     hasEventThread_ = false;
     notifyWindow_.reset();
 }
@@ -38,6 +41,7 @@ void TCustomComPort::handleNotifyMessage(fw::TMessage& message) {
         return;
     }
     // The event thread is released before the event is handled, so it can wait again.
+    message.result = 0;
     if (fw::inSendMessage()) fw::replyMessage(0);
     if (!connected_) return;
     runShowingFailure([&] { handleLineEvent(message.wParam); });

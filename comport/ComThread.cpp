@@ -5,6 +5,7 @@
 #include "framework/MainThread.h"
 
 #include <iterator>
+#include <unistd.h>
 
 namespace comport {
 
@@ -53,7 +54,8 @@ TComThread::TComThread(TCustomComPort& port)
 
 TComThread::~TComThread() {
     signalStop();
-    waitFor();
+    // An abandoned thread frees itself from its body; it has ended by then.
+    if (::gettid() != threadId()) waitFor();
     // Closed here rather than by the body: the destructor may still set it after the body has
     // returned, and an event closed twice or set after closing is not something to risk.
     device_->closeEvent(stopEvent);
@@ -62,6 +64,16 @@ TComThread::~TComThread() {
 void TComThread::signalStop() {
     device_->setEvent(stopEvent);
     std::this_thread::yield();
+}
+
+bool TComThread::deliveringHere() const {
+    return handlersOn_.load() == std::this_thread::get_id();
+}
+
+void TComThread::abandon(fw::TThread::Ptr<TComThread> thread) {
+    TComThread* self = thread.release();
+    self->abandoned_.store(true);
+    self->signalStop();
 }
 
 void TComThread::execute() {
@@ -84,6 +96,12 @@ void TComThread::execute() {
         if (device_->getOverlappedResult(handle_, &waitRequest_, &unused, false)) {
             currentEvents = maskToEvents(waitMask_);
             deliverEvents();
+        }
+        if (abandoned_.load()) {
+            // The port has closed its device (and may be gone): only what is ours is left.
+            device_->closeEvent(waitRequest_.hEvent);
+            delete this;
+            return;
         }
     }
 
@@ -119,12 +137,16 @@ void TComThread::deliverEvents() {
 }
 
 void TComThread::runEventHandlers() {
+    handlersOn_.store(std::this_thread::get_id());
     for (TComEvent e : deliveryOrder) {
+        // A handler that closed the port ends the hand-over.
+        if (abandoned_.load()) break;
         if (!currentEvents.contains(e)) continue;
         // A failing handler is shown and the other events still go out: ending the thread would
         // leave the port open with nothing ever delivered again.
-        ownerPort.runShowingFailure([&] { ownerPort.handleLineEvent(maskBits[e]); });
+        TCustomComPort::runShowingFailure([&] { ownerPort.handleLineEvent(maskBits[e]); });
     }
+    handlersOn_.store(std::thread::id{});
 }
 
 void TComThread::sendEventMessages() {

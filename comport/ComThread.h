@@ -10,8 +10,10 @@
 #include "framework/MessageWindow.h"
 #include "framework/Thread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 namespace comport {
 
@@ -39,6 +41,16 @@ public:
     // Asks the thread to end; returns at once.
     void signalStop();
 
+    // Whether the calling thread is running this thread's handlers right now (a handler of the
+    // port is on its stack).
+    bool deliveringHere() const;
+
+    // For a port closed (or destroyed) by one of its own handlers: the thread cannot be waited
+    // for there, since it waits for that very handler (smThreadSync) or is the caller (smNone).
+    // It is let go instead: the rest of its hand-over is skipped, it touches neither the port
+    // nor the device again, and it frees itself when it ends.
+    static void abandon(fw::TThread::Ptr<TComThread> thread);
+
 protected:
     void execute() override;
     void terminatedSet() override { signalStop(); }
@@ -58,6 +70,8 @@ private:
     TComEvents currentEvents;
     driver::Overlapped waitRequest_;
     std::uint32_t waitMask_ = 0;
+    std::atomic<bool> abandoned_{false};
+    std::atomic<std::thread::id> handlersOn_{};
 };
 
 } // namespace comport

@@ -238,8 +238,9 @@ private:
     void deliverReceivedData(std::int32_t& count);
     // Reads count bytes into a new buffer and fires OnRxBuf; gives the number read.
     std::int32_t readForRxBuf(std::unique_ptr<std::uint8_t[]>& buffer, std::int32_t count);
-    // Runs a handling step; a failure is shown by the application's error display.
-    void runShowingFailure(const std::function<void()>& step) noexcept;
+    // Runs a handling step; a failure is shown by the application's error display. Static: the
+    // step may close or even destroy the port.
+    static void runShowingFailure(const std::function<void()>& step) noexcept;
 
     // The destructor's close: every step runs even when an earlier one fails.
     void closeForDestruction() noexcept;

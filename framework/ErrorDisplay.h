@@ -14,7 +14,9 @@ using ErrorDisplay = std::function<void(const std::exception&)>;
 ErrorDisplay setErrorDisplay(ErrorDisplay display);
 
 // Shows the failure through the installed display. Never throws: a display that fails itself
-// falls back to standard error.
+// falls back to standard error. It may be called on any thread: a port whose events are handled
+// on its event thread (smNone) shows its handlers' failures there. A display that must run on
+// the main thread (a message box) hands the message over to it itself.
 void showException(const std::exception& error) noexcept;
 
 } // namespace fw

@@ -64,10 +64,10 @@ void FakeComDriver::finishLocked(Pending& p, std::uint32_t status) {
     completeRequest(p.request, status, moved);
 }
 
-void FakeComDriver::feedInput(const std::string& bytes) {
+void FakeComDriver::feedInput(const std::string& bytes, bool announce) {
     std::lock_guard g(lock_);
     input_.insert(input_.end(), bytes.begin(), bytes.end());
-    if (bytes.empty()) return;
+    if (bytes.empty() || !announce) return;
     std::uint32_t events = commEvent::rxChar;
     if (bytes.find(dcb_.EvtChar) != std::string::npos) events |= commEvent::rxFlag;
     raiseLocked(events);

@@ -38,8 +38,8 @@ public:
     void completePending();
 
     // Bytes arrive: "characters received", and "event character" when the control block's
-    // event character is among them.
-    void feedInput(const std::string& bytes);
+    // event character is among them (unless `announce` is false: the bytes are simply there).
+    void feedInput(const std::string& bytes, bool announce = true);
     void setModemStatus(std::uint32_t bits);
     void setErrorFlags(std::uint32_t flags);
     // Line events occur (commEvent bits; those outside the mask are dropped, as the device does).

@@ -1,0 +1,220 @@
+// The event thread on the fake device: the mask it asks for, the order and thread of delivery
+// under each method, stopping and closing while a hand-over runs, wake-ups without events, waits
+// that fail, and handlers that fail.
+
+#include "EventFixture.h"
+#include "framework/ErrorDisplay.h"
+
+#include <gmock/gmock.h>
+
+#include <stdexcept>
+
+using namespace comport;
+using ::testing::ElementsAre;
+namespace ce = driver::commEvent;
+
+TEST(EventMask, EveryMemberHasItsOwnBitBothWays) {
+    EXPECT_EQ(eventsToMask(allComEvents), 0x05FFu);
+    EXPECT_EQ(eventsToMask({evRxChar}), 0x0001u);
+    EXPECT_EQ(eventsToMask({evTxEmpty, evRxFlag}), 0x0006u);
+    EXPECT_EQ(eventsToMask({}), 0u);
+    const std::uint32_t bits[] = {0x0001, 0x0004, 0x0002, 0x0100, 0x0040,
+                                  0x0008, 0x0010, 0x0080, 0x0020, 0x0400};
+    for (int e = evRxChar; e <= evRx80Full; ++e) {
+        const auto member = static_cast<TComEvent>(e);
+        EXPECT_EQ(eventsToMask({member}), bits[e]) << e;
+        EXPECT_EQ(maskToEvents(bits[e]), TComEvents{member}) << e;
+    }
+    EXPECT_TRUE(maskToEvents(ce::perr).empty());
+    EXPECT_EQ(maskToEvents(0xFFFFFFFFu), allComEvents);
+}
+
+TEST_F(EventsOnFake, NoEventsStartNoThread) {
+    port->setEvents({});
+    port->openPort();
+    port->closePort();
+    EXPECT_EQ(fake->count("setCommMask"), 0);
+    EXPECT_TRUE(fake->otherThreadCalls().empty());
+}
+
+TEST_F(EventsOnFake, OpenAndCloseReportTheRealLinesInOrder) {
+    recordAll();
+    TPortLink link;
+    link.connectionChanged = [&](fw::TObject*, bool on) { log.add(on ? "link:on" : "link:off"); };
+    link.ctsChanged = [&](fw::TObject*, bool on) { log.add(on ? "link:cts:1" : "link:cts:0"); };
+    link.dsrChanged = [&](fw::TObject*, bool on) { log.add(on ? "link:dsr:1" : "link:dsr:0"); };
+    link.rlsdChanged = [&](fw::TObject*, bool on) { log.add(on ? "link:rlsd:1" : "link:rlsd:0"); };
+    port->registerLink(&link);
+    port->setEvents({evRing});
+    fake->setModemStatus(driver::modemStatus::ctsOn | driver::modemStatus::rlsdOn);
+
+    port->openPort();
+    EXPECT_THAT(log.seen(), ElementsAre("bo", "link:on", "ao", "link:cts:1", "cts:1", "link:dsr:0",
+                                        "dsr:0", "link:rlsd:1", "rlsd:1"));
+    EXPECT_THAT(fake->calls(), ::testing::Contains("setCommMask(256)"));
+    log.clear();
+    fake->clearCalls();
+    port->closePort();
+    // Closing reports the lines off without asking the device.
+    EXPECT_THAT(log.seen(), ElementsAre("link:cts:0", "link:dsr:0", "link:rlsd:0", "cts:0", "dsr:0",
+                                        "rlsd:0", "bc", "link:off", "ac"));
+    EXPECT_EQ(fake->count("getCommModemStatus"), 0);
+    port->unregisterLink(&link);
+}
+
+// --- one wake-up under each method -----------------------------------------------------------
+
+class DeliveryMethods : public EventsOnFake, public ::testing::WithParamInterface<TSyncMethod> {};
+
+TEST_P(DeliveryMethods, AllTenEventsOfAWakeUpGoOutInTheFixedOrderOnTheNamedThread) {
+    port->setSyncMethod(GetParam());
+    recordAll();
+    openAndWait();
+    log.clear();
+    fake->setErrorFlags(driver::commError::frame);
+    fake->feedInput("abc", false);
+    fake->setModemStatus(driver::modemStatus::ctsOn | driver::modemStatus::rlsdOn);
+    fake->raiseEvents(0x05FF); // one completion with all ten
+
+    ASSERT_TRUE(serveUntilLogged(10));
+    const std::string frame = std::to_string(TComErrors{ceFrame}.bits());
+    EXPECT_THAT(log.seen(), ElementsAre("error:" + frame, "rxchar:3", "txempty", "break", "ring",
+                                        "cts:1", "dsr:0", "rxflag", "rlsd:1", "rx80full"));
+    std::lock_guard l(log.lock);
+    for (std::thread::id t : log.threads) {
+        if (GetParam() == smNone)
+            EXPECT_NE(t, fw::mainThreadId());
+        else
+            EXPECT_EQ(t, fw::mainThreadId()); // the opening thread owns the window
+        EXPECT_EQ(t, log.threads.front());
+    }
+}
+
+TEST_P(DeliveryMethods, AFailingHandlerIsShownAndDeliveryGoesOn) {
+    std::vector<std::string> shown;
+    std::mutex shownLock;
+    auto previous = fw::setErrorDisplay([&](const std::exception& e) {
+        std::lock_guard l(shownLock);
+        shown.push_back(e.what());
+    });
+    port->setSyncMethod(GetParam());
+    port->OnRxChar = [&](fw::TObject*, std::int32_t n) {
+        log.add("rxchar:" + std::to_string(n));
+        throw std::runtime_error("handler broke");
+    };
+    port->OnRing = [&](fw::TObject*) { log.add("ring"); };
+    openAndWait();
+    fake->feedInput("a", false);
+    fake->raiseEvents(ce::rxChar | ce::ring);
+    ASSERT_TRUE(serveUntilLogged(2)); // the ring after the failure, same wake-up
+    fake->feedInput("b");             // and the thread still waits for more
+    ASSERT_TRUE(serveUntilLogged(3));
+    port->closePort();
+    fw::setErrorDisplay(previous);
+    EXPECT_THAT(log.seen(), ElementsAre("rxchar:1", "ring", "rxchar:2"));
+    EXPECT_THAT(shown, ElementsAre("handler broke", "handler broke"));
+}
+
+TEST_P(DeliveryMethods, AHandlerThatClosesThePortEndsItsHandOverWithoutDeadlock) {
+    if (GetParam() == smWindowSync) GTEST_SKIP() << "the window releases the thread first";
+    port->setSyncMethod(GetParam());
+    recordAll();
+    port->OnRxChar = [&](fw::TObject*, std::int32_t) {
+        log.add("rxchar");
+        port->closePort();
+    };
+    openAndWait();
+    log.clear();
+    fake->feedInput("a", false);
+    fake->raiseEvents(ce::rxChar | ce::ring);
+    ASSERT_TRUE(fwtest::serveUntil([&] { return log.has("ac"); }));
+    // The ring of the same wake-up is not delivered to a closed port.
+    EXPECT_THAT(log.seen(), ElementsAre("rxchar", "cts:0", "dsr:0", "rlsd:0", "bc", "ac"));
+    EXPECT_FALSE(port->Connected());
+    EXPECT_FALSE(fake->isOpen());
+}
+
+std::string methodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
+    static const char* const names[] = {"ThreadSync", "WindowSync", "None"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, DeliveryMethods,
+                         ::testing::Values(smThreadSync, smWindowSync, smNone), methodName);
+
+// --- stopping --------------------------------------------------------------------------------
+
+TEST_F(EventsOnFake, ClosingDuringAHandOverServesItAndAStopWinsOverTheNextWait) {
+    recordAll();
+    fwtest::WakeRecorder wake;
+    openAndWait();
+    log.clear();
+    fake->setModemStatus(driver::modemStatus::ctsOn);
+    fake->raiseEvents(ce::ring);
+    ASSERT_TRUE(wake.waitForCalls(1)); // the thread now waits for the main thread
+    fake->raiseEvents(ce::cts);        // kept for its next wait, which completes at once
+    fake->clearCalls();
+    port->closePort();
+    // The ring runs inside closePort; the CTS change meets the stop and is never delivered.
+    EXPECT_THAT(log.seen(), ElementsAre("cts:0", "dsr:0", "rlsd:0", "bc", "ring", "ac"));
+    const auto thread = fake->otherThreadCalls();
+    ASSERT_GE(thread.size(), 2u);
+    EXPECT_EQ(thread[thread.size() - 2], "setCommMask(0)");
+    EXPECT_EQ(thread.back(), "purgeComm(12)");
+    EXPECT_EQ(fake->eventMask(), 0u);
+    EXPECT_EQ(fake->inputLeft(), 0u);
+}
+
+TEST_F(EventsOnFake, AWakeUpWithoutEventsIsOneEmptyHandOver) {
+    recordAll();
+    fwtest::WakeRecorder wake;
+    openAndWait();
+    log.clear();
+    fake->setCommMask(port->portHandle(), 0x05FF); // completes the waiting request with 0
+    ASSERT_TRUE(wake.waitForCalls(1));
+    EXPECT_TRUE(fw::checkSynchronize());
+    ASSERT_TRUE(fake->waitForEventWait());
+    EXPECT_TRUE(log.seen().empty());
+}
+
+TEST_F(EventsOnFake, AWakeUpWithoutEventsSendsNoMessage) {
+    port->setSyncMethod(smWindowSync);
+    recordAll();
+    fwtest::WakeRecorder wake;
+    openAndWait();
+    log.clear();
+    fake->setCommMask(port->portHandle(), 0x05FF);
+    ASSERT_TRUE(fake->waitForEventWait());
+    fake->raiseEvents(ce::ring); // a real event after it does reach the window
+    ASSERT_TRUE(wake.waitForCalls(1));
+    ASSERT_TRUE(serveUntilLogged(1));
+    EXPECT_THAT(log.seen(), ElementsAre("ring"));
+    EXPECT_EQ(wake.calls(), 1);
+}
+
+TEST_F(EventsOnFake, AFailedCompletionDeliversNothingAndTheThreadWaitsAgain) {
+    recordAll();
+    openAndWait();
+    log.clear();
+    fake->failEventWait(31);
+    ASSERT_TRUE(fake->waitForEventWait());
+    fake->raiseEvents(ce::ring);
+    ASSERT_TRUE(serveUntilLogged(1));
+    EXPECT_THAT(log.seen(), ElementsAre("ring"));
+}
+
+TEST_F(EventsOnFake, AWaitThatCannotStartEndsTheThreadQuietly) {
+    recordAll();
+    fake->failCall("waitCommEvent", 6);
+    port->openPort();
+    auto cleanedUp = [&] {
+        const auto calls = fake->otherThreadCalls();
+        return !calls.empty() && calls.back() == "purgeComm(12)";
+    };
+    ASSERT_TRUE(fwtest::serveUntil(cleanedUp));
+    const auto calls = fake->otherThreadCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "waitCommEvent()"), 1);
+    EXPECT_TRUE(port->Connected());
+    port->closePort();
+    EXPECT_FALSE(fake->isOpen());
+}
