@@ -13,9 +13,13 @@ void Event::set() {
         else
             changed_.notify_one();
     }
+    // Notified after its lock is let go, so the woken thread does not run into it; the waiter
+    // cannot go away meanwhile, since it leaves the list under lock_, which is still held.
     for (Waiter* w : waiters_) {
-        std::lock_guard wg(w->lock);
-        w->signalled = true;
+        {
+            std::lock_guard wg(w->lock);
+            w->signalled = true;
+        }
         w->woken.notify_one();
     }
 }
