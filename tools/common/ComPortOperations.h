@@ -1,0 +1,33 @@
+#pragma once
+
+// The upload logic's port operations, served by a TComPort. The upload logic knows nothing of the
+// component and the component nothing of the upload; this adapter is the only place they meet.
+
+#include "comport/CustomComPort.h"
+#include "upload/PortOperations.h"
+
+namespace toolcommon {
+
+class ComPortOperations : public upload::PortOperations {
+public:
+    explicit ComPortOperations(comport::TCustomComPort& port) : port_(port) {}
+
+    bool Connected() const override { return port_.Connected(); }
+    void setPort(const std::string& name) override { port_.setPort(name); }
+    void openPort() override { port_.openPort(); }
+    void closePort() override { port_.closePort(); }
+    void setDtrLine(bool on) override { port_.setDtrLine(on); }
+    void setRtsLine(bool on) override { port_.setRtsLine(on); }
+    std::int32_t writeText(const std::string& text) override { return port_.writeText(text); }
+    std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count) override {
+        return port_.writeBytes(bytes, count);
+    }
+    std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) override {
+        return port_.readBytes(buffer, count);
+    }
+
+private:
+    comport::TCustomComPort& port_;
+};
+
+} // namespace toolcommon
