@@ -7,6 +7,10 @@
 // that has to wait (the line is busy, the time-outs ask for a wait) is queued for the device's
 // I/O thread, started on the first such request and kept until the device closes. Reads and
 // writes each keep their order.
+//
+// The wait for line events belongs on the same I/O thread: a pending event wait is one more
+// request the loop polls for (input for "characters received", output drained for "output
+// empty"), completed through its record like a read.
 
 #include "comport/driver/ComDriver.h"
 #include "comport/driver/InputFilter.h"

@@ -1,0 +1,104 @@
+#include "framework/MessageWindow.h"
+
+#include "framework/ThreadHub.h"
+
+#include <algorithm>
+
+namespace fw {
+
+using detail::hub;
+
+TMessageWindow::TMessageWindow(TWindowProc procedure) : owner_(std::this_thread::get_id()) {
+    auto entry = std::make_shared<detail::WindowEntry>();
+    entry->owner = detail::currentInbox();
+    entry->procedure = std::move(procedure);
+    auto& h = hub();
+    std::lock_guard l(h.lock);
+    handle_ = entry->handle = h.nextHandle++;
+    h.windows.emplace(handle_, std::move(entry));
+}
+
+TMessageWindow::~TMessageWindow() {
+    auto& h = hub();
+    std::lock_guard l(h.lock);
+    auto it = h.windows.find(handle_);
+    if (it == h.windows.end()) return;
+    auto entry = std::move(it->second);
+    h.windows.erase(it);
+    entry->alive = false;
+    // Senders still waiting for this window get their answer now: it will never serve them.
+    auto& queue = entry->owner->sent;
+    auto gone = std::remove_if(queue.begin(), queue.end(), [&](const auto& m) {
+        if (m->target != entry) return false;
+        detail::releaseLocked(*m, 0);
+        return true;
+    });
+    queue.erase(gone, queue.end());
+}
+
+std::intptr_t sendMessage(TWindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                          std::intptr_t lParam) {
+    auto self = detail::currentInbox();
+    auto& h = hub();
+    std::unique_lock l(h.lock);
+    auto it = h.windows.find(window);
+    if (it == h.windows.end()) return 0;
+    auto target = it->second;
+    if (target->owner == self) {
+        l.unlock();
+        TMessage message{msg, wParam, lParam, 0};
+        detail::CurrentSentScope scope(nullptr);
+        target->procedure(message);
+        return message.result;
+    }
+    if (target->owner->closed) return 0;
+
+    auto sent = std::make_shared<detail::SentMessage>();
+    sent->target = target;
+    sent->message = TMessage{msg, wParam, lParam, 0};
+    sent->sender = self;
+    target->owner->sent.push_back(sent);
+    target->owner->wake.notify_all();
+    const bool toMain = target->owner == h.mainInbox;
+    l.unlock();
+    if (toMain) detail::callWakeHook();
+    l.lock();
+    detail::waitServing(
+        l, self, [&] { return sent->released; }, false);
+    return sent->result;
+}
+
+bool inSendMessage() {
+    return detail::currentSent() != nullptr;
+}
+
+bool replyMessage(std::intptr_t result) {
+    detail::SentMessage* current = detail::currentSent();
+    if (!current) return false;
+    auto& h = hub();
+    std::lock_guard l(h.lock);
+    if (current->released) return false;
+    detail::releaseLocked(*current, result);
+    return true;
+}
+
+std::intptr_t defWindowProc(TWindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) {
+    return 0;
+}
+
+bool processSentMessages() {
+    return detail::serveSentMessages();
+}
+
+bool waitForSentMessages(std::chrono::milliseconds timeout) {
+    auto self = detail::currentInbox();
+    auto& h = hub();
+    {
+        std::unique_lock l(h.lock);
+        self->wake.wait_for(l, timeout,
+                            [&] { return !self->sent.empty() || !self->deferred.empty(); });
+    }
+    return processSentMessages();
+}
+
+} // namespace fw

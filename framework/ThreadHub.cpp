@@ -1,0 +1,176 @@
+#include "framework/ThreadHub.h"
+
+#include <utility>
+
+namespace fw::detail {
+
+namespace {
+
+Hub* makeHub() {
+    auto* h = new Hub;
+    // The first use happens during static initialisation (see below), on the thread that runs
+    // main(); that thread is the main thread until setMainThread() says otherwise.
+    h->mainThread = std::this_thread::get_id();
+    h->mainInbox = std::make_shared<Inbox>();
+    return h;
+}
+
+// Marks the initialising thread as the main thread before main() runs.
+[[maybe_unused]] const bool hubReady = (hub(), true);
+
+// Owns a thread's inbox; when the thread ends, its pending senders are released and later sends
+// to its windows return at once.
+struct InboxHolder {
+    std::shared_ptr<Inbox> inbox;
+
+    InboxHolder() {
+        Hub& h = hub();
+        std::lock_guard l(h.lock);
+        if (std::this_thread::get_id() == h.mainThread && h.mainInbox && !h.mainInbox->adopted) {
+            inbox = h.mainInbox;
+        } else {
+            inbox = std::make_shared<Inbox>();
+        }
+        inbox->adopted = true;
+    }
+
+    ~InboxHolder() {
+        Hub& h = hub();
+        std::lock_guard l(h.lock);
+        inbox->closed = true;
+        for (auto& m : inbox->sent)
+            releaseLocked(*m, 0);
+        inbox->sent.clear();
+    }
+};
+
+// One pass over the messages queued on entry. Stops at the first failing procedure and hands its
+// failure back through `failure`.
+bool serveSentOnce(std::exception_ptr& failure) {
+    Hub& h = hub();
+    auto self = currentInbox();
+    std::unique_lock l(h.lock);
+    bool ran = false;
+    for (std::size_t n = self->sent.size(); n > 0 && !self->sent.empty(); --n) {
+        auto m = std::move(self->sent.front());
+        self->sent.pop_front();
+        if (!m->target->alive) {
+            releaseLocked(*m, 0);
+            continue;
+        }
+        l.unlock();
+        ran = true;
+        TMessage message = m->message;
+        {
+            CurrentSentScope scope(m.get());
+            try {
+                m->target->procedure(message);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        l.lock();
+        releaseLocked(*m, failure ? 0 : message.result);
+        if (failure) break;
+    }
+    return ran;
+}
+
+} // namespace
+
+Hub& hub() {
+    // Never destroyed: threads may still use it while static objects are torn down at exit.
+    static Hub* const instance = makeHub();
+    return *instance;
+}
+
+std::shared_ptr<Inbox> currentInbox() {
+    thread_local InboxHolder holder;
+    return holder.inbox;
+}
+
+bool isMainLocked(const Hub& h) {
+    return std::this_thread::get_id() == h.mainThread;
+}
+
+void callWakeHook() {
+    Hub& h = hub();
+    std::lock_guard l(h.hookLock);
+    if (h.wakeHook) h.wakeHook();
+}
+
+void releaseLocked(SentMessage& message, std::intptr_t result) {
+    if (message.released) return;
+    message.released = true;
+    message.result = result;
+    message.sender->wake.notify_all();
+}
+
+bool hasWorkLocked(const Hub& h, const Inbox& inbox, bool isMain) {
+    return !inbox.sent.empty() || !inbox.deferred.empty() || (isMain && !h.calls.empty());
+}
+
+bool serveSentMessages() {
+    Hub& h = hub();
+    auto self = currentInbox();
+    {
+        std::unique_lock l(h.lock);
+        if (!self->deferred.empty()) {
+            auto kept = std::move(self->deferred.front());
+            self->deferred.pop_front();
+            l.unlock();
+            std::rethrow_exception(kept);
+        }
+    }
+    std::exception_ptr failure;
+    bool ran = serveSentOnce(failure);
+    if (failure) std::rethrow_exception(failure);
+    return ran;
+}
+
+bool runQueuedCalls() {
+    Hub& h = hub();
+    std::unique_lock l(h.lock);
+    bool ran = false;
+    for (std::size_t n = h.calls.size(); n > 0 && !h.calls.empty(); --n) {
+        auto c = std::move(h.calls.front());
+        h.calls.pop_front();
+        l.unlock();
+        ran = true;
+        try {
+            c->call();
+        } catch (...) {
+            c->failure = std::current_exception();
+        }
+        l.lock();
+        c->done = true;
+        c->caller->wake.notify_all();
+    }
+    return ran;
+}
+
+void waitServing(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Inbox>& self,
+                 const std::function<bool()>& done, bool runCalls) {
+    Hub& h = hub();
+    while (!done()) {
+        const bool main = runCalls && isMainLocked(h);
+        const bool work = !self->sent.empty() || (main && !h.calls.empty());
+        if (!work) {
+            self->wake.wait(lock);
+            continue;
+        }
+        lock.unlock();
+        if (main) runQueuedCalls();
+        std::exception_ptr failure;
+        serveSentOnce(failure);
+        lock.lock();
+        if (failure) self->deferred.push_back(std::move(failure));
+    }
+}
+
+SentMessage*& currentSent() {
+    thread_local SentMessage* current = nullptr;
+    return current;
+}
+
+} // namespace fw::detail

@@ -1,0 +1,122 @@
+#pragma once
+
+// Internal to the framework: the shared state behind the main-thread queue, the message windows
+// and the thread class. One lock guards all of it; the work done under it is a few pointer moves,
+// and a single lock makes the hand-overs between queue, windows and waits easy to reason about.
+// Procedures and queued calls always run with the lock released.
+
+#include "framework/MainThread.h"
+#include "framework/MessageWindow.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace fw::detail {
+
+struct Inbox;
+
+struct WindowEntry {
+    TWindowHandle handle = 0;
+    std::shared_ptr<Inbox> owner;
+    TWindowProc procedure; // set once, read without the lock
+    bool alive = true;
+};
+
+// A message sent from another thread, waiting in (or being served from) the owner's inbox.
+struct SentMessage {
+    std::shared_ptr<WindowEntry> target;
+    TMessage message;
+    std::shared_ptr<Inbox> sender;
+    bool released = false; // the sender may return; `result` holds its answer
+    std::intptr_t result = 0;
+};
+
+// A call queued for the main thread by synchronize().
+struct SyncCall {
+    std::function<void()> call;
+    std::exception_ptr failure;
+    std::shared_ptr<Inbox> caller;
+    bool done = false;
+};
+
+// What one thread is asked to serve, and the condition it sleeps on while it waits for anything
+// (a sent message, a queued call when it is the main thread, an answer, a thread ending).
+struct Inbox {
+    std::condition_variable wake;
+    std::deque<std::shared_ptr<SentMessage>> sent;
+    std::deque<std::exception_ptr> deferred; // failures kept by waits, raised by the next serve
+    bool closed = false;                     // the thread has ended
+    bool adopted = false;                    // a thread has taken this inbox as its own
+};
+
+struct Hub {
+    std::mutex lock;
+    std::thread::id mainThread;
+    std::shared_ptr<Inbox> mainInbox;
+    std::deque<std::shared_ptr<SyncCall>> calls;
+    std::unordered_map<TWindowHandle, std::shared_ptr<WindowEntry>> windows;
+    TWindowHandle nextHandle = 1;
+
+    // The hook has a lock of its own, held while it runs, so that replacing it waits for calls
+    // in flight and an old hook is never called after setWakeMainThread() has returned.
+    std::mutex hookLock;
+    TWakeHook wakeHook;
+};
+
+Hub& hub();
+
+// The calling thread's inbox, made on first use and closed when the thread ends.
+std::shared_ptr<Inbox> currentInbox();
+
+// Calls the wake hook, if any. Never with Hub::lock held.
+void callWakeHook();
+
+// Answers a sent message and wakes its sender; nothing if it was answered already. Lock held.
+void releaseLocked(SentMessage& message, std::intptr_t result);
+
+// Whether the thread of `inbox` has sent messages or kept failures to serve, or queued calls when
+// it is the main thread. Lock held.
+bool hasWorkLocked(const Hub& h, const Inbox& inbox, bool isMain);
+
+// Serves the calling thread's sent messages (bounded by what was queued on entry). A kept failure
+// is raised first; a failure of a procedure propagates after its sender has been released.
+bool serveSentMessages();
+
+// Runs the calls queued for the main thread (bounded by what was queued on entry). Main only.
+// Never throws: a call's failure goes to the thread that queued it.
+bool runQueuedCalls();
+
+// Blocks the calling thread until `done()` (evaluated with the lock held) is true, serving its
+// sent messages meanwhile, and the main-thread queue too when `runCalls` is set and it is the
+// main thread. Failures of procedures are kept in the inbox for the next serve: a wait never
+// throws them. `lock` is held on entry and on return.
+void waitServing(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Inbox>& self,
+                 const std::function<bool()>& done, bool runCalls);
+
+// The sent message whose procedure is running on this thread (null for a direct call or none);
+// inSendMessage() and replyMessage() look at it.
+SentMessage*& currentSent();
+
+class CurrentSentScope {
+public:
+    explicit CurrentSentScope(SentMessage* message) : saved_(currentSent()) {
+        currentSent() = message;
+    }
+    ~CurrentSentScope() { currentSent() = saved_; }
+    CurrentSentScope(const CurrentSentScope&) = delete;
+    CurrentSentScope& operator=(const CurrentSentScope&) = delete;
+
+private:
+    SentMessage* saved_;
+};
+
+bool isMainLocked(const Hub& h);
+
+} // namespace fw::detail
