@@ -68,7 +68,7 @@ private:
     ScriptedBoard& board_;
 };
 
-struct Run {
+struct SessionRig {
     upload::scripted::CallLog log;
     ScriptedBoard board{log};
     Captured out, errors;
@@ -77,7 +77,7 @@ struct Run {
     ScriptedPump pump{board};
     UploadSession session{logic, window, pump, errors.file()};
 
-    Run() { pump.session = &session; }
+    SessionRig() { pump.session = &session; }
 
     int commandsSent() const {
         int n = 0;
@@ -111,10 +111,15 @@ TEST(TorvinUploadOptions, TakesEachOptionInBothFormsAndRefusesWhatItDoesNotKnow)
     EXPECT_EQ(parseOptions({}).options.port, "COM1");
     EXPECT_EQ(parseOptions({"--port=COM4"}).options.port, "COM4");
 
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--port"}, {"--port", ""}, {"--port="}, {"COM3"}, {"-q"},
-          {"--quiet=yes"}, {"--verbose"}, {"--port", "COM1", "--port", "COM2"},
-          {"--dump-image", "--image", "x.hex"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port"},
+                                                {"--port", ""},
+                                                {"--port="},
+                                                {"COM3"},
+                                                {"-q"},
+                                                {"--quiet=yes"},
+                                                {"--verbose"},
+                                                {"--port", "COM1", "--port", "COM2"},
+                                                {"--dump-image", "--image", "x.hex"}}) {
         EXPECT_NE(parseOptions(bad).error, "") << bad.front();
     }
 }
@@ -222,7 +227,7 @@ TEST(TorvinUploadProgress, TheBarFitsTheTerminalAndEstimatesTheRemainingTime) {
 // --- whole runs --------------------------------------------------------------------------------
 
 TEST(TorvinUploadSession, CompletesTheEmbeddedImageAndSaysSo) {
-    Run run;
+    SessionRig run;
     EXPECT_EQ(run.session.run(), ExitStatus::completed);
     EXPECT_EQ(run.board.portName(), "COM3");
     EXPECT_EQ(run.commandsSent(), 1);
@@ -239,7 +244,7 @@ TEST(TorvinUploadSession, CompletesTheEmbeddedImageAndSaysSo) {
 }
 
 TEST(TorvinUploadSession, ABoardThatNeverAnswersEndsTheRunAfterFiveSends) {
-    Run run;
+    SessionRig run;
     run.board.responder = [](const Item&) { return Reply{}; };
     EXPECT_EQ(run.session.run(), ExitStatus::noAnswer);
     EXPECT_EQ(run.commandsSent(), 5);
@@ -252,7 +257,7 @@ TEST(TorvinUploadSession, ABoardThatNeverAnswersEndsTheRunAfterFiveSends) {
 }
 
 TEST(TorvinUploadSession, SilenceAndRefusalsBelowTheLimitsOnlySlowTheRun) {
-    Run run;
+    SessionRig run;
     std::map<int, int> refused, unanswered;
     run.board.responder = [&](const Item& item) -> Reply {
         if (item.record == 10 && unanswered[10]++ < 4) return {};
@@ -273,13 +278,13 @@ TEST(TorvinUploadSession, EachRefusalOfTheMonitorHasItsStatusAndWords) {
         {"[K]", ExitStatus::monitorVersion, upload::messageInvalidMonitor},
     };
     for (const auto& [reply, status, words] : cases) {
-        Run run;
+        SessionRig run;
         run.board.responder = [reply](const Item&) { return Reply{reply}; };
         EXPECT_EQ(run.session.run(), status);
         EXPECT_TRUE(run.out.text().ends_with(std::string(words) + "\n")) << run.out.text();
     }
 
-    Run rejected;
+    SessionRig rejected;
     rejected.board.responder = [](const Item& item) -> Reply {
         if (item.record == 7) return {"[R]"};
         return ScriptedBoard::monitorAnswer(item);
@@ -291,7 +296,7 @@ TEST(TorvinUploadSession, EachRefusalOfTheMonitorHasItsStatusAndWords) {
 }
 
 TEST(TorvinUploadSession, ARestartSendsTheImageAgainFromRecordOne) {
-    Run run;
+    SessionRig run;
     bool restarted = false;
     run.board.responder = [&](const Item& item) -> Reply {
         if (item.record == 100 && !restarted) {
@@ -306,7 +311,7 @@ TEST(TorvinUploadSession, ARestartSendsTheImageAgainFromRecordOne) {
 }
 
 TEST(TorvinUploadSession, PortFailuresEndTheRunWithTheComponentsMessage) {
-    Run closed;
+    SessionRig closed;
     closed.board.openFailure = "Unable to open com port (Error: 2)";
     EXPECT_EQ(closed.session.run(), ExitStatus::portError);
     EXPECT_EQ(closed.errors.text(), "torvin-upload: Unable to open com port (Error: 2)\n");
@@ -314,7 +319,7 @@ TEST(TorvinUploadSession, PortFailuresEndTheRunWithTheComponentsMessage) {
 
     // The line breaks in the middle of a record that a reply asked for: the failure comes out of
     // the received-characters event, not out of the loop.
-    Run broken;
+    SessionRig broken;
     broken.board.writeBudget = 6 + 22 * 50;
     broken.session.describe = [](const std::exception& e) {
         return std::string("port COM3: ") + e.what();

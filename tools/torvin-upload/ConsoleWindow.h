@@ -18,8 +18,7 @@ namespace torvinupload {
 // ends, whatever the outcome, which is the moment the program ends too.
 class ConsoleWindow : public upload::WindowSurface {
 public:
-    ConsoleWindow(std::string portName, std::unique_ptr<ProgressDisplay> display,
-                  std::FILE* out);
+    ConsoleWindow(std::string portName, std::unique_ptr<ProgressDisplay> display, std::FILE* out);
 
     RetryTimer& timer1() { return timer1_; }
     // Where Timer1 takes the time from (the steady clock unless set).

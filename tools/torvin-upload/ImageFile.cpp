@@ -54,7 +54,8 @@ std::string ImageFile::checkLine(std::string_view line) {
     std::vector<unsigned> value(bytes);
     unsigned sum = 0;
     for (std::size_t b = 0; b < bytes; ++b) {
-        value[b] = static_cast<unsigned>(hexValue(line[1 + 2 * b]) * 16 + hexValue(line[2 + 2 * b]));
+        value[b] =
+            static_cast<unsigned>(hexValue(line[1 + 2 * b]) * 16 + hexValue(line[2 + 2 * b]));
         sum += value[b];
     }
     const std::size_t dataBytes = bytes - headerBytes - 1;

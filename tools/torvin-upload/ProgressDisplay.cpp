@@ -7,8 +7,8 @@ namespace torvinupload {
 using Clock = std::chrono::steady_clock;
 
 std::string clockText(Clock::duration d) {
-    const auto total = std::max<long long>(
-        0, std::chrono::duration_cast<std::chrono::seconds>(d).count());
+    const auto total =
+        std::max<long long>(0, std::chrono::duration_cast<std::chrono::seconds>(d).count());
     char text[32];
     if (total >= 3600)
         std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
@@ -90,8 +90,8 @@ void ProgressLines::update(const RunProgress& p, Clock::time_point now) {
     auto line = [&](const std::string& text) {
         std::fprintf(out_, "%s  %s\n", clockText(now - p.started).c_str(), text.c_str());
     };
-    const std::string item =
-        p.record == 0 ? std::string("programming-mode command") : "record " + std::to_string(p.record);
+    const std::string item = p.record == 0 ? std::string("programming-mode command")
+                                           : "record " + std::to_string(p.record);
 
     if (p.restarts != lastRestarts_) {
         line("the board asked to start again: record 1 of " + std::to_string(p.total));

@@ -12,13 +12,13 @@ namespace torvinupload {
 struct RunProgress {
     using Clock = std::chrono::steady_clock;
 
-    std::int32_t total = 0;   // Label2: records in the image
-    std::int32_t record = 0;  // the record being sent (0 while the command waits)
-    int percent = 0;          // ProgressBar1
-    std::int32_t attempt = 0; // Label4: the latest re-send was send number `attempt` of its item
-    std::int32_t resends = 0;   // re-sends after silence, in the whole run
-    std::int32_t refusals = 0;  // "[R]" replies, in the whole run
-    std::int32_t restarts = 0;  // "[L]" replies (back to record 1), in the whole run
+    std::int32_t total = 0;    // Label2: records in the image
+    std::int32_t record = 0;   // the record being sent (0 while the command waits)
+    int percent = 0;           // ProgressBar1
+    std::int32_t attempt = 0;  // Label4: the latest re-send was send number `attempt` of its item
+    std::int32_t resends = 0;  // re-sends after silence, in the whole run
+    std::int32_t refusals = 0; // "[R]" replies, in the whole run
+    std::int32_t restarts = 0; // "[L]" replies (back to record 1), in the whole run
     Clock::time_point started{};
 };
 

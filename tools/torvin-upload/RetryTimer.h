@@ -12,8 +12,7 @@ class RetryTimer {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit RetryTimer(Clock::duration interval = std::chrono::seconds(1))
-        : interval_(interval) {}
+    explicit RetryTimer(Clock::duration interval = std::chrono::seconds(1)) : interval_(interval) {}
 
     bool enabled() const { return next_.has_value(); }
     void setEnabled(bool enabled, Clock::time_point now = Clock::now());

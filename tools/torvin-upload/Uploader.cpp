@@ -21,9 +21,8 @@ std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
     if (quiet) return std::make_unique<NoProgress>();
     if (!::isatty(STDOUT_FILENO)) return std::make_unique<ProgressLines>(stdout);
     winsize size{};
-    const int columns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0
-                            ? size.ws_col
-                            : 80;
+    const int columns =
+        ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
     return std::make_unique<TerminalBar>(stdout, columns);
 }
 
@@ -35,8 +34,8 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
     toolcommon::ComPortOperations operations(port);
     std::optional<TracingPort> tracing;
     if (request.trace) tracing.emplace(operations, stderr);
-    upload::PortOperations& line = tracing ? static_cast<upload::PortOperations&>(*tracing)
-                                           : operations;
+    upload::PortOperations& line =
+        tracing ? static_cast<upload::PortOperations&>(*tracing) : operations;
 
     ConsoleWindow window(request.port, progressDisplay(request.quiet), stdout);
     upload::UploadLogic logic(line, window, request.image, request.totalRecords);
