@@ -16,11 +16,23 @@ std::string TIniFileStore::getText(std::string_view section, std::string_view ke
 }
 
 void TIniFileStore::putText(std::string_view section, std::string_view key, std::string_view text) {
+    if (deferring_) {
+        document_.setValue(section, key, text);
+        unsaved_ = true;
+        return;
+    }
     IniDocument changed = document_;
     changed.setValue(section, key, text);
     fw::writeFileAtomically(path_, changed.text());
     // Only what reached the disk is kept, so the store never claims a value the file lacks.
     document_ = std::move(changed);
+}
+
+void TIniFileStore::endUpdate() {
+    deferring_ = false;
+    if (!unsaved_) return;
+    fw::writeFileAtomically(path_, document_.text());
+    unsaved_ = false;
 }
 
 std::int32_t TIniFileStore::getInteger(std::string_view section, std::string_view key,

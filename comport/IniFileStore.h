@@ -23,11 +23,18 @@ public:
                             std::int32_t defaultValue) override;
     void putInteger(std::string_view section, std::string_view key, std::int32_t value) override;
 
+    // Between these two the puts only change the text in memory and endUpdate writes the file
+    // once: many keys cost one write, and the file changes from old to new in one step.
+    void beginUpdate() { deferring_ = true; }
+    void endUpdate();
+
     const std::string& path() const { return path_; }
 
 private:
     std::string path_;
     IniDocument document_;
+    bool deferring_ = false;
+    bool unsaved_ = false;
 };
 
 } // namespace comport

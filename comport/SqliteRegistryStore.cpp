@@ -158,7 +158,8 @@ TSqliteRegistryStore::getValue(std::string_view name) {
 
 void TSqliteRegistryStore::putValue(std::string_view name, std::uint32_t type,
                                     std::string_view data) {
-    // One statement is one transaction: the value is replaced whole or not at all.
+    // Outside beginUpdate one statement is one transaction: the value is replaced whole or not at
+    // all.
     Statement upsert(db_, "INSERT INTO registry_values(key_id, name, type, data) "
                           "VALUES (?, ?, ?, ?) ON CONFLICT(key_id, name) "
                           "DO UPDATE SET type = excluded.type, data = excluded.data");
@@ -175,6 +176,24 @@ bool TSqliteRegistryStore::deleteValue(std::string_view name) {
                                  sqlite3_errmsg(db_));
     }
     return sqlite3_changes(db_) > 0;
+}
+
+void TSqliteRegistryStore::beginUpdate() {
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        throw ERegistryException("Cannot change registry key '" + keyPath_ + "'",
+                                 sqlite3_errmsg(db_));
+    }
+}
+
+void TSqliteRegistryStore::endUpdate() {
+    // Some failures (a full disk) end the transaction by themselves; then nothing is left to
+    // commit, and the put that failed has already been reported.
+    if (sqlite3_get_autocommit(db_)) return;
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const std::string detail = sqlite3_errmsg(db_);
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw ERegistryException("Cannot change registry key '" + keyPath_ + "'", detail);
+    }
 }
 
 std::string TSqliteRegistryStore::getText(std::string_view name) {

@@ -3,7 +3,8 @@
 // A registry key kept in an SQLite database file, for systems without a registry. The database
 // holds a tree of keys ("Software\Torvin\Updater", names compared without regard to the case of
 // a to z) and, per key, named values with a type code and raw data, as a registry does, so a
-// value can have a type or a size its reader does not expect. Every put is one transaction: a
+// value can have a type or a size its reader does not expect. Every put is one transaction (or
+// joins the one that beginUpdate opened; closing the store without endUpdate drops it): a
 // crash leaves the value either old or new.
 
 #include "comport/SettingsStores.h"
@@ -47,6 +48,11 @@ public:
     void putValue(std::string_view name, std::uint32_t type, std::string_view data);
     // Removes a value; false when there was none.
     bool deleteValue(std::string_view name);
+
+    // Between these two every put joins one transaction that endUpdate commits: many values
+    // cost one write to disk, and they change together. Failures raise ERegistryException.
+    void beginUpdate();
+    void endUpdate();
 
     // The key path as stored: backslash-separated, without empty parts.
     const std::string& keyPath() const { return keyPath_; }

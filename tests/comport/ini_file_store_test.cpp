@@ -208,3 +208,19 @@ TEST(IniFileStore, AKilledWriterNeverLeavesATornFile) {
         ASSERT_TRUE(value == a || value == b) << "round " << round;
     }
 }
+
+TEST(IniFileStore, AnUpdateWritesTheFileOnceAtItsEnd) {
+    TempDir dir;
+    const std::string path = dir.file("port.ini");
+    writeFile(path, "[ComPort1]\nPort=COM1\n");
+    TIniFileStore store(path);
+    store.beginUpdate();
+    store.putText("ComPort1", "Port", "COM2");
+    store.putInteger("ComPort1", "Buffer.InputSize", 512);
+    EXPECT_EQ(readFile(path), "[ComPort1]\nPort=COM1\n");
+    EXPECT_EQ(store.getText("ComPort1", "Port", ""), "COM2");
+    store.endUpdate();
+    EXPECT_EQ(readFile(path), "[ComPort1]\nPort=COM2\nBuffer.InputSize=512\n");
+    store.putText("ComPort1", "Port", "COM3"); // written through again
+    EXPECT_EQ(readFile(path), "[ComPort1]\nPort=COM3\nBuffer.InputSize=512\n");
+}

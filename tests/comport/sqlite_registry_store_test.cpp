@@ -181,3 +181,28 @@ TEST(SqliteRegistryStore, AKilledWriterNeverLeavesATornValue) {
         sqlite3_close(raw);
     }
 }
+
+TEST(SqliteRegistryStore, AnUpdateCommitsItsValuesTogether) {
+    TempDir dir;
+    const std::string db = dir.file("r.db");
+    TSqliteRegistryStore writer(db, key, TSqliteRegistryStore::accessReadWrite);
+    writer.beginUpdate();
+    writer.putText("Port", "COM2");
+    writer.putInteger("Buffer.InputSize", 512);
+    {
+        TSqliteRegistryStore reader(db, key, TSqliteRegistryStore::accessRead);
+        EXPECT_EQ(reader.getValue("Port"), std::nullopt); // not yet committed
+    }
+    writer.endUpdate();
+    TSqliteRegistryStore reader(db, key, TSqliteRegistryStore::accessRead);
+    EXPECT_EQ(reader.getText("Port"), "COM2");
+    EXPECT_EQ(reader.getInteger("Buffer.InputSize"), 512);
+
+    // An update that is never ended is dropped with the store.
+    {
+        TSqliteRegistryStore abandoned(db, key, TSqliteRegistryStore::accessReadWrite);
+        abandoned.beginUpdate();
+        abandoned.putText("Port", "COM9");
+    }
+    EXPECT_EQ(reader.getText("Port"), "COM2");
+}
