@@ -26,6 +26,21 @@ std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
     return std::make_unique<TerminalBar>(stdout, columns);
 }
 
+// What to do about a port error, on the line after it.
+std::string hintFor(const comport::EComPort& error) {
+    using namespace comport;
+    switch (error.errorCode()) {
+    case CE_OpenFailed + 1:
+        return "Check the port's name and that no other program is using the port.";
+    case CE_WriteFailed + 1:
+    case CE_ReadFailed + 1:
+        return "The line to the board broke off: check the cable and the board's power, then run "
+               "the upload again (the board may hold an incomplete firmware).";
+    default:
+        return "Check the port and the cable, then run the upload again.";
+    }
+}
+
 } // namespace
 
 ExitStatus uploadOverPort(const UploadRequest& request) {
@@ -44,11 +59,14 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
 
     session.describe = [&port, &request](const std::exception& e) {
         std::string text = "port " + request.port + ": " + e.what();
+        const auto* com = dynamic_cast<const comport::EComPort*>(&e);
+        if (!com) return text;
         // The component's message carries the system's code; its text says what it means.
-        if (const auto* com = dynamic_cast<const comport::EComPort*>(&e);
-            com && com->systemErrorCode() > 0)
+        if (com->systemErrorCode() > 0)
             text += ": " + port.device().systemErrorMessage(
                                static_cast<std::uint32_t>(com->systemErrorCode()));
+        text += "\n";
+        text += hintFor(*com);
         return text;
     };
     if (!request.quiet) {
