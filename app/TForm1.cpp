@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/FormStyle.h"
+#include "app/FrameworkBridge.h"
 #include "app/Glyphs.h"
 #include "app/PortChoices.h"
 #include "app/TForm2.h"
@@ -9,6 +10,10 @@
 #include "app/TShape.h"
 #include "app/TTimer.h"
 #include "app/Texts.h"
+#include "comport/ComPort.h"
+#include "tools/common/ComPortOperations.h"
+#include "upload/FirmwareImage.h"
+#include "upload/UploadLogic.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -17,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QStyle>
 
 namespace app {
@@ -58,10 +64,17 @@ TForm1::TForm1(Dialogs& dialogs, const std::string& extraPort)
                            Qt::MSWindowsFixedSizeDialogHint),
       dialogs_(dialogs) {
     createControls(extraPort);
+    createComPort1();
+    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *this);
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+// The port goes first (its close may still deliver events, which need the upload logic), then the
+// logic and the controls.
+TForm1::~TForm1() {
+    Timer1->setEnabled(false);
+    ComPort1.reset();
+}
 
 void TForm1::createControls(const std::string& extraPort) {
     setObjectName(QStringLiteral("Form1"));
@@ -146,6 +159,10 @@ void TForm1::createControls(const std::string& extraPort) {
     RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
     RichEdit1->setReadOnly(true);
     RichEdit1->hide();
+    QStringList imageLines;
+    for (std::string_view line : upload::firmwareImage())
+        imageLines << QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    RichEdit1->setPlainText(imageLines.join(QChar('\n')));
 
     const QFont plain = formFont();
     Label9 = makeLabel(this, "Label9", QString::fromUtf8(label9Text), 16, 160, plain);
@@ -157,10 +174,42 @@ void TForm1::createControls(const std::string& extraPort) {
 
     Timer1 = new TTimer(this, 1000);
     Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->OnTimer = [this] { runHandler([this] { upload_->Timer1Timer(); }); };
+    connect(BitBtn2, &QPushButton::clicked, this,
+            [this] { runHandler([this] { upload_->BitBtn2Click(); }); });
+}
+
+// The port with the settings stored with the window; every other setting keeps its default.
+void TForm1::createComPort1() {
+    using namespace comport;
+    ComPort1 = std::make_unique<TComPort>();
+    TComPort& port = *ComPort1;
+    port.beginLoading();
+    port.setName("ComPort1");
+    port.setBaudRate(br9600);
+    port.setPort("COM1");
+    port.Parity().setBits(prNone);
+    port.setStopBits(sbOneStopBit);
+    port.setDataBits(dbEight);
+    port.setEvents(allComEvents);
+    port.FlowControl().setOutCTSFlow(false);
+    port.FlowControl().setOutDSRFlow(false);
+    port.FlowControl().setControlDTR(dtrDisable);
+    port.FlowControl().setControlRTS(rtsDisable);
+    port.FlowControl().setXonXoffOut(false);
+    port.FlowControl().setXonXoffIn(false);
+    port.setStoredProps(TStoredProps{spBasic});
+    port.setTriggersOnRxChar(true);
+    port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
+    // Not guarded: a failure here goes back to the port's event thread, which ends.
+    port.OnRxChar = [this](fw::TObject*, std::int32_t count) { upload_->ComPort1RxChar(count); };
+    port.finishLoading();
+    portOperations_ = std::make_unique<toolcommon::ComPortOperations>(port);
 }
 
 void TForm1::FormCreate() {
     Shape1->setBrushColor(upload::lampWhite);
+    upload_->setTotalRecords(upload::firmwareRecordCount);
     dialogs_.information(nullptr, QString::fromLatin1(startupWarningCaption),
                          QString::fromUtf8(startupWarning));
 }
@@ -170,8 +219,10 @@ void TForm1::ComPort1AfterOpen() {
 }
 
 void TForm1::BitBtn6Click() {
-    // closeEvent closes the port first.
-    close();
+    runHandler([this] {
+        if (ComPort1->Connected()) ComPort1->closePort();
+        close();
+    });
 }
 
 void TForm1::Button1Click() {
@@ -195,7 +246,18 @@ void TForm1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    event->accept();
+    // Otherwise it is the close button's job: close the port, then the window. A port that
+    // refuses to close keeps the window open, with the error shown.
+    bool closed = false;
+    runHandler([this, &closed] {
+        if (ComPort1->Connected()) ComPort1->closePort();
+        closed = true;
+    });
+    if (closed) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
 }
 
 std::string TForm1::comboBox1Text() const {

@@ -8,6 +8,16 @@
 #include <string>
 #include <vector>
 
+namespace comport {
+class TComPort;
+}
+namespace toolcommon {
+class ComPortOperations;
+}
+namespace upload {
+class UploadLogic;
+}
+
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -55,6 +65,7 @@ public:
     QLabel* Label13;
     QLabel* Label10;
     TTimer* Timer1;
+    std::unique_ptr<comport::TComPort> ComPort1;
 
     // The change-log windows opened so far, hidden or not.
     const std::vector<std::unique_ptr<TForm2>>& changeLogs() const { return changeLogs_; }
@@ -63,6 +74,9 @@ public:
     void BitBtn6Click();
     void Button1Click();
     void ComPort1AfterOpen();
+
+    // The upload run's state, for tests and the screenshots.
+    const upload::UploadLogic& upload() const { return *upload_; }
 
     // upload::WindowSurface
     std::string comboBox1Text() const override;
@@ -84,8 +98,11 @@ protected:
 
 private:
     void createControls(const std::string& extraPort);
+    void createComPort1();
 
     Dialogs& dialogs_;
+    std::unique_ptr<toolcommon::ComPortOperations> portOperations_;
+    std::unique_ptr<upload::UploadLogic> upload_;
     std::vector<std::unique_ptr<TForm2>> changeLogs_;
     bool placed_ = false;
 };

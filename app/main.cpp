@@ -1,6 +1,7 @@
 // The Torvin04/05 firmware updater: the main window and its message loop.
 
 #include "app/Dialogs.h"
+#include "app/FrameworkBridge.h"
 #include "app/TForm1.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     parser.process(application);
 
     app::QtDialogs dialogs;
+    app::FrameworkBridge bridge(dialogs);
     app::TForm1 form(dialogs, parser.value(portOption).toStdString());
     form.show();
     return QApplication::exec();

@@ -1,0 +1,158 @@
+// Upload runs through the window, with the real port component on pseudo-terminals.
+
+#include "EventPump.h"
+#include "FakeDialogs.h"
+
+#include "app/FrameworkBridge.h"
+#include "app/TForm1.h"
+#include "app/TShape.h"
+#include "app/TTimer.h"
+#include "comport/ComErrors.h"
+#include "comport/ComPort.h"
+#include "tests/support/Pty.h"
+#include "upload/UploadLogic.h"
+#ifdef MONITOR_SIM_PATH
+#include "tests/support/MonitorSimProcess.h"
+#endif
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QString str(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+struct UploadRunTest : ::testing::Test {
+    FakeDialogs dialogs;
+    app::FrameworkBridge bridge{dialogs};
+
+    bool messageShown(const char* text) const {
+        for (const auto& t : dialogs.texts(FakeDialogs::Message))
+            if (t == str(text)) return true;
+        return false;
+    }
+};
+
+// Needs the port's event thread to deliver the board's replies; enabled once it delivers them.
+TEST_F(UploadRunTest, DISABLED_AWholeRunAgainstTheSimulatedBoardCompletes) {
+#ifndef MONITOR_SIM_PATH
+    GTEST_SKIP() << "monitor-sim is not built";
+#else
+    testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, {});
+    ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
+
+    app::TForm1 form(dialogs, sim.serialPath());
+    form.show();
+    form.BitBtn2->click();
+    ASSERT_TRUE(dialogs.texts(FakeDialogs::Error).empty())
+        << dialogs.texts(FakeDialogs::Error).front().toStdString();
+    EXPECT_EQ(form.BitBtn2->text(), str("Iniciar"));
+    EXPECT_EQ(form.Shape1->BrushColor(), 0x00FF00u);
+    EXPECT_EQ(form.Label2->text(), str("1974"));
+
+    form.BitBtn2->click();
+    EXPECT_FALSE(form.BitBtn6->isEnabled()) << "the close button stays off during a run";
+    EXPECT_FALSE(form.close()) << "the window manager cannot close the window during a run";
+
+    // The run ends with a message box, whichever way it ends.
+    ASSERT_TRUE(pumpUntil([&] { return !dialogs.texts(FakeDialogs::Message).empty(); }, 180s))
+        << "still at record " << form.Label7->text().toStdString();
+    ASSERT_TRUE(messageShown("TRANSMISSÃO CONCLUIDA !!"))
+        << dialogs.texts(FakeDialogs::Message).front().toStdString() << " at record "
+        << form.Label7->text().toStdString() << "; " << sim.errorOutput();
+    EXPECT_EQ(form.ProgressBar1->value(), 100);
+    EXPECT_EQ(form.Label7->text(), str("1974"));
+    EXPECT_EQ(form.Label8->text(), str("0"));
+    EXPECT_FALSE(form.BitBtn2->isEnabled());
+    EXPECT_TRUE(form.BitBtn6->isEnabled());
+    EXPECT_FALSE(form.Timer1->Enabled());
+    EXPECT_EQ(dialogs.texts(FakeDialogs::Message).size(), 1u);
+    EXPECT_TRUE(dialogs.texts(FakeDialogs::Error).empty());
+
+    form.BitBtn6->click();
+    EXPECT_FALSE(form.ComPort1->Connected());
+    EXPECT_FALSE(form.isVisible());
+#endif
+}
+
+TEST_F(UploadRunTest, ABoardThatNeverAnswersTurnsTheLampWhite) {
+    testsupport::PtyPair line; // nobody answers on the far end
+    app::TForm1 form(dialogs, line.path());
+    form.show();
+    form.BitBtn2->click();
+    ASSERT_EQ(form.Shape1->BrushColor(), 0x00FF00u);
+    form.BitBtn2->click();
+
+    // The real retry timer: four re-sends a second apart, then the fifth tick gives up.
+    ASSERT_TRUE(pumpUntil([&] { return !dialogs.texts(FakeDialogs::Message).empty(); }, 20s));
+    ASSERT_TRUE(messageShown("PLACA NÃO RESPONDE !"));
+    EXPECT_EQ(form.Shape1->BrushColor(), 0xFFFFFFu);
+    EXPECT_EQ(form.BitBtn2->text(), str("Iniciar"));
+    EXPECT_TRUE(form.BitBtn2->isEnabled());
+    EXPECT_TRUE(form.BitBtn6->isEnabled());
+    EXPECT_EQ(form.Label4->text(), str("5"));
+    EXPECT_FALSE(form.ComPort1->Connected());
+    EXPECT_FALSE(form.Timer1->Enabled());
+    // The command went out five times in all, and nothing else.
+    EXPECT_EQ(line.drain(), "(%P31)(%P31)(%P31)(%P31)(%P31)");
+}
+
+TEST_F(UploadRunTest, APortThatCannotBeOpenedShowsTheComponentsMessage) {
+    const std::string missing = "/nonexistent/ttyTorvin";
+    // What the component itself says about this port.
+    std::string expected;
+    {
+        comport::TComPort probe;
+        probe.setPort(missing);
+        try {
+            probe.openPort();
+        } catch (const comport::EComPort& e) {
+            expected = e.what();
+        }
+    }
+    ASSERT_FALSE(expected.empty());
+
+    app::TForm1 form(dialogs, missing);
+    form.show();
+    form.BitBtn2->click();
+    const auto errors = dialogs.texts(FakeDialogs::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors.front().toStdString(), expected);
+    EXPECT_EQ(form.BitBtn2->text(), str("Abre Porta"));
+    EXPECT_EQ(form.Label2->text(), str("0"));
+    EXPECT_EQ(form.Shape1->BrushColor(), 0xFFFFFFu);
+    EXPECT_FALSE(form.ComPort1->Connected());
+    // The program goes on: the window still takes presses.
+    form.BitBtn2->click();
+    EXPECT_EQ(dialogs.texts(FakeDialogs::Error).size(), 2u);
+}
+
+TEST_F(UploadRunTest, PortCarriesTheStoredSettings) {
+    app::TForm1 form(dialogs);
+    const comport::TComPort& port = *form.ComPort1;
+    EXPECT_FALSE(port.loading());
+    EXPECT_EQ(port.BaudRate(), comport::br9600);
+    EXPECT_EQ(port.Port(), "COM1");
+    EXPECT_EQ(port.Parity().Bits(), comport::prNone);
+    EXPECT_EQ(port.StopBits(), comport::sbOneStopBit);
+    EXPECT_EQ(port.DataBits(), comport::dbEight);
+    EXPECT_EQ(port.Events(), comport::allComEvents);
+    EXPECT_EQ(port.FlowControl().ControlDTR(), comport::dtrDisable);
+    EXPECT_EQ(port.FlowControl().ControlRTS(), comport::rtsDisable);
+    EXPECT_FALSE(port.FlowControl().OutCTSFlow());
+    EXPECT_FALSE(port.FlowControl().XonXoffIn());
+    EXPECT_EQ(port.StoredProps(), comport::TStoredProps{comport::spBasic});
+    EXPECT_TRUE(port.TriggersOnRxChar());
+    EXPECT_TRUE(port.OnRxChar.assigned());
+    EXPECT_TRUE(port.OnAfterOpen.assigned());
+    EXPECT_FALSE(port.OnException.assigned());
+    EXPECT_EQ(form.upload().totalRecords(), 1974);
+}
+
+} // namespace
