@@ -3,6 +3,7 @@
 // Debian's srec_cmp.
 #include "comport/ComPort.h"
 #include "tests/support/MonitorSimProcess.h"
+#include "tests/support/Pty.h"
 
 #include <gtest/gtest.h>
 
@@ -34,11 +35,13 @@ bool contains(const std::string& text, std::string_view part) {
 
 // Runs torvin-upload with its output in files. A hang would end in `timeout`'s status 124 rather
 // than in a stuck suite; no run here should come near it.
-Result upload(const std::string& arguments) {
+// Standard output goes to `output` when given (then r.out stays empty).
+Result upload(const std::string& arguments, const std::string& output = "") {
     TempDir dir;
     Result r;
     r.status = runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " + arguments +
-                          " </dev/null >'" + dir.file("out") + "' 2>'" + dir.file("err") + "'");
+                          " </dev/null >'" + (output.empty() ? dir.file("out") : output) + "' 2>'" +
+                          dir.file("err") + "'");
     r.out = readFile(dir.file("out"));
     r.err = readFile(dir.file("err"));
     return r;
@@ -200,6 +203,22 @@ TEST(TorvinUploadProcess, AnotherImageIsSentWholeAndTheTraceShowsEveryByte) {
     EXPECT_TRUE(contains(r.err, " > 3A\n")) << r.err;
     EXPECT_TRUE(contains(r.err, " > 4F\n")) << r.err;
     EXPECT_TRUE(board.holdsExactly(image));
+}
+
+TEST(TorvinUploadProcess, OnATerminalTheProgressIsABarRedrawnInPlace) {
+    Board board;
+    const std::string image = board.dir.file("small.hex");
+    std::ofstream(image) << ":020000040000FA\n"
+                            ":100200000102030405060708090A0B0C0D0E0F1066\n"
+                            ":04030000112233444F\n";
+    testsupport::PtyPair terminal;
+    const Result r = upload(board.port() + " --image " + image, terminal.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string screen = terminal.drain();
+    EXPECT_TRUE(contains(screen, "\r[")) << screen;
+    EXPECT_TRUE(contains(screen, "] 100%  record 3 of 3  0:00 elapsed, 0:00 left")) << screen;
+    EXPECT_TRUE(contains(screen, "\nTRANSMISSÃO CONCLUIDA !!")) << screen; // after the bar's line
+    EXPECT_FALSE(contains(screen, "record 1 of 3 (0%)")) << screen;        // no plain lines
 }
 
 TEST(TorvinUploadProcess, DumpImageWritesTheEmbeddedImageAsStored) {
