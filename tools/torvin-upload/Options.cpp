@@ -27,9 +27,10 @@ Progress goes to standard output: a bar when it is a terminal, plain lines other
 
 Exit status:
   0   TRANSMISSÃO CONCLUIDA !!       the board acknowledged every record
+  1   an unexpected failure (message on standard error)
   2   PLACA NÃO RESPONDE !           five sends of one item went unanswered
   3   Monitor Versão Antiga !! / Monitor Versão Não Válida !!
-                                     the board's Monitor refused the command
+                                     the board's Monitor is too old or not valid
   4   REGISTRO n RECUSADO PELA PLACA !
                                      the board refused one record four times
   5   port error (the port's message on standard error)
