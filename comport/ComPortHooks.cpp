@@ -11,13 +11,13 @@ namespace {
 // Marks a link notification under way, so that the list is not changed beneath it.
 class NotifyingScope {
 public:
-    explicit NotifyingScope(int& counter) : counter_(counter) { ++counter_; }
+    explicit NotifyingScope(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
     ~NotifyingScope() { --counter_; }
     NotifyingScope(const NotifyingScope&) = delete;
     NotifyingScope& operator=(const NotifyingScope&) = delete;
 
 private:
-    int& counter_;
+    std::atomic<int>& counter_;
 };
 
 } // namespace

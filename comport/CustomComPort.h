@@ -15,6 +15,7 @@
 #include "framework/MessageWindow.h"
 #include "framework/Thread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -249,7 +250,8 @@ private:
     fw::TThread::Ptr<TComThread> eventThread_;
     std::unique_ptr<fw::TMessageWindow> notifyWindow_;
     fw::TThreadPriority threadPriority_ = fw::tpNormal;
-    int notifying_ = 0; // link notifications under way
+    // Link notifications under way (on any thread: with smNone the event thread notifies too).
+    std::atomic<int> notifying_{0};
     driver::Handle portHandle_ = driver::invalidHandleValue;
     std::vector<TPortLink*> linkList_;
     bool triggersOnRxChar_ = true;
