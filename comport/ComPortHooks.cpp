@@ -2,7 +2,25 @@
 
 #include "comport/CustomComPort.h"
 
+#include <algorithm>
+
 namespace comport {
+
+namespace {
+
+// Marks a link notification under way, so that the list is not changed beneath it.
+class NotifyingScope {
+public:
+    explicit NotifyingScope(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
+    ~NotifyingScope() { --counter_; }
+    NotifyingScope(const NotifyingScope&) = delete;
+    NotifyingScope& operator=(const NotifyingScope&) = delete;
+
+private:
+    std::atomic<int>& counter_;
+};
+
+} // namespace
 
 void TCustomComPort::fireAfterClose() {
     OnAfterClose(this);
@@ -57,9 +75,11 @@ void TCustomComPort::handleBeforeOpen() {
 void TCustomComPort::handleAfterOpen() {
     notifyLinksState(lnConnection, true);
     fireAfterOpen();
+    reportLineSignals(true);
 }
 
 void TCustomComPort::handleBeforeClose() {
+    reportLineSignals(false);
     fireBeforeClose();
 }
 
@@ -68,7 +88,29 @@ void TCustomComPort::handleAfterClose() {
     fireAfterClose();
 }
 
+void TCustomComPort::registerLink(TPortLink* link) {
+    if (!link || notifying_ > 0 ||
+        std::find(linkList_.begin(), linkList_.end(), link) != linkList_.end()) {
+        reportError(CE_RegFailed + 1);
+        return;
+    }
+    linkList_.push_back(link);
+    if (link->dataReceived.assigned()) rxBufLinked_ = true;
+}
+
+void TCustomComPort::unregisterLink(TPortLink* link) {
+    auto it = std::find(linkList_.begin(), linkList_.end(), link);
+    if (!link || notifying_ > 0 || it == linkList_.end()) {
+        reportError(CE_RegFailed + 1);
+        return;
+    }
+    linkList_.erase(it);
+    rxBufLinked_ = std::any_of(linkList_.begin(), linkList_.end(),
+                               [](const TPortLink* l) { return l->dataReceived.assigned(); });
+}
+
 void TCustomComPort::notifyLinksState(TLinkNotice kind, bool onOff) {
+    const NotifyingScope scope(notifying_);
     const std::size_t count = linkList_.size();
     for (std::size_t i = 0; i < count; ++i) {
         TPortLink* link = linkList_[i];
@@ -100,6 +142,7 @@ void TCustomComPort::notifyLinksState(TLinkNotice kind, bool onOff) {
 }
 
 void TCustomComPort::notifyLinks(TLinkNotice kind) {
+    const NotifyingScope scope(notifying_);
     const std::size_t count = linkList_.size();
     for (std::size_t i = 0; i < count; ++i) {
         TPortLink* link = linkList_[i];
@@ -122,6 +165,7 @@ void TCustomComPort::notifyLinks(TLinkNotice kind) {
 }
 
 void TCustomComPort::notifyLinksSent(const std::uint8_t* buffer, std::int32_t count) {
+    const NotifyingScope scope(notifying_);
     const std::size_t links = linkList_.size();
     for (std::size_t i = 0; i < links; ++i) {
         auto& slot = linkList_[i]->dataSent;

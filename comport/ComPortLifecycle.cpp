@@ -19,7 +19,14 @@ void TCustomComPort::openPort() {
         connected_ = false;
         throw;
     }
-    startEventDelivery();
+    try {
+        startEventDelivery();
+    } catch (...) {
+        // An open port without the events it was asked to deliver would wait for them forever.
+        destroyDeviceHandle();
+        connected_ = false;
+        throw;
+    }
     handleAfterOpen();
 }
 

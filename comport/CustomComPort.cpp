@@ -1,5 +1,7 @@
 #include "comport/CustomComPort.h"
 
+#include "comport/ComThread.h"
+
 namespace comport {
 
 std::uint32_t baudRateValue(TBaudRate rate) {

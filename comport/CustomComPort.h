@@ -12,8 +12,12 @@
 #include "comport/PortLink.h"
 #include "comport/driver/ComDriver.h"
 #include "framework/Component.h"
+#include "framework/MessageWindow.h"
+#include "framework/Thread.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +26,7 @@ namespace comport {
 
 class TIniStore;
 class TRegistryStore;
+class TComThread;
 
 // The rate in bits per second of a TBaudRate (0 for brCustom, whose rate is CustomBaudRate).
 std::uint32_t baudRateValue(TBaudRate rate);
@@ -146,8 +151,15 @@ public:
     TComErrors lineErrors();
 
     // --- links -----------------------------------------------------------------------------
-    // The objects told about the port's activity; the port does not own them.
+    // The objects told about the port's activity; the port does not own them. The list must not
+    // change while a notification walks it.
     std::vector<TPortLink*>& linkList() { return linkList_; }
+    // Attaches a link (at the end) or detaches it. Error 18 for no link, a link attached twice,
+    // one that is not attached, or a change from inside a notification. A link whose
+    // dataReceived is set takes the received bytes: while one is attached TriggersOnRxChar
+    // reads false and the port reads the bytes for its readers.
+    void registerLink(TPortLink* link);
+    void unregisterLink(TPortLink* link);
     void notifyLinksState(TLinkNotice kind, bool onOff);
     void notifyLinks(TLinkNotice kind);
     void notifyLinksSent(const std::uint8_t* buffer, std::int32_t count);
@@ -162,6 +174,32 @@ protected:
     virtual void handleAfterOpen();
     virtual void handleBeforeClose();
     virtual void handleAfterClose();
+    // Reports the input lines: when opening, CTS, DSR and RLSD as read now; when closing, all
+    // three as off (to the links first, then to the events).
+    void reportLineSignals(bool opening);
+
+    // Line event handling, on the thread the delivery method chose. Each gathers what it reports
+    // (count, lines, errors) when it runs.
+    void handleError();
+    void handleRxChar();
+    void handleTxEmpty();
+    void handleBreak();
+    void handleRing();
+    void handleCTSChange();
+    void handleDSRChange();
+    void handleRxFlag();
+    void handleRLSDChange();
+    void handleRx80Full();
+    // The handler for one event mask bit; other values do nothing.
+    void handleLineEvent(std::uintptr_t maskBit);
+
+    // The hidden window's procedure (smWindowSync): answers a line-event message at once, then
+    // handles the event while the port is open; a failure is shown by the application's error
+    // display.
+    void handleNotifyMessage(fw::TMessage& message);
+    fw::TWindowHandle notifyWindowHandle() const {
+        return notifyWindow_ ? notifyWindow_->handle() : 0;
+    }
 
     // Event hooks: each fires its slot with the port as sender when the slot is assigned.
     virtual void fireAfterClose();
@@ -186,12 +224,22 @@ protected:
     bool mayApply() const { return connected_ && !loading() && !designing(); }
 
 private:
-    // Event delivery seam: starting and stopping what delivers line events (the event thread
-    // and, for smWindowSync, the hidden window). openPort calls startEventDelivery after the
-    // device is configured and before handleAfterOpen; closePort calls stopEventDelivery after
-    // aborting the outstanding requests and before closing the device.
+    friend class TComThread;
+
+    // Starting and stopping what delivers line events (the event thread and, for smWindowSync,
+    // the hidden window). openPort calls startEventDelivery after the device is configured and
+    // before handleAfterOpen; closePort calls stopEventDelivery after aborting the outstanding
+    // requests and before closing the device.
     void startEventDelivery();
     void stopEventDelivery();
+
+    // Received bytes for OnRxBuf and the linked readers (TriggersOnRxChar false): reads them and
+    // hands them out; sets count to 0 when it read them, also when a reader fails.
+    void deliverReceivedData(std::int32_t& count);
+    // Reads count bytes into a new buffer and fires OnRxBuf; gives the number read.
+    std::int32_t readForRxBuf(std::unique_ptr<std::uint8_t[]>& buffer, std::int32_t count);
+    // Runs a handling step; a failure is shown by the application's error display.
+    void runShowingFailure(const std::function<void()>& step) noexcept;
 
     // The destructor's close: every step runs even when an earlier one fails.
     void closeForDestruction() noexcept;
@@ -199,6 +247,11 @@ private:
     std::shared_ptr<driver::ComDriver> driver_;
 
     bool hasEventThread_ = false;
+    fw::TThread::Ptr<TComThread> eventThread_;
+    std::unique_ptr<fw::TMessageWindow> notifyWindow_;
+    fw::TThreadPriority threadPriority_ = fw::tpNormal;
+    // Link notifications under way (on any thread: with smNone the event thread notifies too).
+    std::atomic<int> notifying_{0};
     driver::Handle portHandle_ = driver::invalidHandleValue;
     std::vector<TPortLink*> linkList_;
     bool triggersOnRxChar_ = true;

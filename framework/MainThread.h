@@ -33,8 +33,8 @@ void setWakeMainThread(TWakeHook hook);
 
 // Runs the calls queued for the main thread and the messages sent to its windows, in the order
 // they came; returns whether it ran anything. A failure raised by a queued call goes back to the
-// thread that queued it, not here; a failure that leaves a window procedure propagates from here
-// (after its sender has been released). Work queued while it runs waits for the next call, so a
+// thread that queued it; one that leaves a window procedure is shown by the application's error
+// display (see processSentMessages()). Work queued while it runs waits for the next call, so a
 // steady stream from another thread cannot keep the loop from its own work. Only on the main
 // thread (EThread otherwise); it may be re-entered from a call it runs (a modal loop).
 bool checkSynchronize();

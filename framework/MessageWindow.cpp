@@ -86,7 +86,7 @@ std::intptr_t defWindowProc(TWindowHandle, std::uint32_t, std::uintptr_t, std::i
     return 0;
 }
 
-bool processSentMessages() {
+bool processSentMessages() noexcept {
     return detail::serveSentMessages();
 }
 
@@ -95,8 +95,7 @@ bool waitForSentMessages(std::chrono::milliseconds timeout) {
     auto& h = hub();
     {
         std::unique_lock l(h.lock);
-        self->wake.wait_for(l, timeout,
-                            [&] { return !self->sent.empty() || !self->deferred.empty(); });
+        self->wake.wait_for(l, timeout, [&] { return !self->sent.empty(); });
     }
     return processSentMessages();
 }

@@ -85,9 +85,10 @@ std::intptr_t defWindowProc(TWindowHandle window, std::uint32_t msg, std::uintpt
                             std::intptr_t lParam);
 
 // Runs the procedures for the messages sent so far to windows of the calling thread, in the order
-// they were sent; returns whether it ran any. A failure that leaves a procedure first releases its
-// sender (with 0) and then propagates from here; the messages after it stay queued.
-bool processSentMessages();
+// they were sent; returns whether it ran any. A failure that leaves a procedure releases its
+// sender (with 0) and is shown by the application's error display (ErrorDisplay.h), since no
+// caller is left to handle it; the following messages are served as usual.
+bool processSentMessages() noexcept;
 
 // Sleeps until a message is sent to a window of the calling thread or `timeout` passes, then
 // serves as processSentMessages() does. On the main thread use waitForSynchronize() instead,

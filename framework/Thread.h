@@ -73,10 +73,8 @@ public:
 
     // Blocks until the body has returned and the platform thread has ended. On the main thread it
     // serves the main-thread queue and the main thread's windows meanwhile; on any thread it
-    // serves the messages sent to that thread's windows. A failure that leaves a window
-    // procedure during the wait is kept and raised by the next checkSynchronize() or
-    // processSentMessages() of that thread. Returns at once for a thread never started or
-    // already ended. EThread when called on the thread itself.
+    // serves the messages sent to that thread's windows. Returns at once for a thread never
+    // started or already ended. EThread when called on the thread itself.
     void waitFor();
 
     // Whether the body has returned (or will never run).

@@ -1,5 +1,8 @@
 #include "framework/ThreadHub.h"
 
+#include "framework/ErrorDisplay.h"
+#include "framework/Exception.h"
+
 #include <utility>
 
 namespace fw::detail {
@@ -44,36 +47,14 @@ struct InboxHolder {
     }
 };
 
-// One pass over the messages queued on entry. Stops at the first failing procedure and hands its
-// failure back through `failure`.
-bool serveSentOnce(std::exception_ptr& failure) {
-    Hub& h = hub();
-    auto self = currentInbox();
-    std::unique_lock l(h.lock);
-    bool ran = false;
-    for (std::size_t n = self->sent.size(); n > 0 && !self->sent.empty(); --n) {
-        auto m = std::move(self->sent.front());
-        self->sent.pop_front();
-        if (!m->target->alive) {
-            releaseLocked(*m, 0);
-            continue;
-        }
-        l.unlock();
-        ran = true;
-        TMessage message = m->message;
-        {
-            CurrentSentScope scope(m.get());
-            try {
-                m->target->procedure(message);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        }
-        l.lock();
-        releaseLocked(*m, failure ? 0 : message.result);
-        if (failure) break;
+void showProcedureFailure(const std::exception_ptr& failure) noexcept {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        showException(e);
+    } catch (...) {
+        showException(Exception("A window procedure failed with an unknown error"));
     }
-    return ran;
 }
 
 } // namespace
@@ -107,28 +88,45 @@ void releaseLocked(SentMessage& message, std::intptr_t result) {
 }
 
 bool hasWorkLocked(const Hub& h, const Inbox& inbox, bool isMain) {
-    return !inbox.sent.empty() || !inbox.deferred.empty() || (isMain && !h.calls.empty());
+    return !inbox.sent.empty() || (isMain && !h.calls.empty());
 }
 
-bool serveSentMessages() {
+bool serveSentMessages() noexcept {
     Hub& h = hub();
     auto self = currentInbox();
-    {
-        std::unique_lock l(h.lock);
-        if (!self->deferred.empty()) {
-            auto kept = std::move(self->deferred.front());
-            self->deferred.pop_front();
+    std::unique_lock l(h.lock);
+    bool ran = false;
+    for (std::size_t n = self->sent.size(); n > 0 && !self->sent.empty(); --n) {
+        auto m = std::move(self->sent.front());
+        self->sent.pop_front();
+        if (!m->target->alive) {
+            releaseLocked(*m, 0);
+            continue;
+        }
+        l.unlock();
+        ran = true;
+        TMessage message = m->message;
+        std::exception_ptr failure;
+        {
+            CurrentSentScope scope(m.get());
+            try {
+                m->target->procedure(message);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        l.lock();
+        releaseLocked(*m, failure ? 0 : message.result);
+        if (failure) {
             l.unlock();
-            std::rethrow_exception(kept);
+            showProcedureFailure(failure);
+            l.lock();
         }
     }
-    std::exception_ptr failure;
-    bool ran = serveSentOnce(failure);
-    if (failure) std::rethrow_exception(failure);
     return ran;
 }
 
-bool runQueuedCalls() {
+bool runQueuedCalls() noexcept {
     Hub& h = hub();
     std::unique_lock l(h.lock);
     bool ran = false;
@@ -161,10 +159,8 @@ void waitServing(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Inbox
         }
         lock.unlock();
         if (main) runQueuedCalls();
-        std::exception_ptr failure;
-        serveSentOnce(failure);
+        serveSentMessages();
         lock.lock();
-        if (failure) self->deferred.push_back(std::move(failure));
     }
 }
 

@@ -51,9 +51,8 @@ struct SyncCall {
 struct Inbox {
     std::condition_variable wake;
     std::deque<std::shared_ptr<SentMessage>> sent;
-    std::deque<std::exception_ptr> deferred; // failures kept by waits, raised by the next serve
-    bool closed = false;                     // the thread has ended
-    bool adopted = false;                    // a thread has taken this inbox as its own
+    bool closed = false;  // the thread has ended
+    bool adopted = false; // a thread has taken this inbox as its own
 };
 
 struct Hub {
@@ -81,22 +80,22 @@ void callWakeHook();
 // Answers a sent message and wakes its sender; nothing if it was answered already. Lock held.
 void releaseLocked(SentMessage& message, std::intptr_t result);
 
-// Whether the thread of `inbox` has sent messages or kept failures to serve, or queued calls when
-// it is the main thread. Lock held.
+// Whether the thread of `inbox` has sent messages to serve, or queued calls when it is the main
+// thread. Lock held.
 bool hasWorkLocked(const Hub& h, const Inbox& inbox, bool isMain);
 
-// Serves the calling thread's sent messages (bounded by what was queued on entry). A kept failure
-// is raised first; a failure of a procedure propagates after its sender has been released.
-bool serveSentMessages();
+// Serves the calling thread's sent messages (bounded by what was queued on entry). A failure
+// that leaves a procedure is shown by the application's error display once its sender has been
+// released, and serving goes on: no caller is left to handle it. Never throws.
+bool serveSentMessages() noexcept;
 
 // Runs the calls queued for the main thread (bounded by what was queued on entry). Main only.
 // Never throws: a call's failure goes to the thread that queued it.
-bool runQueuedCalls();
+bool runQueuedCalls() noexcept;
 
 // Blocks the calling thread until `done()` (evaluated with the lock held) is true, serving its
 // sent messages meanwhile, and the main-thread queue too when `runCalls` is set and it is the
-// main thread. Failures of procedures are kept in the inbox for the next serve: a wait never
-// throws them. `lock` is held on entry and on return.
+// main thread. `lock` is held on entry and on return.
 void waitServing(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Inbox>& self,
                  const std::function<bool()>& done, bool runCalls);
 

@@ -185,8 +185,15 @@ public:
     virtual bool escapeCommFunction(Handle device, std::uint32_t function) = 0;
 
     // --- line events (served by the event thread) ------------------------------------------
+    // Chooses the events to watch (commEvent bits). Events seen so far are forgotten, and a
+    // waiting request completes successfully with no events.
     virtual bool setCommMask(Handle device, std::uint32_t mask) = 0;
     virtual bool getCommMask(Handle device, std::uint32_t* mask) = 0;
+    // Waits for events of the mask: completes at once when some occurred since the last wait,
+    // otherwise goes pending (errorIoPending) and completes through the record when one occurs,
+    // with the events in *mask (which must stay valid until then). "Characters received" means
+    // new bytes arrived, not that bytes are waiting. One wait at a time; none without a mask
+    // (EINVAL). A device that has gone fails the waiting request and every later wait.
     virtual bool waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) = 0;
 
     // --- events ----------------------------------------------------------------------------

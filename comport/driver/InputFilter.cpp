@@ -38,6 +38,7 @@ std::size_t InputFilter::decode(const std::uint8_t* raw, std::size_t count, std:
             } else {
                 emit(errorChar_);
                 ++replaced_;
+                ++replacedTotal_;
             }
             state_ = State::plain;
             break;

@@ -18,6 +18,9 @@ public:
     // Decodes `count` raw bytes into `out` (room for `count` bytes); gives the bytes produced.
     std::size_t decode(const std::uint8_t* raw, std::size_t count, std::uint8_t* out);
 
+    // Bytes replaced so far, counting on (wraps around); for telling whether a decode replaced any.
+    std::uint32_t replacedSoFar() const { return replacedTotal_; }
+
     // Bytes replaced since the last call.
     std::uint32_t takeReplaced() {
         const std::uint32_t n = replaced_;
@@ -33,6 +36,7 @@ private:
     std::uint8_t errorChar_ = 0;
     State state_ = State::plain;
     std::uint32_t replaced_ = 0;
+    std::uint32_t replacedTotal_ = 0;
 };
 
 } // namespace comport::driver

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -14,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace comport::driver::posix {
 
@@ -25,6 +27,22 @@ bool noModemLines(int error) {
 
 std::uint64_t millis(std::uint32_t perByte, std::uint32_t count, std::uint32_t constant) {
     return std::uint64_t{perByte} * count + constant;
+}
+
+// The input queue's size when the program has not asked for one.
+constexpr std::size_t defaultInputQueue = 4096;
+
+// Events that the driver's change counters report.
+constexpr std::uint32_t modemEvents =
+    commEvent::cts | commEvent::dsr | commEvent::rlsd | commEvent::ring;
+constexpr std::uint32_t counterEvents = modemEvents | commEvent::err | commEvent::brk;
+
+// How long one character takes on the line, for planning when the output should have gone.
+std::chrono::microseconds characterTime(const Dcb& dcb) {
+    const std::uint32_t rate = dcb.BaudRate ? dcb.BaudRate : 9600;
+    const std::uint32_t bits = 1 + dcb.ByteSize + (dcb.Parity != parity::none ? 1 : 0) +
+                               (dcb.StopBits == stopBits::one ? 1 : 2);
+    return std::chrono::microseconds(std::uint64_t{bits} * 1000000 / rate + 1);
 }
 
 } // namespace
@@ -77,6 +95,13 @@ std::shared_ptr<PosixDevice> PosixDevice::open(const std::string& path, int& err
     device->dcb_.BaudRate = 9600;
     device->dcb_.ByteSize = 8;
     device->dcb_.fBinary = true;
+    // What the driver counted before this open is not this program's business.
+    serial_icounter_struct ic{};
+    if (::ioctl(fd, TIOCGICOUNT, &ic) == 0) {
+        device->counters_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+    } else {
+        device->hasCounters_ = false; // pseudo-terminals and some adapters keep no counters
+    }
     return device;
 }
 
@@ -85,13 +110,18 @@ PosixDevice::~PosixDevice() {
 }
 
 std::uint32_t PosixDevice::close() {
+    std::unique_ptr<PosixModemWait> modemWait;
     {
         std::lock_guard g(lock_);
         if (closed_) return EBADF;
         closed_ = true;
         stopping_ = true;
         abortLocked(true, true);
+        completeWaitLocked(0, ECANCELED);
+        modemWait = std::move(modemWait_);
     }
+    // Without the lock: the waiting thread may be about to take it (and then sees closed_).
+    modemWait.reset();
     wakeWorker();
     if (worker_.joinable()) worker_.join();
     if (wakeFd_ >= 0) ::close(wakeFd_);
@@ -144,28 +174,88 @@ std::uint32_t PosixDevice::setTimeouts(const CommTimeouts& timeouts) {
 
 std::uint32_t PosixDevice::readNow(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& got) {
     got = 0;
-    if (!filter_.active()) {
-        const ssize_t n = ::read(fd_, buffer, count);
-        if (n > 0) {
-            got = static_cast<std::uint32_t>(n);
-            return 0;
-        }
-        if (n == 0) return EIO; // a terminal reads 0 bytes only once it has hung up
-        return static_cast<std::uint32_t>(errno);
-    }
-    // Filtered: read raw chunks until the caller's count is made or nothing more is there.
-    std::uint8_t raw[512];
+    std::uint32_t error = 0;
+    const bool wasFull = queuedLocked() >= queueCapacityLocked();
     while (got < count) {
-        const std::size_t want = std::min<std::size_t>(sizeof raw, count - got);
+        if (queuedLocked() == 0) {
+            error = pumpLocked();
+            if (queuedLocked() == 0) break;
+        }
+        const std::size_t n = std::min<std::size_t>(count - got, queuedLocked());
+        std::memcpy(buffer + got, inQueueBytes_.data() + inHead_, n);
+        inHead_ += n;
+        got += static_cast<std::uint32_t>(n);
+        if (inHead_ == inQueueBytes_.size()) {
+            inQueueBytes_.clear();
+            inHead_ = 0;
+        }
+    }
+    if (got == 0) return error ? error : EAGAIN;
+    if (above80_ && queuedLocked() * 5 < queueCapacityLocked() * 4) above80_ = false;
+    // A full queue had stopped the I/O thread from taking more from the kernel.
+    if (wasFull && pumpingLocked()) wakeWorker();
+    return 0;
+}
+
+std::size_t PosixDevice::queueCapacityLocked() const {
+    return inQueue_ > 0 ? inQueue_ : defaultInputQueue;
+}
+
+std::uint32_t PosixDevice::pumpLocked() {
+    if (inHead_ > 0) {
+        inQueueBytes_.erase(inQueueBytes_.begin(),
+                            inQueueBytes_.begin() + static_cast<std::ptrdiff_t>(inHead_));
+        inHead_ = 0;
+    }
+    const std::size_t capacity = queueCapacityLocked();
+    const std::size_t before = inQueueBytes_.size();
+    const std::uint32_t replacedBefore = filter_.replacedSoFar();
+    std::uint32_t error = 0;
+    bool eventChar = false;
+    while (inQueueBytes_.size() < capacity) {
+        std::uint8_t raw[1024];
+        // The filter only ever shortens, so `want` raw bytes always fit.
+        const std::size_t want = std::min(sizeof raw, capacity - inQueueBytes_.size());
         const ssize_t n = ::read(fd_, raw, want);
-        if (n == 0) return got ? 0 : EIO;
-        if (n < 0) return got ? 0 : static_cast<std::uint32_t>(errno);
-        got += static_cast<std::uint32_t>(
-            filter_.decode(raw, static_cast<std::size_t>(n), buffer + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            if (errno != EAGAIN) error = static_cast<std::uint32_t>(errno);
+            break;
+        }
+        if (n == 0) { // a terminal reads 0 bytes only once it has hung up
+            error = EIO;
+            break;
+        }
+        const std::size_t at = inQueueBytes_.size();
+        inQueueBytes_.resize(at + static_cast<std::size_t>(n));
+        std::size_t produced = static_cast<std::size_t>(n);
+        if (filter_.active())
+            produced = filter_.decode(raw, produced, inQueueBytes_.data() + at);
+        else
+            std::memcpy(inQueueBytes_.data() + at, raw, produced);
+        inQueueBytes_.resize(at + produced);
+        if ((eventMask_ & commEvent::rxFlag) &&
+            std::memchr(inQueueBytes_.data() + at, static_cast<unsigned char>(dcb_.EvtChar),
+                        produced))
+            eventChar = true;
         if (static_cast<std::size_t>(n) < want) break;
     }
-    if (got == 0) return EAGAIN;
-    return 0;
+    const std::size_t after = inQueueBytes_.size();
+    std::uint32_t events = 0;
+    if (after > before) {
+        events |= commEvent::rxChar;
+        if (eventChar) events |= commEvent::rxFlag;
+        if (!above80_ && after * 5 >= capacity * 4) {
+            above80_ = true;
+            events |= commEvent::rx80Full;
+        }
+        // Line errors and breaks arrive with (or instead of) a byte; the counters say which.
+        if (hasCounters_) checkCountersLocked();
+    }
+    if (!hasCounters_ && filter_.replacedSoFar() != replacedBefore) events |= commEvent::err;
+    raiseLocked(events);
+    if (error != 0) hangUpLocked();
+    return error;
 }
 
 bool PosixDevice::immediateReadMode() const {
@@ -238,11 +328,15 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
         if (count > 0) {
             const ssize_t n = ::write(fd_, out, count);
             if (n < 0 && errno != EAGAIN) return static_cast<std::uint32_t>(errno);
-            if (n > 0) done = static_cast<std::uint32_t>(n);
+            if (n > 0) {
+                done = static_cast<std::uint32_t>(n);
+                if (eventMask_ & commEvent::txEmpty) outputPending_ = true;
+            }
         }
         if (done == count) {
             completeRequest(req, 0, done);
             if (moved) *moved = done;
+            checkOutputLocked(Clock::now());
             return 0;
         }
         Request r(req, nullptr, out, count, done);
@@ -258,11 +352,14 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
 
 void PosixDevice::enqueueLocked(std::deque<Request>& queue, Request r) {
     queue.push_back(r);
-    if (!worker_.joinable()) {
-        wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        worker_ = std::thread([this] { workerLoop(); });
-    }
+    ensureWorkerLocked();
     wakeWorker();
+}
+
+void PosixDevice::ensureWorkerLocked() {
+    if (worker_.joinable()) return;
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    worker_ = std::thread([this] { workerLoop(); });
 }
 
 void PosixDevice::wakeWorker() {
@@ -303,9 +400,10 @@ bool PosixDevice::advanceWrite(Request& r, short revents, Clock::time_point now)
             completeRequest(r.ov, static_cast<std::uint32_t>(errno), r.done);
             return true;
         }
-        if (n > 0)
+        if (n > 0) {
             r.done += static_cast<std::uint32_t>(n);
-        else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            if (eventMask_ & commEvent::txEmpty) outputPending_ = true;
+        } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
             completeRequest(r.ov, EIO, r.done);
             return true;
         }
@@ -322,13 +420,19 @@ void PosixDevice::progressLocked(short revents) {
         reads_.pop_front();
     while (!writes_.empty() && advanceWrite(writes_.front(), revents, now))
         writes_.pop_front();
+    if (txCheckAt_ && now >= *txCheckAt_) txCheckAt_.reset();
+    if (!txCheckAt_) checkOutputLocked(now);
 }
 
 void PosixDevice::workerLoop() {
     std::unique_lock g(lock_);
     while (!stopping_) {
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, 0, 0}};
-        if (!reads_.empty()) fds[1].events |= POLLIN;
+        // While events are watched the kernel's input is taken into the queue as it comes, as
+        // long as the queue has room; a hang-up shows whatever is asked for.
+        const bool watching = pumpingLocked();
+        if (!reads_.empty() || (watching && queuedLocked() < queueCapacityLocked()))
+            fds[1].events |= POLLIN;
         if (!writes_.empty()) fds[1].events |= POLLOUT;
         std::optional<Clock::time_point> next;
         auto consider = [&](std::deque<Request>& q) {
@@ -342,12 +446,13 @@ void PosixDevice::workerLoop() {
         };
         consider(reads_);
         consider(writes_);
+        if (txCheckAt_ && (!next || *txCheckAt_ < *next)) next = txCheckAt_;
         int timeout = -1;
         if (next) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
             timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
         }
-        const nfds_t count = fds[1].events ? 2 : 1;
+        const nfds_t count = (fds[1].events || watching) ? 2 : 1;
         g.unlock();
         const int ready = ::poll(fds, count, timeout);
         g.lock();
@@ -357,12 +462,20 @@ void PosixDevice::workerLoop() {
             [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
         }
         if (stopping_) break;
-        progressLocked(count == 2 ? fds[1].revents : 0);
+        const short revents = count == 2 ? fds[1].revents : 0;
+        if (pumpingLocked() && (revents & (POLLIN | POLLHUP | POLLERR))) pumpLocked();
+        // The line is gone even when a full queue kept the pump from reading the end of it.
+        if (revents & (POLLHUP | POLLERR | POLLNVAL)) hangUpLocked();
+        progressLocked(revents);
     }
 }
 
 std::uint32_t PosixDevice::cancel(Overlapped* req) {
     std::lock_guard g(lock_);
+    if (req && req == eventWait_) {
+        completeWaitLocked(0, ECANCELED);
+        return 0;
+    }
     for (auto* queue : {&reads_, &writes_}) {
         auto it = std::find_if(queue->begin(), queue->end(),
                                [&](const Request& r) { return r.ov == req; });
@@ -393,7 +506,16 @@ std::uint32_t PosixDevice::purge(std::uint32_t flags) {
     std::lock_guard g(lock_);
     if (closed_) return EBADF;
     abortLocked(flags & purge::rxAbort, flags & purge::txAbort);
-    if (flags & purge::rxClear) filter_.reset();
+    if (flags & purge::rxClear) {
+        filter_.reset();
+        inQueueBytes_.clear();
+        inHead_ = 0;
+        above80_ = false;
+    }
+    if (flags & purge::txClear) {
+        outputPending_ = false;
+        txCheckAt_.reset();
+    }
     if (int e = flushQueues(fd_, flags & purge::rxClear, flags & purge::txClear))
         return static_cast<std::uint32_t>(e);
     wakeWorker();
@@ -428,7 +550,7 @@ std::uint32_t PosixDevice::clearErrors(std::uint32_t* errors, ComStat* status) {
     if (errors) *errors = flags;
     if (status) {
         *status = ComStat{};
-        auto waiting = static_cast<std::uint32_t>(in);
+        auto waiting = static_cast<std::uint32_t>(queuedLocked() + static_cast<std::size_t>(in));
         // The queue the program sees holds at most the size it asked for; the rest waits in the
         // kernel behind it.
         if (inQueue_ > 0) waiting = std::min(waiting, inQueue_);
@@ -484,6 +606,139 @@ std::uint32_t PosixDevice::escape(std::uint32_t function) {
     default:
         return EINVAL;
     }
+}
+
+// --- line events ---------------------------------------------------------------------------
+
+std::uint32_t PosixDevice::setMask(std::uint32_t mask) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    eventMask_ = mask;
+    history_ = 0;
+    // A waiting request ends with no events, as the platform's does when the mask changes.
+    completeWaitLocked(0, 0);
+    if (!(mask & commEvent::txEmpty)) {
+        outputPending_ = false;
+        txCheckAt_.reset();
+    }
+    if (mask == 0) return 0;
+    if (hasCounters_) {
+        // Changes counted before the mask was set are not reported.
+        serial_icounter_struct ic{};
+        if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0)
+            eventCounters_ = {ic.cts,   ic.dsr,     ic.rng,    ic.dcd,
+                              ic.frame, ic.overrun, ic.parity, ic.brk};
+        if ((mask & modemEvents) && !modemWaitTried_ && !hungUp_) {
+            modemWaitTried_ = true;
+            modemWait_ = std::make_unique<PosixModemWait>(fd_, [this](int e) { modemWoke(e); });
+        }
+    }
+    ensureWorkerLocked();
+    wakeWorker();
+    return 0;
+}
+
+std::uint32_t PosixDevice::getMask(std::uint32_t* mask) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    if (mask) *mask = eventMask_;
+    return 0;
+}
+
+std::uint32_t PosixDevice::waitEvent(std::uint32_t* mask, Overlapped* req) {
+    std::lock_guard g(lock_);
+    if (closed_) return EBADF;
+    if (!mask || !req || eventMask_ == 0 || eventWait_) return EINVAL;
+    if (history_ != 0) {
+        *mask = std::exchange(history_, 0);
+        completeRequest(req, 0, 0);
+        return 0;
+    }
+    // A line that has gone produces no more events; the wait fails instead of never ending.
+    if (hungUp_) return EIO;
+    *mask = 0;
+    startRequest(req);
+    eventWait_ = req;
+    eventOut_ = mask;
+    ensureWorkerLocked();
+    return errorIoPending;
+}
+
+void PosixDevice::raiseLocked(std::uint32_t events) {
+    history_ |= events & eventMask_;
+    if (history_ != 0 && eventWait_) {
+        completeWaitLocked(history_, 0);
+        history_ = 0;
+    }
+}
+
+void PosixDevice::completeWaitLocked(std::uint32_t events, std::uint32_t status) {
+    if (!eventWait_) return;
+    if (eventOut_) *eventOut_ = events;
+    completeRequest(eventWait_, status, 0);
+    eventWait_ = nullptr;
+    eventOut_ = nullptr;
+}
+
+void PosixDevice::checkCountersLocked() {
+    serial_icounter_struct ic{};
+    if (::ioctl(fd_, TIOCGICOUNT, &ic) < 0) return;
+    const LineCounters now{ic.cts, ic.dsr, ic.rng, ic.dcd, ic.frame, ic.overrun, ic.parity, ic.brk};
+    const LineCounters& was = eventCounters_;
+    std::uint32_t events = 0;
+    if (now.cts != was.cts) events |= commEvent::cts;
+    if (now.dsr != was.dsr) events |= commEvent::dsr;
+    if (now.dcd != was.dcd) events |= commEvent::rlsd;
+    if (now.rng != was.rng) events |= commEvent::ring;
+    if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity)
+        events |= commEvent::err;
+    if (now.brk != was.brk) events |= commEvent::brk;
+    eventCounters_ = now;
+    raiseLocked(events);
+}
+
+void PosixDevice::checkOutputLocked(Clock::time_point now) {
+    if (!outputPending_ || !writes_.empty() || closed_) return;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) < 0) queued = 0;
+    if (queued <= 0) {
+        outputPending_ = false;
+        txCheckAt_.reset();
+        txBackoff_ = {};
+        raiseLocked(commEvent::txEmpty);
+        return;
+    }
+    // Look again when the bytes should be on the line; when nothing moved since the last look
+    // (flow control holds the output), look less and less often.
+    const Clock::duration expected = characterTime(dcb_) * queued;
+    if (queued == txLastQueued_)
+        txBackoff_ = std::min<Clock::duration>(std::max(txBackoff_ * 2, expected),
+                                               std::chrono::milliseconds(500));
+    else
+        txBackoff_ = expected;
+    txLastQueued_ = queued;
+    txCheckAt_ = now + std::max<Clock::duration>(txBackoff_, std::chrono::milliseconds(1));
+    ensureWorkerLocked();
+    wakeWorker();
+}
+
+void PosixDevice::hangUpLocked() {
+    if (hungUp_) return;
+    hungUp_ = true;
+    outputPending_ = false;
+    txCheckAt_.reset();
+    // The waiting request fails quietly; the next read or write reports what happened.
+    completeWaitLocked(0, EIO);
+}
+
+void PosixDevice::modemWoke(int error) {
+    std::lock_guard g(lock_);
+    if (closed_) return;
+    if (error == 0)
+        checkCountersLocked();
+    else if (error != ENOTTY && error != EINVAL)
+        hangUpLocked();
+    // ENOTTY, EINVAL: the driver has no modem-line wait; those events never come.
 }
 
 } // namespace comport::driver::posix

@@ -8,12 +8,16 @@
 // I/O thread, started on the first such request and kept until the device closes. Reads and
 // writes each keep their order.
 //
-// The wait for line events belongs on the same I/O thread: a pending event wait is one more
-// request the loop polls for (input for "characters received", output drained for "output
-// empty"), completed through its record like a read.
+// Line events live on the same I/O thread. While an event mask is set the thread moves what
+// the kernel receives into the device's own input queue (so that each arrival is seen once, the
+// event character can be spotted without taking bytes from the program, and the queue's fill
+// level is known); reads are served from that queue first. "Output empty" is watched after each
+// write, the modem lines by a PosixModemWait where the driver counts their changes. An event
+// that is in the mask is kept until a wait takes it, as the platform's driver does.
 
 #include "comport/driver/ComDriver.h"
 #include "comport/driver/InputFilter.h"
+#include "comport/driver/PosixModemWait.h"
 #include "comport/driver/PosixTermios.h"
 
 #include <chrono>
@@ -24,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace comport::driver::posix {
 
@@ -53,6 +58,9 @@ public:
     std::uint32_t clearErrors(std::uint32_t* errors, ComStat* status);
     std::uint32_t modemStatus(std::uint32_t* status);
     std::uint32_t escape(std::uint32_t function);
+    std::uint32_t setMask(std::uint32_t mask);
+    std::uint32_t getMask(std::uint32_t* mask);
+    std::uint32_t waitEvent(std::uint32_t* mask, Overlapped* req);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -76,9 +84,28 @@ private:
 
     explicit PosixDevice(int fd) : fd_(fd) {}
 
-    // Non-blocking read through the input filter; 0 bytes with EAGAIN when nothing is there,
-    // EIO when the device has hung up.
+    // Takes bytes from the input queue, refilling it from the kernel; 0 bytes with EAGAIN when
+    // nothing is there, EIO when the device has hung up.
     std::uint32_t readNow(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& got);
+    // Moves what the kernel has received, through the input filter, into the input queue (up to
+    // its size) and raises the input events. Returns 0, or the error that ended reading (EIO
+    // once the device has hung up).
+    std::uint32_t pumpLocked();
+    std::size_t queuedLocked() const { return inQueueBytes_.size() - inHead_; }
+    std::size_t queueCapacityLocked() const;
+    bool pumpingLocked() const { return eventMask_ != 0 && !hungUp_; }
+
+    // Line events: records those in the mask and completes a waiting request with them.
+    void raiseLocked(std::uint32_t events);
+    void completeWaitLocked(std::uint32_t events, std::uint32_t status);
+    // Compares the driver's counters with the last look and raises what changed.
+    void checkCountersLocked();
+    // After bytes went out: raises "output empty" once the driver's output queue has drained,
+    // or plans another look (txCheckAt_).
+    void checkOutputLocked(Clock::time_point now);
+    void hangUpLocked();
+    void modemWoke(int error);
+    void ensureWorkerLocked();
     bool immediateReadMode() const;
     void activateRead(Request& r, Clock::time_point now);
     void activateWrite(Request& r, Clock::time_point now);
@@ -106,6 +133,27 @@ private:
     struct Counters {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } counters_;
+
+    // The input queue: bytes [inHead_, end) of inQueueBytes_, oldest first.
+    std::vector<std::uint8_t> inQueueBytes_;
+    std::size_t inHead_ = 0;
+
+    // Line events.
+    std::uint32_t eventMask_ = 0;
+    std::uint32_t history_ = 0;         // events in the mask that no wait has taken yet
+    Overlapped* eventWait_ = nullptr;   // the waiting request, if any
+    std::uint32_t* eventOut_ = nullptr; // where it wants the events
+    bool hungUp_ = false;               // the line is gone: nothing more to watch
+    bool above80_ = false;              // the queue was at 80 % or more at the last look
+    bool outputPending_ = false;        // bytes went out since the last "output empty"
+    std::optional<Clock::time_point> txCheckAt_;
+    Clock::duration txBackoff_{};
+    int txLastQueued_ = 0;
+    struct LineCounters {
+        int cts = 0, dsr = 0, rng = 0, dcd = 0, frame = 0, overrun = 0, parity = 0, brk = 0;
+    } eventCounters_; // the driver's counters as the event side last saw them
+    std::unique_ptr<PosixModemWait> modemWait_;
+    bool modemWaitTried_ = false;
     std::deque<Request> reads_;
     std::deque<Request> writes_;
     int wakeFd_ = -1;

@@ -113,6 +113,15 @@ bool PosixDriver::getCommModemStatus(Handle handle, std::uint32_t* status) {
 bool PosixDriver::escapeCommFunction(Handle handle, std::uint32_t function) {
     WITH_DEVICE(escape(function));
 }
+bool PosixDriver::setCommMask(Handle handle, std::uint32_t mask) {
+    WITH_DEVICE(setMask(mask));
+}
+bool PosixDriver::getCommMask(Handle handle, std::uint32_t* mask) {
+    WITH_DEVICE(getMask(mask));
+}
+bool PosixDriver::waitCommEvent(Handle handle, std::uint32_t* mask, Overlapped* request) {
+    WITH_DEVICE(waitEvent(mask, request));
+}
 
 #undef WITH_DEVICE
 
@@ -128,17 +137,6 @@ bool PosixDriver::getOverlappedResult(Handle, Overlapped* request, std::uint32_t
     if (moved) *moved = static_cast<std::uint32_t>(request->InternalHigh);
     if (request->Internal != 0) return fail(static_cast<std::uint32_t>(request->Internal));
     return true;
-}
-
-// Line events are served once the event side of the device layer is in place.
-bool PosixDriver::setCommMask(Handle, std::uint32_t) {
-    return fail(ENOSYS);
-}
-bool PosixDriver::getCommMask(Handle, std::uint32_t*) {
-    return fail(ENOSYS);
-}
-bool PosixDriver::waitCommEvent(Handle, std::uint32_t*, Overlapped*) {
-    return fail(ENOSYS);
 }
 
 std::string PosixDriver::systemErrorMessage(std::uint32_t code) {

@@ -9,9 +9,13 @@ using ::testing::ElementsAre;
 
 TEST_F(PortOnFake, OpeningWithTheDefaultsAppliesQueuesThenLineThenTimeouts) {
     port->openPort();
-    EXPECT_THAT(fake->calls(), ElementsAre("createFile(\\\\.\\COM1)", "setupComm(1024,1024)",
-                                           "setCommState(9600,8,0,0)",
-                                           "setCommTimeouts(4294967295,0,0,100,1000)"));
+    // Then the event thread's mask (all ten events) and the three input lines read for the
+    // owner.
+    EXPECT_THAT(fake->calls(),
+                ElementsAre("createFile(\\\\.\\COM1)", "setupComm(1024,1024)",
+                            "setCommState(9600,8,0,0)", "setCommTimeouts(4294967295,0,0,100,1000)",
+                            "setCommMask(1535)", "getCommModemStatus()", "getCommModemStatus()",
+                            "getCommModemStatus()"));
     ASSERT_EQ(fake->dcbs().size(), 1u);
     driver::Dcb expected;
     expected.BaudRate = 9600;
@@ -84,7 +88,9 @@ TEST_F(PortOnFake, WithAHandlerAFailedOpenIsReportedStepByStepAndCarriesOn) {
     fake->failCall("createFile", 5);
     port->openPort();
     EXPECT_TRUE(port->Connected());
-    ASSERT_EQ(reports.size(), 4u);
+    // The three configuration steps fail on the handle that never opened, no event thread is
+    // started for it, and the line states read after OnAfterOpen fail the same way.
+    ASSERT_EQ(reports.size(), 7u);
     EXPECT_EQ(reports[0].kind, CE_OpenFailed);
     EXPECT_EQ(reports[0].message, "Unable to open com port");
     EXPECT_EQ(reports[0].winError, 5);
@@ -93,6 +99,9 @@ TEST_F(PortOnFake, WithAHandlerAFailedOpenIsReportedStepByStepAndCarriesOn) {
     EXPECT_EQ(reports[2].kind, CE_SetStateFailed);
     EXPECT_EQ(reports[3].kind, CE_TimeoutsFailed);
     EXPECT_EQ(reports[3].winError, testsupport::FakeComDriver::badHandleCode);
+    for (int i = 4; i < 7; ++i)
+        EXPECT_EQ(reports[i].kind, CE_ModemStatFailed);
+    EXPECT_EQ(fake->count("setCommMask"), 0);
     EXPECT_THAT(order, ElementsAre("ao"));
 }
 

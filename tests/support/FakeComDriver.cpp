@@ -67,6 +67,47 @@ void FakeComDriver::finishLocked(Pending& p, std::uint32_t status) {
 void FakeComDriver::feedInput(const std::string& bytes) {
     std::lock_guard g(lock_);
     input_.insert(input_.end(), bytes.begin(), bytes.end());
+    if (bytes.empty()) return;
+    std::uint32_t events = commEvent::rxChar;
+    if (bytes.find(dcb_.EvtChar) != std::string::npos) events |= commEvent::rxFlag;
+    raiseLocked(events);
+}
+
+void FakeComDriver::raiseEvents(std::uint32_t events) {
+    std::lock_guard g(lock_);
+    raiseLocked(events);
+}
+
+void FakeComDriver::raiseLocked(std::uint32_t events) {
+    history_ |= events & mask_;
+    if (history_ != 0 && eventWait_) {
+        completeWaitLocked(history_, 0);
+        history_ = 0;
+    }
+}
+
+void FakeComDriver::completeWaitLocked(std::uint32_t events, std::uint32_t status) {
+    if (!eventWait_) return;
+    if (eventOut_) *eventOut_ = events;
+    completeRequest(eventWait_, status, 0);
+    eventWait_ = nullptr;
+    eventOut_ = nullptr;
+    changed_.notify_all();
+}
+
+void FakeComDriver::failEventWait(std::uint32_t code) {
+    std::lock_guard g(lock_);
+    completeWaitLocked(0, code);
+}
+
+bool FakeComDriver::waitForEventWait(std::chrono::milliseconds limit) {
+    std::unique_lock g(lock_);
+    return changed_.wait_for(g, limit, [&] { return eventWait_ != nullptr; });
+}
+
+bool FakeComDriver::eventWaitPending() const {
+    std::lock_guard g(lock_);
+    return eventWait_ != nullptr;
 }
 
 void FakeComDriver::setModemStatus(std::uint32_t bits) {
@@ -86,9 +127,20 @@ std::vector<std::string> FakeComDriver::calls() const {
     return calls_;
 }
 
+std::vector<std::string> FakeComDriver::otherThreadCalls() const {
+    std::lock_guard g(lock_);
+    return otherCalls_;
+}
+
+std::uint32_t FakeComDriver::eventMask() const {
+    std::lock_guard g(lock_);
+    return mask_;
+}
+
 void FakeComDriver::clearCalls() {
     std::lock_guard g(lock_);
     calls_.clear();
+    otherCalls_.clear();
     dcbs_.clear();
     timeouts_.clear();
 }
@@ -134,7 +186,8 @@ int FakeComDriver::opens() const {
 
 bool FakeComDriver::enter(const std::string& operation, const std::string& args, Handle device,
                           bool needsDevice) {
-    calls_.push_back(operation + "(" + args + ")");
+    (std::this_thread::get_id() == creator_ ? calls_ : otherCalls_)
+        .push_back(operation + "(" + args + ")");
     auto it = failures_.find(operation);
     if (it != failures_.end() && !it->second.empty()) {
         setLastError(it->second.front());
@@ -166,6 +219,9 @@ bool FakeComDriver::closeHandle(Handle device) {
     for (Pending& p : pending_)
         finishLocked(p, 125);
     pending_.clear();
+    completeWaitLocked(0, 125);
+    mask_ = 0;
+    history_ = 0;
     open_ = invalidHandleValue;
     return true;
 }
@@ -261,7 +317,8 @@ bool FakeComDriver::getOverlappedResult(Handle, Overlapped* request, std::uint32
     // As on the platform, a request with an event is judged by its record alone.
     if (wait) waitForSingleObject(request->hEvent, infinite);
     std::lock_guard g(lock_);
-    calls_.push_back("getOverlappedResult()");
+    (std::this_thread::get_id() == creator_ ? calls_ : otherCalls_)
+        .push_back("getOverlappedResult()");
     if (request->Internal == statusPending) return fail(errorIoIncomplete);
     if (moved) *moved = static_cast<std::uint32_t>(request->InternalHigh);
     if (request->Internal != 0) return fail(static_cast<std::uint32_t>(request->Internal));
@@ -271,6 +328,10 @@ bool FakeComDriver::getOverlappedResult(Handle, Overlapped* request, std::uint32
 bool FakeComDriver::cancelIoEx(Handle device, Overlapped* request) {
     std::lock_guard g(lock_);
     if (!enter("cancelIoEx", "", device)) return false;
+    if (request && request == eventWait_) {
+        completeWaitLocked(0, 125);
+        return true;
+    }
     auto it = std::find_if(pending_.begin(), pending_.end(),
                            [&](const Pending& p) { return p.request == request; });
     if (it == pending_.end()) return fail(2);
@@ -323,6 +384,8 @@ bool FakeComDriver::setCommMask(Handle device, std::uint32_t mask) {
     std::lock_guard g(lock_);
     if (!enter("setCommMask", std::to_string(mask), device)) return false;
     mask_ = mask;
+    history_ = 0;
+    completeWaitLocked(0, 0); // a waiting request ends with no events
     return true;
 }
 
@@ -333,10 +396,28 @@ bool FakeComDriver::getCommMask(Handle device, std::uint32_t* mask) {
     return true;
 }
 
-bool FakeComDriver::waitCommEvent(Handle device, std::uint32_t*, Overlapped*) {
+bool FakeComDriver::waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) {
     std::lock_guard g(lock_);
     if (!enter("waitCommEvent", "", device)) return false;
-    return fail(38); // event waits arrive with the event thread
+    if (!mask || !request || mask_ == 0 || eventWait_) return fail(87);
+    if (auto it = completionFailures_.find("waitCommEvent"); it != completionFailures_.end()) {
+        startRequest(request);
+        completeRequest(request, it->second, 0);
+        completionFailures_.erase(it);
+        return fail(errorIoPending);
+    }
+    if (history_ != 0) {
+        *mask = history_;
+        history_ = 0;
+        completeRequest(request, 0, 0);
+        return true;
+    }
+    *mask = 0;
+    startRequest(request);
+    eventWait_ = request;
+    eventOut_ = mask;
+    changed_.notify_all();
+    return fail(errorIoPending);
 }
 
 std::string FakeComDriver::systemErrorMessage(std::uint32_t code) {

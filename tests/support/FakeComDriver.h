@@ -1,15 +1,20 @@
 #pragma once
 
 // A scripted device layer for tests: records every device call with its arguments, fails chosen
-// calls with chosen codes, and holds the bytes, modem lines and error flags of one device.
+// calls with chosen codes, and holds the bytes, modem lines, error flags and line events of one
+// device. Calls made on the thread that created it (the test's) are kept apart from those of
+// other threads (the port's event thread), so that each list has a fixed order.
 
 #include "comport/driver/ComDriverBase.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -25,22 +30,35 @@ public:
     // --- script ----------------------------------------------------------------------------
     // The next `times` calls of the named operation fail with `code`.
     void failCall(const std::string& operation, std::uint32_t code, int times = 1);
-    // The next read or write ("readFile"/"writeFile") is accepted as pending and ends in failure
-    // with `code`, as a request that the device gives up on.
+    // The next read, write or event wait ("readFile"/"writeFile"/"waitCommEvent") is accepted as
+    // pending and ends in failure with `code`, as a request that the device gives up on.
     void failCompletion(const std::string& operation, std::uint32_t code);
     // Reads and writes go pending until completePending is called.
     void holdRequests(bool on);
     void completePending();
 
+    // Bytes arrive: "characters received", and "event character" when the control block's
+    // event character is among them.
     void feedInput(const std::string& bytes);
     void setModemStatus(std::uint32_t bits);
     void setErrorFlags(std::uint32_t flags);
+    // Line events occur (commEvent bits; those outside the mask are dropped, as the device does).
+    void raiseEvents(std::uint32_t events);
+    // The waiting event request ends in failure with `code` (a device that gives up on it).
+    void failEventWait(std::uint32_t code);
+    // Blocks until an event request is waiting (true) or the time is up.
+    bool waitForEventWait(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    bool eventWaitPending() const;
 
     // --- what happened ---------------------------------------------------------------------
+    // Calls made on the creating thread since the last clearCalls.
     std::vector<std::string> calls() const;
-    // Calls since the last clearCalls.
+    // Calls made on any other thread since the last clearCalls.
+    std::vector<std::string> otherThreadCalls() const;
     void clearCalls();
+    // Calls of the named operation on the creating thread.
     int count(const std::string& operation) const;
+    std::uint32_t eventMask() const;
     std::vector<comport::driver::Dcb> dcbs() const;
     std::vector<comport::driver::CommTimeouts> timeouts() const;
     std::string output() const;
@@ -87,9 +105,14 @@ private:
     bool enter(const std::string& operation, const std::string& args, Handle device,
                bool needsDevice = true);
     void finishLocked(Pending& p, std::uint32_t status);
+    void raiseLocked(std::uint32_t events);
+    void completeWaitLocked(std::uint32_t events, std::uint32_t status);
 
     mutable std::mutex lock_;
+    std::condition_variable changed_;
+    const std::thread::id creator_ = std::this_thread::get_id();
     std::vector<std::string> calls_;
+    std::vector<std::string> otherCalls_;
     std::map<std::string, std::deque<std::uint32_t>> failures_;
     std::map<std::string, std::uint32_t> completionFailures_;
     std::vector<comport::driver::Dcb> dcbs_;
@@ -101,6 +124,9 @@ private:
     std::uint32_t modemStatus_ = 0;
     std::uint32_t errorFlags_ = 0;
     std::uint32_t mask_ = 0;
+    std::uint32_t history_ = 0;
+    Overlapped* eventWait_ = nullptr;
+    std::uint32_t* eventOut_ = nullptr;
     bool hold_ = false;
     std::vector<Pending> pending_;
     Handle open_ = comport::driver::invalidHandleValue;

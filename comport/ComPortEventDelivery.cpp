@@ -1,0 +1,58 @@
+// Starting and stopping line-event delivery for an open port, and the hidden window that
+// delivers events on the opening thread (smWindowSync).
+
+#include "comport/ComThread.h"
+#include "comport/CustomComPort.h"
+#include "framework/ErrorDisplay.h"
+
+namespace comport {
+
+void TCustomComPort::startEventDelivery() {
+    hasEventThread_ = false;
+    // Nothing to watch, or (with OnException taking the open failure) no device to watch.
+    if (events_.empty() || portHandle_ == driver::invalidHandleValue) return;
+    try {
+        if (syncMethod_ == smWindowSync)
+            notifyWindow_ = std::make_unique<fw::TMessageWindow>(
+                [this](fw::TMessage& message) { handleNotifyMessage(message); });
+        eventThread_ = fw::TThread::create<TComThread>(*this);
+    } catch (...) {
+        notifyWindow_.reset();
+        throw;
+    }
+    hasEventThread_ = true;
+}
+
+void TCustomComPort::stopEventDelivery() {
+    if (!hasEventThread_) return;
+    // Waits for the thread, serving the hand-over it may be inside of: handlers can run here.
+    eventThread_.reset();
+    hasEventThread_ = false;
+    notifyWindow_.reset();
+}
+
+void TCustomComPort::handleNotifyMessage(fw::TMessage& message) {
+    if (message.msg != portEventMessage) {
+        message.result =
+            fw::defWindowProc(notifyWindowHandle(), message.msg, message.wParam, message.lParam);
+        return;
+    }
+    // The event thread is released before the event is handled, so it can wait again.
+    if (fw::inSendMessage()) fw::replyMessage(0);
+    if (!connected_) return;
+    runShowingFailure([&] { handleLineEvent(message.wParam); });
+}
+
+void TCustomComPort::runShowingFailure(const std::function<void()>& step) noexcept {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        fw::showException(error);
+    } catch (...) {
+        fw::showException(fw::Exception(
+            "A serial port event handler failed with an unknown error; the port goes on "
+            "delivering events."));
+    }
+}
+
+} // namespace comport

@@ -1,0 +1,136 @@
+#include "comport/ComThread.h"
+
+#include "comport/CustomComPort.h"
+#include "framework/ErrorDisplay.h"
+#include "framework/MainThread.h"
+
+#include <iterator>
+
+namespace comport {
+
+namespace {
+
+namespace ce = driver::commEvent;
+
+// Each member's mask bit, indexed by the member's ordinal.
+constexpr std::uint32_t maskBits[] = {ce::rxChar, ce::txEmpty, ce::rxFlag, ce::ring, ce::brk,
+                                      ce::cts,    ce::dsr,     ce::err,    ce::rlsd, ce::rx80Full};
+static_assert(std::size(maskBits) == evRx80Full + 1);
+
+// The order in which the members of one wake-up are handed over: errors first, so that the
+// error query sees the line's state before the waiting-count query (which also reads the
+// error state) can.
+constexpr TComEvent deliveryOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                       evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
+
+} // namespace
+
+std::uint32_t eventsToMask(TComEvents events) {
+    std::uint32_t mask = 0;
+    for (int e = evRxChar; e <= evRx80Full; ++e)
+        if (events.contains(static_cast<TComEvent>(e))) mask |= maskBits[e];
+    return mask;
+}
+
+TComEvents maskToEvents(std::uint32_t mask) {
+    TComEvents events;
+    for (int e = evRxChar; e <= evRx80Full; ++e)
+        if (mask & maskBits[e]) events.include(static_cast<TComEvent>(e));
+    return events;
+}
+
+TComThread::TComThread(TCustomComPort& port)
+    : ownerPort(port), device_(port.driver_), handle_(port.portHandle()) {
+    stopEvent = device_->createEvent(true, false);
+    try {
+        setPriority(port.threadPriority_);
+    } catch (...) {
+        device_->closeEvent(stopEvent);
+        throw;
+    }
+    device_->setCommMask(handle_, eventsToMask(port.Events()));
+}
+
+TComThread::~TComThread() {
+    signalStop();
+    waitFor();
+    // Closed here rather than by the body: the destructor may still set it after the body has
+    // returned, and an event closed twice or set after closing is not something to risk.
+    device_->closeEvent(stopEvent);
+}
+
+void TComThread::signalStop() {
+    device_->setEvent(stopEvent);
+    std::this_thread::yield();
+}
+
+void TComThread::execute() {
+    waitRequest_ = driver::Overlapped{};
+    // Signalled at first, so that it tells "completed" from "still running" like any request.
+    waitRequest_.hEvent = device_->createEvent(true, true);
+    const driver::EventHandle waitList[2] = {stopEvent, waitRequest_.hEvent};
+
+    for (;;) {
+        // A wait that cannot even start (the device has gone) would complete nothing, so the
+        // loop would spin on the old completion: it ends the thread like a failed wait.
+        if (!device_->waitCommEvent(handle_, &waitMask_, &waitRequest_) &&
+            device_->getLastError() != driver::errorIoPending)
+            break;
+        // The stop event comes first, so a stop wins over a wait that completed with it.
+        if (device_->waitForMultipleObjects(2, waitList, false, driver::infinite) !=
+            driver::waitObject0 + 1)
+            break;
+        std::uint32_t unused = 0;
+        if (device_->getOverlappedResult(handle_, &waitRequest_, &unused, false)) {
+            currentEvents = maskToEvents(waitMask_);
+            deliverEvents();
+        }
+    }
+
+    device_->setCommMask(handle_, 0);
+    releaseWaitRequest();
+    device_->purgeComm(handle_, driver::purge::txClear | driver::purge::rxClear);
+    device_->closeEvent(waitRequest_.hEvent);
+    waitRequest_.hEvent = 0;
+}
+
+void TComThread::releaseWaitRequest() {
+    // Clearing the mask completes a waiting request; should the device have refused that, the
+    // request is cancelled, and the record is not given up while the device may still write it.
+    if (device_->waitForSingleObject(waitRequest_.hEvent, 0) == driver::waitObject0) return;
+    device_->cancelIoEx(handle_, &waitRequest_);
+    device_->waitForSingleObject(waitRequest_.hEvent, driver::infinite);
+}
+
+void TComThread::deliverEvents() {
+    switch (ownerPort.SyncMethod()) {
+    case smThreadSync:
+        // Each handler's failure is dealt with on the main thread (runEventHandlers), so the
+        // call comes back here only once all of them have run.
+        fw::synchronize([this] { runEventHandlers(); });
+        break;
+    case smWindowSync:
+        sendEventMessages();
+        break;
+    case smNone:
+        runEventHandlers();
+        break;
+    }
+}
+
+void TComThread::runEventHandlers() {
+    for (TComEvent e : deliveryOrder) {
+        if (!currentEvents.contains(e)) continue;
+        // A failing handler is shown and the other events still go out: ending the thread would
+        // leave the port open with nothing ever delivered again.
+        ownerPort.runShowingFailure([&] { ownerPort.handleLineEvent(maskBits[e]); });
+    }
+}
+
+void TComThread::sendEventMessages() {
+    const fw::TWindowHandle window = ownerPort.notifyWindowHandle();
+    for (TComEvent e : deliveryOrder)
+        if (currentEvents.contains(e)) fw::sendMessage(window, portEventMessage, maskBits[e], 0);
+}
+
+} // namespace comport

@@ -1,0 +1,63 @@
+#pragma once
+
+// The event thread of an open port: it tells the device which line events to watch, waits for
+// them, and hands each batch to the port's handling operations in one of three ways (the port's
+// SyncMethod): on the main thread while it waits (smThreadSync), as messages to the port's hidden
+// window (smWindowSync), or directly on this thread (smNone). It never reads or writes data.
+
+#include "comport/ComTypes.h"
+#include "comport/driver/ComDriver.h"
+#include "framework/MessageWindow.h"
+#include "framework/Thread.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace comport {
+
+class TCustomComPort;
+
+// The window message that carries one line event to the port's hidden window; wParam is the
+// event's mask bit, lParam 0.
+inline constexpr std::uint32_t portEventMessage = fw::wmUser + 1;
+
+// The device's event mask for a set of events, and back; mask bits without a member are dropped.
+std::uint32_t eventsToMask(TComEvents events);
+TComEvents maskToEvents(std::uint32_t mask);
+
+class TComThread : public fw::TThread {
+public:
+    // Sets the device's event mask from the port's Events and the thread's priority from the
+    // port's; create it with fw::TThread::create<TComThread>(port), which starts the body once
+    // this has returned. EThread when the priority is refused.
+    explicit TComThread(TCustomComPort& port);
+    // Asks the thread to end and waits for it, serving the hand-overs it may be inside of.
+    ~TComThread() override;
+
+    std::string className() const override { return "TComThread"; }
+
+    // Asks the thread to end; returns at once.
+    void signalStop();
+
+protected:
+    void execute() override;
+    void terminatedSet() override { signalStop(); }
+
+private:
+    void deliverEvents();
+    void runEventHandlers();
+    void sendEventMessages();
+    // Ends a wait request that the device may still hold, before its record goes away.
+    void releaseWaitRequest();
+
+    TCustomComPort& ownerPort;
+    // The device layer, held so that it outlives the thread whatever happens to the port.
+    std::shared_ptr<driver::ComDriver> device_;
+    const driver::Handle handle_;
+    driver::EventHandle stopEvent = 0;
+    TComEvents currentEvents;
+    driver::Overlapped waitRequest_;
+    std::uint32_t waitMask_ = 0;
+};
+
+} // namespace comport
