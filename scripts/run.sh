@@ -37,7 +37,10 @@ stop_sim() {
 }
 trap 'stop_sim; rm -rf "$work"' EXIT
 
-build/bin/monitor-sim --link "$work/ttyBoard" --save "$work/board.hex" >/dev/null 2>"$work/sim.log" &
+# The line is modelled at 115200 baud, so that the progress shows for a few seconds; a real board
+# at 9600 baud takes about a minute.
+build/bin/monitor-sim --baud 115200 --link "$work/ttyBoard" --save "$work/board.hex" \
+    >/dev/null 2>"$work/sim.log" &
 sim=$!
 for _ in $(seq 100); do
     [[ -e "$work/ttyBoard" ]] && break
@@ -46,7 +49,7 @@ for _ in $(seq 100); do
 done
 [[ -e "$work/ttyBoard" ]] || { echo "run: the simulated board gave no serial line" >&2; exit 1; }
 
-echo "run: simulated board (monitor-sim) on $(readlink "$work/ttyBoard"), as $work/ttyBoard"
+echo "run: simulated board (monitor-sim, line modelled at 115200 baud) on $(readlink "$work/ttyBoard"), as $work/ttyBoard"
 echo "run: build/bin/torvin-upload --port $work/ttyBoard $*"
 status=0
 build/bin/torvin-upload --port "$work/ttyBoard" "$@" || status=$?
