@@ -76,8 +76,11 @@ void synchronize(std::function<void()> call) {
     queued->call = std::move(call);
     queued->caller = self;
     h.calls.push_back(queued);
-    h.mainInbox->wake.notify_all();
+    const auto mainInbox = h.mainInbox;
     l.unlock();
+    // Woken after the lock is released: a thread woken while the lock is still held would only
+    // block on it again, two more context switches on every hand-over.
+    mainInbox->wake.notify_all();
     detail::callWakeHook();
     l.lock();
     detail::waitServing(

@@ -142,7 +142,11 @@ bool runQueuedCalls() noexcept {
         }
         l.lock();
         c->done = true;
-        c->caller->wake.notify_all();
+        // The caller is woken once the lock is free for it (see synchronize()).
+        const auto caller = c->caller;
+        l.unlock();
+        caller->wake.notify_all();
+        l.lock();
     }
     return ran;
 }

@@ -336,7 +336,10 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
         if (done == count) {
             completeRequest(req, 0, done);
             if (moved) *moved = done;
-            checkOutputLocked(Clock::now());
+            // "Output empty" is looked for at once only when a wait is pending; otherwise the
+            // next wait looks (waitEvent). A program that writes byte by byte while nobody waits
+            // (a handler of the event thread's hand-over) is spared a system call per byte.
+            if (eventWait_) checkOutputLocked(Clock::now());
             return 0;
         }
         Request r(req, nullptr, out, count, done);
@@ -649,6 +652,7 @@ std::uint32_t PosixDevice::waitEvent(std::uint32_t* mask, Overlapped* req) {
     std::lock_guard g(lock_);
     if (closed_) return EBADF;
     if (!mask || !req || eventMask_ == 0 || eventWait_) return EINVAL;
+    checkOutputLocked(Clock::now()); // output written while nobody waited
     if (history_ != 0) {
         *mask = std::exchange(history_, 0);
         completeRequest(req, 0, 0);

@@ -361,3 +361,37 @@ TEST_F(DriverOnPty, ClosedHandlesAndEmptyRequests) {
     EXPECT_EQ(driver.getLastError(), static_cast<std::uint32_t>(EBADF));
     EXPECT_EQ(driver.systemErrorMessage(ENOENT), "No such file or directory");
 }
+
+TEST_F(DriverOnPty, OutputEmptyReachesAPendingWaitAndTheNextWait) {
+    ASSERT_TRUE(driver.setCommMask(h, commEvent::rxChar | commEvent::txEmpty));
+    std::uint32_t written = 0;
+
+    // Written while a wait is pending: the wait ends with "output empty".
+    Request pending(driver);
+    std::uint32_t mask = 0;
+    EXPECT_FALSE(driver.waitCommEvent(h, &mask, &pending.ov));
+    EXPECT_EQ(driver.getLastError(), errorIoPending);
+    Request first(driver);
+    ASSERT_TRUE(driver.writeFile(h, "a", 1, &written, &first.ov));
+    EXPECT_TRUE(std::get<0>(finish(pending)));
+    EXPECT_EQ(mask, commEvent::txEmpty);
+
+    // Written byte by byte while nobody waits: the next wait reports it at once, once.
+    for (char c : std::string("bcd")) {
+        Request w(driver);
+        ASSERT_TRUE(driver.writeFile(h, &c, 1, &written, &w.ov));
+    }
+    Request next(driver);
+    mask = 0;
+    EXPECT_TRUE(driver.waitCommEvent(h, &mask, &next.ov));
+    EXPECT_EQ(mask, commEvent::txEmpty);
+    EXPECT_EQ(pty.receive(4), "abcd");
+
+    // Nothing written since: the wait stays pending until the far end sends.
+    Request quiet(driver);
+    mask = 0;
+    EXPECT_FALSE(driver.waitCommEvent(h, &mask, &quiet.ov));
+    pty.send("z");
+    EXPECT_TRUE(std::get<0>(finish(quiet)));
+    EXPECT_EQ(mask, commEvent::rxChar);
+}

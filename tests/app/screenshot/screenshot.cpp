@@ -1,8 +1,8 @@
 // Takes pictures of the windows as a display draws them (run under xvfb-run), so that anyone can
-// look at the layout: the main window at start, the main window during a run, a change log.
+// look at the layout: the start-up warning, the main window at start and during a run, an upload
+// message box, a change log.
 
-#include "../FakeDialogs.h"
-
+#include "app/Dialogs.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
 
@@ -11,10 +11,51 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 
 namespace {
+
+bool shoot(QWidget& window, const QString& path);
+
+// The real boxes; each one is photographed and then dismissed, as the user would.
+class PhotographedDialogs : public app::Dialogs {
+public:
+    explicit PhotographedDialogs(const QDir& out) : out_(out) {}
+    bool ok = true;
+
+    void information(QWidget* parent, const QString& caption, const QString& text) override {
+        dismissLater(QStringLiteral("startup-warning.png"));
+        real_.information(parent, caption, text);
+    }
+    void message(QWidget* parent, const QString& caption, const QString& text) override {
+        dismissLater(QStringLiteral("message-box.png"));
+        real_.message(parent, caption, text);
+    }
+    void error(QWidget* parent, const QString& caption, const QString& text) override {
+        dismissLater(QStringLiteral("error-box.png"));
+        real_.error(parent, caption, text);
+    }
+
+private:
+    void dismissLater(const QString& name) {
+        QTimer::singleShot(0, [this, name] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box) {
+                std::fprintf(stderr, "screenshot: no box on the display for %s\n",
+                             qPrintable(name));
+                ok = false;
+                return;
+            }
+            ok = shoot(*box, out_.filePath(name)) && ok;
+            box->close();
+        });
+    }
+
+    QDir out_;
+    app::QtDialogs real_;
+};
 
 bool shoot(QWidget& window, const QString& path) {
     if (!QTest::qWaitForWindowExposed(&window, 5000)) {
@@ -45,7 +86,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    FakeDialogs dialogs;
+    PhotographedDialogs dialogs(out);
     app::TForm1 form(dialogs);
     form.show();
     bool ok = shoot(form, out.filePath(QStringLiteral("main-window.png")));
@@ -61,7 +102,9 @@ int main(int argc, char** argv) {
     form.setBitBtn6Enabled(false);
     ok = shoot(form, out.filePath(QStringLiteral("main-window-running.png"))) && ok;
 
+    form.showMessage("PLACA NÃO RESPONDE !");
+
     form.Button1->click();
     ok = shoot(*form.changeLogs().front(), out.filePath(QStringLiteral("change-log.png"))) && ok;
-    return ok ? 0 : 1;
+    return ok && dialogs.ok ? 0 : 1;
 }

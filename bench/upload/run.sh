@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Times whole uploads of the embedded firmware image into monitor-sim over a pseudo-terminal and
+# prints the figures and ratios:
+#   1. no line model: torvin-upload against the floor (upload-floor, a blocking single-thread host
+#      doing the least the protocol allows), alternating, medians of --runs runs each;
+#   2. monitor-sim --baud 115200 and --baud 9600: torvin-upload against the line-time limit, the
+#      time the bytes need on the line at 10 bits a byte (command, records and replies).
+# Targets: 1.2 x the floor, 1.05 x the limit at 115200, 1.02 x at 9600. The modelled lines run
+# the floor as well, alternating. A 9600 baud upload takes about 52 s (twice per run: floor and
+# torvin-upload); --slow-runs sets how many (0 leaves it out).
+#
+#   bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+runs=7
+fast_runs=3
+slow_runs=1
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --runs) runs="$2"; shift 2 ;;
+        --fast-runs) fast_runs="$2"; shift 2 ;;
+        --slow-runs) slow_runs="$2"; shift 2 ;;
+        *) echo "usage: bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N]" >&2; exit 64 ;;
+    esac
+done
+
+if [[ ! -f build/build.ninja ]]; then
+    scripts/build.sh
+fi
+cmake --build build --target torvin-upload upload-floor monitor-sim >/dev/null
+bin=build/bin
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/bench-upload.XXXXXX")"
+sim=""
+cleanup() {
+    if [[ -n "$sim" ]]; then kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts monitor-sim with the given options; its serial end is $work/tty.
+start_sim() {
+    rm -f "$work/tty"
+    "$bin/monitor-sim" --link "$work/tty" "$@" >/dev/null 2>"$work/sim.err" &
+    sim=$!
+    for _ in $(seq 200); do
+        [[ -e "$work/tty" ]] && return 0
+        sleep 0.01
+    done
+    echo "bench: monitor-sim did not start: $(cat "$work/sim.err")" >&2
+    exit 1
+}
+
+stop_sim() {
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+    sim=""
+}
+
+# Runs the command; prints its wall time in milliseconds. A run that fails stops the benchmark.
+timed() {
+    local t0 t1
+    t0=$(date +%s%N)
+    if ! "$@" >/dev/null 2>"$work/run.err"; then
+        echo "bench: '$*' failed: $(cat "$work/run.err")" >&2
+        exit 1
+    fi
+    t1=$(date +%s%N)
+    echo $(((t1 - t0) / 1000))
+}
+
+median() {
+    sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+ms() { awk -v us="$1" 'BEGIN { printf "%.1f ms", us / 1000 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+verdict() { awk -v r="$1" -v t="$2" 'BEGIN { print (r <= t ? "within" : "MISSED") " target " t }'; }
+
+# Bytes on the line for one whole upload: the command, every record (':' and the raw bytes of its
+# line) and a three-byte reply to each item.
+line_bytes="$("$bin/torvin-upload" --dump-image | awk '
+    length($0) > 0 { bytes += 1 + (length($0) - 1) / 2; items++ }
+    END { print 6 + bytes + 3 * (items + 1) }')"
+
+echo "Whole uploads of the embedded image (1974 records, $line_bytes bytes on the line) into monitor-sim"
+echo
+
+# --- 1. no line model: torvin-upload against the floor --------------------------------------
+start_sim
+timed "$bin/upload-floor" "$work/tty" >/dev/null # warm-up
+: >"$work/floor" && : >"$work/tool"
+for _ in $(seq "$runs"); do
+    timed "$bin/upload-floor" "$work/tty" >>"$work/floor"
+    timed "$bin/torvin-upload" --quiet --port "$work/tty" >>"$work/tool"
+done
+stop_sim
+floor=$(median <"$work/floor")
+tool=$(median <"$work/tool")
+r=$(ratio "$tool" "$floor")
+echo "No line model, medians of $runs alternating runs:"
+echo "  floor (upload-floor)   $(ms "$floor")   [$(sort -n "$work/floor" | tr '\n' ' ')us]"
+echo "  torvin-upload          $(ms "$tool")   [$(sort -n "$work/tool" | tr '\n' ' ')us]"
+echo "  ratio                  $r   ($(verdict "$r" 1.2))"
+echo
+
+# --- 2. modelled lines: torvin-upload against the line-time limit --------------------------
+# The floor runs here too: what it loses against the limit is the simulator's own timing (each
+# answer waits for its moment in a timed sleep) and the wake-ups of any host, not torvin-upload's.
+line_model() {
+    local baud="$1" count="$2" target="$3"
+    [[ "$count" -gt 0 ]] || return 0
+    local limit
+    limit=$(awk -v b="$line_bytes" -v r="$baud" 'BEGIN { printf "%d", b * 10 / r * 1e6 }')
+    start_sim --baud "$baud"
+    : >"$work/lfloor" && : >"$work/line"
+    for _ in $(seq "$count"); do
+        timed "$bin/upload-floor" "$work/tty" >>"$work/lfloor"
+        timed "$bin/torvin-upload" --quiet --port "$work/tty" >>"$work/line"
+    done
+    stop_sim
+    local t f r
+    t=$(median <"$work/line")
+    f=$(median <"$work/lfloor")
+    r=$(ratio "$t" "$limit")
+    echo "monitor-sim --baud $baud, medians of $count alternating run(s):"
+    echo "  line-time limit        $(ms "$limit")"
+    echo "  floor (upload-floor)   $(ms "$f")   ratio to the limit $(ratio "$f" "$limit")"
+    echo "  torvin-upload          $(ms "$t")   [$(sort -n "$work/line" | tr '\n' ' ')us]"
+    echo "  ratio to the limit     $r   ($(verdict "$r" "$target")); to the floor $(ratio "$t" "$f")"
+    echo
+}
+line_model 115200 "$fast_runs" 1.05
+line_model 9600 "$slow_runs" 1.02

@@ -1,0 +1,230 @@
+// torvin-upload as a process, uploading into monitor-sim over a pseudo-terminal: the outcome, the
+// exit status and, for every run that completes, the board's memory compared with the image by
+// Debian's srec_cmp.
+#include "comport/ComPort.h"
+#include "tests/support/MonitorSimProcess.h"
+#include "tests/support/Pty.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using testsupport::MonitorSimProcess;
+using testsupport::runCommand;
+using testsupport::TempDir;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Runs torvin-upload with its output in files. A hang would end in `timeout`'s status 124 rather
+// than in a stuck suite; no run here should come near it.
+// Standard output goes to `output` when given (then r.out stays empty).
+Result upload(const std::string& arguments, const std::string& output = "") {
+    TempDir dir;
+    Result r;
+    r.status = runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " + arguments +
+                          " </dev/null >'" + (output.empty() ? dir.file("out") : output) + "' 2>'" +
+                          dir.file("err") + "'");
+    r.out = readFile(dir.file("out"));
+    r.err = readFile(dir.file("err"));
+    return r;
+}
+
+// A simulated board that keeps what it was sent in `saved` when it stops.
+struct Board {
+    TempDir dir;
+    std::string saved = dir.file("board.hex");
+    MonitorSimProcess sim;
+
+    explicit Board(std::vector<std::string> faults = {})
+        : sim(MONITOR_SIM_PATH, withSave(std::move(faults), saved)) {
+        if (sim.serialPath().empty())
+            throw std::runtime_error("monitor-sim did not start: " + sim.errorOutput());
+    }
+    static std::vector<std::string> withSave(std::vector<std::string> arguments,
+                                             const std::string& file) {
+        arguments.insert(arguments.end(), {"--save", file});
+        return arguments;
+    }
+    std::string port() const { return "--port " + sim.serialPath(); }
+
+    // Stops the simulator; true when what it holds is exactly `image`.
+    bool holdsExactly(const std::string& image) {
+        sim.stop();
+        return runCommand("srec_cmp '" + saved + "' -intel '" + image + "' -intel >/dev/null") == 0;
+    }
+};
+
+const std::string firmware = FIRMWARE_HEX_PATH;
+
+} // namespace
+
+TEST(TorvinUploadProcess, ACleanRunLeavesTheBoardHoldingExactlyTheImage) {
+    Board board;
+    const Result r = upload(board.port());
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Not a terminal: plain progress lines, then the outcome.
+    EXPECT_TRUE(contains(r.out, "record 1 of 1974 (0%)")) << r.out;
+    EXPECT_TRUE(contains(r.out, "record 1974 of 1974 (100%)")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nTRANSMISSÃO CONCLUIDA !!\n")) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(board.holdsExactly(firmware));
+}
+
+TEST(TorvinUploadProcess, FaultsARunGetsOverLeaveTheMemoryExact) {
+    // Refusals below the limit, a restart and one second of silence, all in one run.
+    Board board({"--reject", "3:3", "--restart", "100", "--silent", "1500:1"});
+    const Result r = upload(board.port());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "record 3: refused by the board")) << r.out;
+    EXPECT_TRUE(contains(r.out, "the board asked to start again")) << r.out;
+    EXPECT_TRUE(contains(r.out, "record 1500: no answer, sending again (send 2 of 5)")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nTRANSMISSÃO CONCLUIDA !!\n")) << r.out;
+    EXPECT_TRUE(board.holdsExactly(firmware));
+}
+
+TEST(TorvinUploadProcess, ARecordRefusedFourTimesStopsTheRun) {
+    Board board({"--reject", "5:4"});
+    const Result r = upload(board.port() + " --quiet");
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_EQ(r.out, "REGISTRO 5 RECUSADO PELA PLACA !\n");
+}
+
+TEST(TorvinUploadProcess, AMonitorOfTheWrongVersionStopsTheRun) {
+    for (const auto& [reply, words] : {std::pair{"I", "Monitor Versão Antiga !!\n"},
+                                       {"J", "Monitor Versão Não Válida !!\n"},
+                                       {"K", "Monitor Versão Não Válida !!\n"}}) {
+        Board board({"--version-reply", reply});
+        const Result r = upload(board.port() + " --quiet");
+        EXPECT_EQ(r.status, 3) << reply << r.err;
+        EXPECT_EQ(r.out, words);
+    }
+}
+
+TEST(TorvinUploadProcess, FiveUnansweredSendsEndTheRunWithNoAnswer) {
+    Board board({"--silent", "7:5"});
+    const Result r = upload(board.port());
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(contains(r.out, "record 7: no answer, sending again (send 5 of 5)")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nPLACA NÃO RESPONDE !\n")) << r.out;
+}
+
+TEST(TorvinUploadProcess, RepliesFollowedByALineEndAreNotRecognised) {
+    // "[N]\r\n" arrives in one piece, and a reply with anything after it matches nothing: to the
+    // uploader the board says nothing at all.
+    Board board({"--trailing"});
+    const Result r = upload(board.port() + " --quiet");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "PLACA NÃO RESPONDE !\n");
+}
+
+TEST(TorvinUploadProcess, ABoardThatVanishesMidRunGivesAPortError) {
+    Board board({"--vanish", "40"});
+    const Result r = upload(board.port());
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_TRUE(r.err.starts_with("torvin-upload: port " + board.sim.serialPath() + ": ")) << r.err;
+    EXPECT_FALSE(contains(r.out, "TRANSMISSÃO")) << r.out;
+    EXPECT_EQ(board.sim.waitForExit(), 3);
+}
+
+TEST(TorvinUploadProcess, APortThatDoesNotExistOrIsHeldFailsAtOnce) {
+    const Result missing = upload("--port /dev/no-such-tty");
+    EXPECT_EQ(missing.status, 5);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, "torvin-upload: port /dev/no-such-tty: Unable to open com port "
+                           "(Error: 2): No such file or directory\n"
+                           "Check the port's name and that no other program is using the port.\n");
+
+    Board board;
+    comport::TComPort holder;
+    holder.setEvents({});
+    holder.setPort(board.sim.serialPath());
+    holder.openPort();
+    const Result held = upload(board.port());
+    EXPECT_EQ(held.status, 5);
+    EXPECT_TRUE(contains(held.err, "Unable to open com port (Error: 16): Device or resource busy"))
+        << held.err;
+    holder.closePort();
+    board.sim.stop();
+    EXPECT_TRUE(contains(board.sim.errorOutput(), " 0 bytes received")) << board.sim.errorOutput();
+}
+
+TEST(TorvinUploadProcess, BadUsageAndBadImagesAreRefusedBeforeThePortIsTouched) {
+    const Result usage = upload("--port");
+    EXPECT_EQ(usage.status, 64);
+    EXPECT_TRUE(contains(usage.err, "--help")) << usage.err;
+
+    Board board;
+    const std::string bad = board.dir.file("bad.hex");
+    std::ofstream(bad) << ":020000040000FA\n:0402000001020304F1\n";
+    const Result refused = upload(board.port() + " --image " + bad);
+    EXPECT_EQ(refused.status, 65);
+    EXPECT_EQ(refused.err, "torvin-upload: " + bad +
+                               ":2: wrong checksum F1, the record's bytes give F0\n"
+                               "Nothing was sent.\n");
+    board.sim.stop();
+    EXPECT_TRUE(contains(board.sim.errorOutput(), " 0 bytes received")) << board.sim.errorOutput();
+}
+
+TEST(TorvinUploadProcess, AnotherImageIsSentWholeAndTheTraceShowsEveryByte) {
+    // Noise before and a split inside every reply: what a real line does to the replies now and
+    // then (each costs the simulator a millisecond, so the small image).
+    Board board({"--noise", "--split"});
+    const std::string image = board.dir.file("small.hex");
+    std::ofstream(image) << ":020000040000FA\n"
+                            ":100200000102030405060708090A0B0C0D0E0F1066\n"
+                            ":04030000112233444F\n"
+                            ":00000001FF\n";
+    const Result r = upload(board.port() + " --quiet --trace --image " + image);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "TRANSMISSÃO CONCLUIDA !!\n");
+    EXPECT_TRUE(contains(r.err, " open " + board.sim.serialPath() + "\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, " > 28 25 50 33 31 29\n")) << r.err; // "(%P31)"
+    EXPECT_TRUE(contains(r.err, " < 5B\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, " < 4E\n")) << r.err;
+    // ':' and then each byte of a record in its own write.
+    EXPECT_TRUE(contains(r.err, " > 3A\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, " > 4F\n")) << r.err;
+    EXPECT_TRUE(board.holdsExactly(image));
+}
+
+TEST(TorvinUploadProcess, OnATerminalTheProgressIsABarRedrawnInPlace) {
+    Board board;
+    const std::string image = board.dir.file("small.hex");
+    std::ofstream(image) << ":020000040000FA\n"
+                            ":100200000102030405060708090A0B0C0D0E0F1066\n"
+                            ":04030000112233444F\n";
+    testsupport::PtyPair terminal;
+    const Result r = upload(board.port() + " --image " + image, terminal.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string screen = terminal.drain();
+    EXPECT_TRUE(contains(screen, "\r[")) << screen;
+    EXPECT_TRUE(contains(screen, "] 100%  record 3 of 3  0:00 elapsed, 0:00 left")) << screen;
+    EXPECT_TRUE(contains(screen, "\nTRANSMISSÃO CONCLUIDA !!")) << screen; // after the bar's line
+    EXPECT_FALSE(contains(screen, "record 1 of 3 (0%)")) << screen;        // no plain lines
+}
+
+TEST(TorvinUploadProcess, DumpImageWritesTheEmbeddedImageAsStored) {
+    TempDir dir;
+    EXPECT_EQ(runCommand(std::string(TORVIN_UPLOAD_PATH) + " --dump-image >'" +
+                         dir.file("dump.hex") + "'"),
+              0);
+    EXPECT_EQ(readFile(dir.file("dump.hex")), readFile(firmware));
+}

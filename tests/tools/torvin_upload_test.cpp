@@ -1,0 +1,331 @@
+// The command-line uploader's parts without a device: the command line, the image file check, the
+// retry timer, the progress display, and whole runs of the session against the scripted board on
+// a clock that jumps to the next tick whenever the board is silent.
+#include "tools/torvin-upload/ImageFile.h"
+#include "tools/torvin-upload/Options.h"
+#include "tools/torvin-upload/ProgressDisplay.h"
+#include "tools/torvin-upload/RetryTimer.h"
+#include "tools/torvin-upload/UploadSession.h"
+#include "upload/UploadTexts.h"
+#include "upload/scripted/ScriptedBoard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <tuple>
+
+using namespace torvinupload;
+using namespace std::chrono_literals;
+using upload::scripted::Item;
+using upload::scripted::Reply;
+using upload::scripted::ScriptedBoard;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A stream whose text the test can read.
+class Captured {
+public:
+    Captured() : file_(open_memstream(&buffer_, &size_)) {}
+    ~Captured() {
+        std::fclose(file_);
+        std::free(buffer_);
+    }
+    std::FILE* file() { return file_; }
+    std::string text() {
+        std::fflush(file_);
+        return std::string(buffer_, size_);
+    }
+
+private:
+    char* buffer_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* file_;
+};
+
+// The port's events as the scripted board lets them arrive; time moves only when the board is
+// silent, straight to the moment the loop waits for.
+class ScriptedPump : public EventPump {
+public:
+    explicit ScriptedPump(ScriptedBoard& board) : board_(board) {}
+    UploadSession* session = nullptr;
+    Clock::time_point time{};
+    int silences = 0;
+
+    Clock::time_point now() override { return time; }
+    void serve(Clock::time_point until) override {
+        if (board_.arrive()) {
+            session->rxChar(board_.bytesWaiting());
+        } else {
+            ++silences;
+            time = std::max(time, until);
+        }
+    }
+
+private:
+    ScriptedBoard& board_;
+};
+
+struct SessionRig {
+    upload::scripted::CallLog log;
+    ScriptedBoard board{log};
+    Captured out, errors;
+    ConsoleWindow window{"COM3", std::make_unique<ProgressLines>(out.file()), out.file()};
+    upload::UploadLogic logic{board, window};
+    ScriptedPump pump{board};
+    UploadSession session{logic, window, pump, errors.file()};
+
+    SessionRig() { pump.session = &session; }
+
+    int commandsSent() const {
+        int n = 0;
+        for (const auto& item : board.items())
+            n += item.kind == Item::Kind::Command;
+        return n;
+    }
+    std::vector<int> recordsSent() const {
+        std::vector<int> records;
+        for (const auto& item : board.items())
+            if (item.kind == Item::Kind::Record) records.push_back(item.record);
+        return records;
+    }
+};
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+// --- command line ------------------------------------------------------------------------------
+
+TEST(TorvinUploadOptions, TakesEachOptionInBothFormsAndRefusesWhatItDoesNotKnow) {
+    auto ok = parseOptions({"--port", "/dev/pts/7", "--quiet", "--trace", "--image=a.hex"});
+    ASSERT_EQ(ok.error, "");
+    EXPECT_EQ(ok.options.port, "/dev/pts/7");
+    EXPECT_TRUE(ok.options.quiet);
+    EXPECT_TRUE(ok.options.trace);
+    EXPECT_EQ(ok.options.imageFile, "a.hex");
+    EXPECT_EQ(parseOptions({}).options.port, "COM1");
+    EXPECT_EQ(parseOptions({"--port=COM4"}).options.port, "COM4");
+
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port"},
+                                                {"--port", ""},
+                                                {"--port="},
+                                                {"COM3"},
+                                                {"-q"},
+                                                {"--quiet=yes"},
+                                                {"--verbose"},
+                                                {"--port", "COM1", "--port", "COM2"},
+                                                {"--dump-image", "--image", "x.hex"}}) {
+        EXPECT_NE(parseOptions(bad).error, "") << bad.front();
+    }
+}
+
+// --- image file --------------------------------------------------------------------------------
+
+TEST(TorvinUploadImageFile, TakesDataAndUpperAddressRecordsAndStopsAtTheEndOfFileRecord) {
+    std::string error;
+    const ImageFile image = ImageFile::parse(":020000040000FA\r\n"
+                                             ":0402000001020304F0\n"
+                                             ":00000001FF\n"
+                                             "\n",
+                                             "small.hex", error);
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(image.recordCount(), 2);
+    EXPECT_EQ(image.lines()[0], ":020000040000FA");
+    EXPECT_EQ(image.lines()[1], ":0402000001020304F0");
+
+    // The embedded image passes its own check.
+    std::string text;
+    for (auto line : upload::firmwareImage())
+        text += std::string(line) + "\n";
+    EXPECT_EQ(ImageFile::parse(text, "embedded", error).recordCount(), upload::firmwareRecordCount);
+    EXPECT_EQ(error, "");
+}
+
+TEST(TorvinUploadImageFile, NamesTheFileTheLineAndWhatIsWrong) {
+    const std::string good = ":0402000001020304F0\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0402000001020304F0", "does not start with ':'"},
+        {":04020000010203G4F0", "'G' at column 16 is not a hexadecimal digit"},
+        {":04020000 01020304F0", "' ' at column 10"},
+        {":0402000001020304F", "odd number"},
+        {":040200", "too short"},
+        {":0502000001020304EF", "byte count 05 (5) does not match"},
+        {":0402000001020304F1", "wrong checksum F1, the record's bytes give F0"},
+        {":0402000201020304EE", "record type 02"},
+        {":0400000400000102F5", "holds 2 data bytes, not 4"},
+        {"", "empty line"},
+    };
+    for (const auto& [line, what] : cases) {
+        std::string error;
+        const ImageFile image = ImageFile::parse(good + line + "\n" + good, "fw.hex", error);
+        EXPECT_EQ(image.recordCount(), 0);
+        EXPECT_TRUE(error.starts_with("fw.hex:2: ")) << error;
+        EXPECT_TRUE(contains(error, what)) << error << " / " << what;
+    }
+
+    std::string error;
+    ImageFile::parse(good + ":00000001FF\n" + good, "fw.hex", error);
+    EXPECT_EQ(error, "fw.hex:3: a line after the end-of-file record");
+    ImageFile::parse(":00000001FF\n", "fw.hex", error);
+    EXPECT_TRUE(contains(error, "no records")) << error;
+    ImageFile::load("/nonexistent/fw.hex", error);
+    EXPECT_TRUE(contains(error, "/nonexistent/fw.hex")) << error;
+}
+
+// --- retry timer -------------------------------------------------------------------------------
+
+TEST(TorvinUploadRetryTimer, BehavesAsTheWindowTimer) {
+    RetryTimer timer(1s);
+    const Clock::time_point t0{};
+    EXPECT_FALSE(timer.takeTick(t0 + 10s));
+
+    timer.setEnabled(true, t0);
+    timer.setEnabled(true, t0 + 500ms); // running: changes nothing
+    EXPECT_EQ(timer.nextTick(), t0 + 1s);
+    EXPECT_FALSE(timer.takeTick(t0 + 999ms));
+    EXPECT_TRUE(timer.takeTick(t0 + 1s));
+    EXPECT_EQ(timer.nextTick(), t0 + 2s);
+
+    // Stopped and started again: the interval starts afresh.
+    timer.setEnabled(false, t0 + 1500ms);
+    EXPECT_FALSE(timer.nextTick());
+    timer.setEnabled(true, t0 + 1700ms);
+    EXPECT_EQ(timer.nextTick(), t0 + 2700ms);
+
+    // A loop that fell behind gets one tick, not a burst.
+    EXPECT_TRUE(timer.takeTick(t0 + 10s));
+    EXPECT_FALSE(timer.takeTick(t0 + 10s));
+    EXPECT_EQ(timer.nextTick(), t0 + 11s);
+}
+
+// --- progress ----------------------------------------------------------------------------------
+
+TEST(TorvinUploadProgress, TheBarFitsTheTerminalAndEstimatesTheRemainingTime) {
+    RunProgress p;
+    p.total = 1974;
+    p.record = 988; // 987 done
+    p.percent = 50;
+    p.resends = 2;
+    p.started = Clock::time_point{};
+    const auto now = p.started + 30s;
+    const std::string wide = TerminalBar::render(p, now, 120);
+    EXPECT_TRUE(contains(wide, "[####################....................]")) << wide;
+    EXPECT_TRUE(contains(wide, " 50%  record  988 of 1974  0:30 elapsed, 0:30 left")) << wide;
+    EXPECT_TRUE(contains(wide, "(2 re-sent)")) << wide;
+    EXPECT_LE(TerminalBar::render(p, now, 60).size(), 59u);
+
+    p.record = 1;
+    EXPECT_EQ(remainingText(p, now), "--:--");
+    EXPECT_EQ(clockText(3723s), "1:02:03");
+}
+
+// --- whole runs --------------------------------------------------------------------------------
+
+TEST(TorvinUploadSession, CompletesTheEmbeddedImageAndSaysSo) {
+    SessionRig run;
+    EXPECT_EQ(run.session.run(), ExitStatus::completed);
+    EXPECT_EQ(run.board.portName(), "COM3");
+    EXPECT_EQ(run.commandsSent(), 1);
+    const auto records = run.recordsSent();
+    ASSERT_EQ(records.size(), 1974u);
+    for (int i = 0; i < 1974; ++i)
+        ASSERT_EQ(records[static_cast<std::size_t>(i)], i + 1);
+    const std::string out = run.out.text();
+    EXPECT_TRUE(contains(out, "record 1 of 1974 (0%)")) << out;
+    EXPECT_TRUE(contains(out, "record 1974 of 1974 (100%)")) << out;
+    EXPECT_TRUE(out.ends_with("\nTRANSMISSÃO CONCLUIDA !!\n")) << out;
+    EXPECT_EQ(run.errors.text(), "");
+    EXPECT_EQ(run.pump.silences, 0);
+}
+
+TEST(TorvinUploadSession, ABoardThatNeverAnswersEndsTheRunAfterFiveSends) {
+    SessionRig run;
+    run.board.responder = [](const Item&) { return Reply{}; };
+    EXPECT_EQ(run.session.run(), ExitStatus::noAnswer);
+    EXPECT_EQ(run.commandsSent(), 5);
+    EXPECT_FALSE(run.board.Connected());
+    EXPECT_EQ(run.pump.now() - Clock::time_point{}, 5s);
+    const std::string out = run.out.text();
+    EXPECT_TRUE(contains(out, "programming-mode command: no answer, sending again (send 5 of 5)"))
+        << out;
+    EXPECT_TRUE(out.ends_with("PLACA NÃO RESPONDE !\n")) << out;
+}
+
+TEST(TorvinUploadSession, SilenceAndRefusalsBelowTheLimitsOnlySlowTheRun) {
+    SessionRig run;
+    std::map<int, int> refused, unanswered;
+    run.board.responder = [&](const Item& item) -> Reply {
+        if (item.record == 10 && unanswered[10]++ < 4) return {};
+        if (item.record == 20 && refused[20]++ < 3) return {"[R]"};
+        return ScriptedBoard::monitorAnswer(item);
+    };
+    EXPECT_EQ(run.session.run(), ExitStatus::completed);
+    const std::string out = run.out.text();
+    EXPECT_TRUE(contains(out, "record 10: no answer, sending again (send 5 of 5)")) << out;
+    EXPECT_TRUE(contains(out, "record 20: refused by the board")) << out;
+    EXPECT_EQ(run.recordsSent().size(), 1974u + 4 + 3);
+}
+
+TEST(TorvinUploadSession, EachRefusalOfTheMonitorHasItsStatusAndWords) {
+    const std::vector<std::tuple<std::string, ExitStatus, std::string_view>> cases = {
+        {"[I]", ExitStatus::monitorVersion, upload::messageOldMonitor},
+        {"[J]", ExitStatus::monitorVersion, upload::messageInvalidMonitor},
+        {"[K]", ExitStatus::monitorVersion, upload::messageInvalidMonitor},
+    };
+    for (const auto& [reply, status, words] : cases) {
+        SessionRig run;
+        run.board.responder = [reply](const Item&) { return Reply{reply}; };
+        EXPECT_EQ(run.session.run(), status);
+        EXPECT_TRUE(run.out.text().ends_with(std::string(words) + "\n")) << run.out.text();
+    }
+
+    SessionRig rejected;
+    rejected.board.responder = [](const Item& item) -> Reply {
+        if (item.record == 7) return {"[R]"};
+        return ScriptedBoard::monitorAnswer(item);
+    };
+    EXPECT_EQ(rejected.session.run(), ExitStatus::recordRejected);
+    EXPECT_TRUE(rejected.out.text().ends_with("\nREGISTRO 7 RECUSADO PELA PLACA !\n"))
+        << rejected.out.text();
+    EXPECT_TRUE(rejected.board.Connected()); // as the window leaves it
+}
+
+TEST(TorvinUploadSession, ARestartSendsTheImageAgainFromRecordOne) {
+    SessionRig run;
+    bool restarted = false;
+    run.board.responder = [&](const Item& item) -> Reply {
+        if (item.record == 100 && !restarted) {
+            restarted = true;
+            return {"[L]"};
+        }
+        return ScriptedBoard::monitorAnswer(item);
+    };
+    EXPECT_EQ(run.session.run(), ExitStatus::completed);
+    EXPECT_EQ(run.recordsSent().size(), 1974u + 100);
+    EXPECT_TRUE(contains(run.out.text(), "the board asked to start again: record 1 of 1974"));
+}
+
+TEST(TorvinUploadSession, PortFailuresEndTheRunWithTheComponentsMessage) {
+    SessionRig closed;
+    closed.board.openFailure = "Unable to open com port (Error: 2)";
+    EXPECT_EQ(closed.session.run(), ExitStatus::portError);
+    EXPECT_EQ(closed.errors.text(), "torvin-upload: Unable to open com port (Error: 2)\n");
+    EXPECT_TRUE(closed.board.items().empty());
+
+    // The line breaks in the middle of a record that a reply asked for: the failure comes out of
+    // the received-characters event, not out of the loop.
+    SessionRig broken;
+    broken.board.writeBudget = 6 + 22 * 50;
+    broken.session.describe = [](const std::exception& e) {
+        return std::string("port COM3: ") + e.what();
+    };
+    EXPECT_EQ(broken.session.run(), ExitStatus::portError);
+    EXPECT_EQ(broken.errors.text(),
+              "torvin-upload: port COM3: Write error on the serial port (Error: 5)\n");
+    EXPECT_FALSE(broken.window.timer1().enabled());
+}

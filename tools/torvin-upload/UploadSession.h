@@ -1,0 +1,59 @@
+#pragma once
+
+#include "tools/torvin-upload/ConsoleWindow.h"
+#include "tools/torvin-upload/Outcome.h"
+#include "upload/UploadLogic.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace torvinupload {
+
+// How the port's events reach the loop's thread, and what time it is.
+class EventPump {
+public:
+    using Clock = std::chrono::steady_clock;
+    virtual ~EventPump() = default;
+    virtual Clock::time_point now() = 0;
+    // Sleeps until an event is waiting or `until` comes, whichever is first, and runs the
+    // events that are waiting. No busy waiting.
+    virtual void serve(Clock::time_point until) = 0;
+};
+
+// One technician at the window, on the command line: presses the start button to open the port,
+// presses it again to start a run, then lets the port's events and the retry timer drive the run
+// until it ends, and tells how it ended.
+class UploadSession {
+public:
+    UploadSession(upload::UploadLogic& logic, ConsoleWindow& window, EventPump& pump,
+                  std::FILE* errors);
+
+    // The port's received-characters event. A failure is kept for the loop rather than thrown
+    // back into the port's event thread, which would end there without a word.
+    void rxChar(std::int32_t count);
+
+    // Describes a failure for the user; the default is its message.
+    std::function<std::string(const std::exception&)> describe;
+    // Called once the port is open, before the run starts.
+    std::function<void()> onOpened;
+
+    // Runs the whole thing; prints the outcome (standard output) or the failure (on `errors`)
+    // and returns the exit status.
+    ExitStatus run();
+
+private:
+    ExitStatus fail(std::exception_ptr failure);
+    ExitStatus outcome();
+
+    upload::UploadLogic& logic_;
+    ConsoleWindow& window_;
+    EventPump& pump_;
+    std::FILE* errors_;
+    std::exception_ptr failure_;
+};
+
+} // namespace torvinupload

@@ -1,0 +1,90 @@
+#include "tools/torvin-upload/Uploader.h"
+
+#include "comport/ComPort.h"
+#include "tools/common/ComPortOperations.h"
+#include "tools/common/MainWindowPort.h"
+#include "tools/torvin-upload/ConsoleWindow.h"
+#include "tools/torvin-upload/MainThreadPump.h"
+#include "tools/torvin-upload/TracingPort.h"
+#include "tools/torvin-upload/UploadSession.h"
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace torvinupload {
+namespace {
+
+std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
+    if (quiet) return std::make_unique<NoProgress>();
+    if (!::isatty(STDOUT_FILENO)) return std::make_unique<ProgressLines>(stdout);
+    winsize size{};
+    const int columns =
+        ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    return std::make_unique<TerminalBar>(stdout, columns);
+}
+
+// What to do about a port error, on the line after it.
+std::string hintFor(const comport::EComPort& error) {
+    using namespace comport;
+    switch (error.errorCode()) {
+    case CE_OpenFailed + 1:
+        return "Check the port's name and that no other program is using the port.";
+    case CE_WriteFailed + 1:
+    case CE_ReadFailed + 1:
+        return "The line to the board broke off: check the cable and the board's power, then run "
+               "the upload again (the board may hold an incomplete firmware).";
+    default:
+        return "Check the port and the cable, then run the upload again.";
+    }
+}
+
+} // namespace
+
+ExitStatus uploadOverPort(const UploadRequest& request) {
+    comport::TComPort port;
+    toolcommon::applyMainWindowPortSettings(port);
+    toolcommon::ComPortOperations operations(port);
+    std::optional<TracingPort> tracing;
+    if (request.trace) tracing.emplace(operations, stderr);
+    upload::PortOperations& line =
+        tracing ? static_cast<upload::PortOperations&>(*tracing) : operations;
+
+    ConsoleWindow window(request.port, progressDisplay(request.quiet), stdout);
+    upload::UploadLogic logic(line, window, request.image, request.totalRecords);
+    MainThreadPump pump;
+    UploadSession session(logic, window, pump, stderr);
+
+    session.describe = [&port, &request](const std::exception& e) {
+        std::string text = "port " + request.port + ": " + e.what();
+        const auto* com = dynamic_cast<const comport::EComPort*>(&e);
+        if (!com) return text;
+        // The component's message carries the system's code; its text says what it means.
+        if (com->systemErrorCode() > 0)
+            text += ": " + port.device().systemErrorMessage(
+                               static_cast<std::uint32_t>(com->systemErrorCode()));
+        text += "\n";
+        text += hintFor(*com);
+        return text;
+    };
+    if (!request.quiet) {
+        session.onOpened = [&] {
+            window.printLine("Port " + request.port + " open (9600 baud, 8N1); sending " +
+                             std::to_string(request.totalRecords) + " records.");
+        };
+    }
+
+    port.OnAfterOpen = [&logic](fw::TObject*) { logic.ComPort1AfterOpen(); };
+    port.OnRxChar = [&session](fw::TObject*, std::int32_t count) { session.rxChar(count); };
+
+    const ExitStatus status = session.run();
+
+    // Replies that arrive while the port closes have no run left to act on.
+    port.OnRxChar.clear();
+    port.OnAfterOpen.clear();
+    return status;
+}
+
+} // namespace torvinupload

@@ -1,0 +1,74 @@
+// torvin-upload: writes the firmware image into a Torvin04/05 board over a serial line, with the
+// same upload logic as the updater's window. `torvin-upload --help` tells the rest.
+
+#include "tools/torvin-upload/ImageFile.h"
+#include "tools/torvin-upload/Options.h"
+#include "tools/torvin-upload/Outcome.h"
+#include "tools/torvin-upload/Uploader.h"
+#include "upload/FirmwareImage.h"
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace torvinupload;
+
+namespace {
+
+int status(ExitStatus s) {
+    return static_cast<int>(s);
+}
+
+int dumpImage() {
+    for (std::string_view line : upload::firmwareImage()) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::perror("torvin-upload: writing the image");
+        return status(ExitStatus::failed);
+    }
+    return status(ExitStatus::completed);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A closed reader of our output must not kill the program in the middle of a run: the write
+    // fails instead and the run goes on to its end.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "torvin-upload: %s\nTry 'torvin-upload --help' for more.\n",
+                     parsed.error.c_str());
+        return status(ExitStatus::usage);
+    }
+    const Options& options = parsed.options;
+    if (options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return status(ExitStatus::completed);
+    }
+    if (options.dumpImage) return dumpImage();
+
+    UploadRequest request;
+    request.port = options.port;
+    request.quiet = options.quiet;
+    request.trace = options.trace;
+    ImageFile file;
+    if (options.imageFile) {
+        std::string error;
+        file = ImageFile::load(*options.imageFile, error);
+        if (!error.empty()) {
+            std::fprintf(stderr, "torvin-upload: %s\nNothing was sent.\n", error.c_str());
+            return status(ExitStatus::badImage);
+        }
+        request.image = file.lines();
+        request.totalRecords = file.recordCount();
+    } else {
+        request.image = upload::firmwareImage();
+        request.totalRecords = upload::firmwareRecordCount;
+    }
+    return status(uploadOverPort(request));
+}
