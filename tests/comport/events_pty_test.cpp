@@ -85,3 +85,32 @@ std::string syncMethodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
 
 INSTANTIATE_TEST_SUITE_P(SyncMethods, EventsOnPty,
                          ::testing::Values(smThreadSync, smWindowSync, smNone), syncMethodName);
+
+TEST(EventsOnPtyHangUp, AVanishedFarEndEndsDeliveryQuietlyAndTheNextReadFails) {
+    testsupport::PtyPair pty;
+    TComPort port;
+    port.setPort(pty.path());
+    int announced = 0;
+    port.OnRxChar = [&](fw::TObject*, std::int32_t) { ++announced; };
+    port.openPort();
+    pty.send("x");
+    ASSERT_TRUE(fwtest::serveUntil([&] { return announced == 1; }));
+    pty.closeController();
+    // The byte left unread can still be read; after it the failure shows.
+    std::uint8_t b = 0;
+    EXPECT_EQ(port.readBytes(&b, 1), 1);
+    std::int32_t code = 0;
+    try {
+        for (int i = 0; i < 200 && code == 0; ++i) {
+            port.readBytes(&b, 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    } catch (const EComPort& e) {
+        code = e.errorCode();
+    }
+    EXPECT_EQ(code, 3); // "ReadFile function failed"
+    fw::waitForSynchronize(std::chrono::milliseconds(50));
+    EXPECT_EQ(announced, 1);
+    port.closePort();
+    EXPECT_FALSE(port.Connected());
+}
