@@ -5,14 +5,22 @@
 #include "framework/MainThread.h"
 
 #include <QApplication>
+#include <QThread>
 
 namespace app {
 
 FrameworkBridge::FrameworkBridge(Dialogs& dialogs) : dialogs_(dialogs) {
     fw::setMainThread();
     previousDisplay_ = fw::setErrorDisplay([this](const std::exception& error) {
-        dialogs_.error(QApplication::activeWindow(), QString::fromUtf8(programTitle),
-                       QString::fromUtf8(error.what()));
+        QString text = QString::fromUtf8(error.what());
+        if (QThread::currentThread() != thread()) {
+            // A handler that ran on a port's event thread failed: widgets belong to this thread,
+            // so the box is shown from Qt's loop and the failing thread goes on at once.
+            QMetaObject::invokeMethod(
+                this, [this, text] { showError(text); }, Qt::QueuedConnection);
+            return;
+        }
+        showError(text);
     });
     fw::setWakeMainThread([this] { wake(); });
 }
@@ -22,6 +30,10 @@ FrameworkBridge::~FrameworkBridge() {
     // object (Qt drops the events of a deleted receiver).
     fw::setWakeMainThread({});
     fw::setErrorDisplay(std::move(previousDisplay_));
+}
+
+void FrameworkBridge::showError(const QString& text) {
+    dialogs_.error(QApplication::activeWindow(), QString::fromUtf8(programTitle), text);
 }
 
 void FrameworkBridge::wake() {

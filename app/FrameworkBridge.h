@@ -3,6 +3,7 @@
 #include "framework/ErrorDisplay.h"
 
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 #include <exception>
@@ -28,6 +29,7 @@ public:
 private:
     void wake();
     void serve();
+    void showError(const QString& text);
 
     Dialogs& dialogs_;
     fw::ErrorDisplay previousDisplay_;

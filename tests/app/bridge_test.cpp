@@ -70,3 +70,19 @@ TEST(FrameworkBridge, AFailureLeavingAHandlerIsShownAndTheProgramGoesOn) {
 }
 
 } // namespace
+
+TEST(FrameworkBridge, AFailureOnAnotherThreadIsShownFromQtsLoop) {
+    // Handlers of a port delivering on its own thread fail there; the box must still open on the
+    // thread that owns the widgets, and the failing thread must not wait for it.
+    FakeDialogs dialogs;
+    app::FrameworkBridge bridge(dialogs);
+    const auto mainId = std::this_thread::get_id();
+    std::thread::id shownOn;
+    dialogs.whileOpen = [&](const FakeDialogs::Box&) { shownOn = std::this_thread::get_id(); };
+    std::thread worker([] { fw::showException(fw::Exception("ReadFile function failed")); });
+    worker.join();
+    EXPECT_TRUE(pumpUntil([&] { return dialogs.boxes.size() == 1; }));
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes[0].text, QStringLiteral("ReadFile function failed"));
+    EXPECT_EQ(shownOn, mainId);
+}
