@@ -12,6 +12,7 @@
 #include "app/Texts.h"
 #include "comport/ComPort.h"
 #include "tools/common/ComPortOperations.h"
+#include "tools/common/MainWindowPort.h"
 #include "upload/FirmwareImage.h"
 #include "upload/UploadLogic.h"
 
@@ -183,28 +184,14 @@ void TForm1::createControls(const std::string& extraPort) {
 void TForm1::createComPort1() {
     using namespace comport;
     ComPort1 = std::make_unique<TComPort>();
-    TComPort& port = *ComPort1;
-    port.beginLoading();
-    port.setName("ComPort1");
-    port.setBaudRate(br9600);
-    port.setPort("COM1");
-    port.Parity().setBits(prNone);
-    port.setStopBits(sbOneStopBit);
-    port.setDataBits(dbEight);
-    port.setEvents(allComEvents);
-    port.FlowControl().setOutCTSFlow(false);
-    port.FlowControl().setOutDSRFlow(false);
-    port.FlowControl().setControlDTR(dtrDisable);
-    port.FlowControl().setControlRTS(rtsDisable);
-    port.FlowControl().setXonXoffOut(false);
-    port.FlowControl().setXonXoffIn(false);
-    port.setStoredProps(TStoredProps{spBasic});
-    port.setTriggersOnRxChar(true);
-    port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
-    // Not guarded: a failure here goes back to the port's event thread, which ends.
-    port.OnRxChar = [this](fw::TObject*, std::int32_t count) { upload_->ComPort1RxChar(count); };
-    port.finishLoading();
-    portOperations_ = std::make_unique<toolcommon::ComPortOperations>(port);
+    toolcommon::applyMainWindowPortSettings(*ComPort1, [this](TCustomComPort& port) {
+        port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
+        // Not guarded: a failure here goes back to the port's event delivery, which shows it.
+        port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
+            upload_->ComPort1RxChar(count);
+        };
+    });
+    portOperations_ = std::make_unique<toolcommon::ComPortOperations>(*ComPort1);
 }
 
 void TForm1::FormCreate() {

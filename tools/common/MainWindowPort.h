@@ -7,9 +7,15 @@
 
 #include "comport/CustomComPort.h"
 
+#include <functional>
+
 namespace toolcommon {
 
-inline void applyMainWindowPortSettings(comport::TCustomComPort& port) {
+// The settings are restored as a stored form would restore them, under loading; bindHandlers, when
+// given, assigns the owner's event slots before loading finishes.
+inline void applyMainWindowPortSettings(
+    comport::TCustomComPort& port,
+    const std::function<void(comport::TCustomComPort&)>& bindHandlers = {}) {
     using namespace comport;
     port.beginLoading();
     port.setName("ComPort1");
@@ -28,6 +34,7 @@ inline void applyMainWindowPortSettings(comport::TCustomComPort& port) {
     port.FlowControl().setXonXoffIn(false);
     port.setStoredProps(TStoredProps{spBasic});
     port.setTriggersOnRxChar(true);
+    if (bindHandlers) bindHandlers(port);
     port.finishLoading();
 }
 
