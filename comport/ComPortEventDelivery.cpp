@@ -8,7 +8,6 @@
 namespace comport {
 
 void TCustomComPort::startEventDelivery() {
-    hasEventThread_ = false;
     // Nothing to watch, or (with OnException taking the open failure) no device to watch.
     if (events_.empty() || portHandle_ == driver::invalidHandleValue) return;
     try {
@@ -20,17 +19,15 @@ void TCustomComPort::startEventDelivery() {
         notifyWindow_.reset();
         throw;
     }
-    hasEventThread_ = true;
 }
 
 void TCustomComPort::stopEventDelivery() {
-    if (!hasEventThread_) return;
+    if (!eventThread_) return;
     if (eventThread_->deliveringHere())
         TComThread::abandon(std::move(eventThread_)); // closed by one of its own handlers
     else
         eventThread_.reset(); // waits, serving the hand-over it may be inside of
 
-    hasEventThread_ = false;
     notifyWindow_.reset();
 }
 

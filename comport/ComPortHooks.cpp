@@ -109,68 +109,65 @@ void TCustomComPort::unregisterLink(TPortLink* link) {
                                [](const TPortLink* l) { return l->dataReceived.assigned(); });
 }
 
-void TCustomComPort::notifyLinksState(TLinkNotice kind, bool onOff) {
-    const NotifyingScope scope(notifying_);
-    const std::size_t count = linkList_.size();
+namespace {
+
+// Fires one slot of every attached link with the port as sender. Registration is refused while
+// `notifying` is raised, so the list cannot change beneath the walk.
+template <typename Slot, typename... Args>
+void notifyEach(std::atomic<int>& notifying, const std::vector<TPortLink*>& links,
+                Slot TPortLink::*member, TCustomComPort* port, Args... args) {
+    const NotifyingScope scope(notifying);
+    const std::size_t count = links.size();
     for (std::size_t i = 0; i < count; ++i) {
-        TPortLink* link = linkList_[i];
-        TPortLink::StateSlot* slot = nullptr;
-        switch (kind) {
-        case lnConnection:
-            slot = &link->connectionChanged;
-            break;
-        case lnCTS:
-            slot = &link->ctsChanged;
-            break;
-        case lnDSR:
-            slot = &link->dsrChanged;
-            break;
-        case lnRLSD:
-            slot = &link->rlsdChanged;
-            break;
-        case lnReceiving:
-            slot = &link->receivingChanged;
-            break;
-        case lnSending:
-            slot = &link->sendingChanged;
-            break;
-        default:
-            break;
-        }
-        if (slot && slot->assigned()) (*slot)(this, onOff);
+        Slot& slot = links[i]->*member;
+        if (slot.assigned()) slot(port, args...);
     }
+}
+
+TPortLink::StateSlot TPortLink::*stateSlot(TLinkNotice kind) {
+    switch (kind) {
+    case lnConnection:
+        return &TPortLink::connectionChanged;
+    case lnCTS:
+        return &TPortLink::ctsChanged;
+    case lnDSR:
+        return &TPortLink::dsrChanged;
+    case lnRLSD:
+        return &TPortLink::rlsdChanged;
+    case lnReceiving:
+        return &TPortLink::receivingChanged;
+    case lnSending:
+        return &TPortLink::sendingChanged;
+    default:
+        return nullptr;
+    }
+}
+
+TPortLink::NoticeSlot TPortLink::*noticeSlot(TLinkNotice kind) {
+    switch (kind) {
+    case lnRing:
+        return &TPortLink::ringDetected;
+    case lnTxEmpty:
+        return &TPortLink::sendQueueEmptied;
+    case lnRxFlag:
+        return &TPortLink::eventCharReceived;
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+void TCustomComPort::notifyLinksState(TLinkNotice kind, bool onOff) {
+    if (const auto member = stateSlot(kind)) notifyEach(notifying_, linkList_, member, this, onOff);
 }
 
 void TCustomComPort::notifyLinks(TLinkNotice kind) {
-    const NotifyingScope scope(notifying_);
-    const std::size_t count = linkList_.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        TPortLink* link = linkList_[i];
-        TPortLink::NoticeSlot* slot = nullptr;
-        switch (kind) {
-        case lnRing:
-            slot = &link->ringDetected;
-            break;
-        case lnTxEmpty:
-            slot = &link->sendQueueEmptied;
-            break;
-        case lnRxFlag:
-            slot = &link->eventCharReceived;
-            break;
-        default:
-            break;
-        }
-        if (slot && slot->assigned()) (*slot)(this);
-    }
+    if (const auto member = noticeSlot(kind)) notifyEach(notifying_, linkList_, member, this);
 }
 
 void TCustomComPort::notifyLinksSent(const std::uint8_t* buffer, std::int32_t count) {
-    const NotifyingScope scope(notifying_);
-    const std::size_t links = linkList_.size();
-    for (std::size_t i = 0; i < links; ++i) {
-        auto& slot = linkList_[i]->dataSent;
-        if (slot.assigned()) slot(this, buffer, count);
-    }
+    notifyEach(notifying_, linkList_, &TPortLink::dataSent, this, buffer, count);
 }
 
 } // namespace comport

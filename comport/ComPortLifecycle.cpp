@@ -3,8 +3,6 @@
 #include "comport/CustomComPort.h"
 #include "framework/ErrorDisplay.h"
 
-#include <cctype>
-
 namespace comport {
 
 void TCustomComPort::openPort() {
@@ -14,15 +12,9 @@ void TCustomComPort::openPort() {
     connected_ = true;
     try {
         configurePort();
-    } catch (...) {
-        destroyDeviceHandle();
-        connected_ = false;
-        throw;
-    }
-    try {
+        // An open port without the events it was asked to deliver would wait for them forever.
         startEventDelivery();
     } catch (...) {
-        // An open port without the events it was asked to deliver would wait for them forever.
         destroyDeviceHandle();
         connected_ = false;
         throw;

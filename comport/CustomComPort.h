@@ -247,7 +247,7 @@ private:
 
     std::shared_ptr<driver::ComDriver> driver_;
 
-    bool hasEventThread_ = false;
+    // Set while the port delivers line events.
     fw::TThread::Ptr<TComThread> eventThread_;
     std::unique_ptr<fw::TMessageWindow> notifyWindow_;
     fw::TThreadPriority threadPriority_ = fw::tpNormal;

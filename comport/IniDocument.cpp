@@ -1,5 +1,7 @@
 #include "comport/IniDocument.h"
 
+#include "framework/Convert.h"
+
 namespace comport {
 
 namespace {
@@ -17,18 +19,6 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
     return s;
-}
-
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (upper(a[i]) != upper(b[i])) return false;
-    }
-    return true;
 }
 
 std::string unquote(std::string_view raw) {
@@ -109,7 +99,7 @@ IniDocument::Parsed IniDocument::parse(std::string_view line) {
 std::size_t IniDocument::findSection(std::string_view section) const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const Parsed p = parse(lines_[i].text);
-        if (p.kind == Kind::section && sameName(p.name, section)) return i;
+        if (p.kind == Kind::section && fw::sameText(p.name, section)) return i;
     }
     return npos;
 }
@@ -121,7 +111,7 @@ std::optional<std::string> IniDocument::value(std::string_view section,
     for (std::size_t i = header + 1; i < lines_.size(); ++i) {
         const Parsed p = parse(lines_[i].text);
         if (p.kind == Kind::section) break;
-        if (p.kind == Kind::key && sameName(p.name, key)) return unquote(p.rawValue);
+        if (p.kind == Kind::key && fw::sameText(p.name, key)) return unquote(p.rawValue);
     }
     return std::nullopt;
 }
@@ -161,7 +151,7 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
         const Parsed p = parse(lines_[i].text);
         if (p.kind == Kind::section) break;
         if (p.kind != Kind::key) continue;
-        if (sameName(p.name, key)) {
+        if (fw::sameText(p.name, key)) {
             lines_[i].text = keyLine;
             return;
         }

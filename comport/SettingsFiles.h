@@ -17,9 +17,9 @@ namespace comport {
 
 class TCustomComPort;
 
-inline constexpr int storeFailedError = 16; // CE_StoreFailed
-inline constexpr int loadFailedError = 17;  // CE_LoadFailed
-inline constexpr int registryError = 23;    // CE_RegError
+inline constexpr int storeFailedError = CE_StoreFailed + 1;
+inline constexpr int loadFailedError = CE_LoadFailed + 1;
+inline constexpr int registryError = CE_RegError + 1;
 
 class ESettingsStoreError : public EComPort {
 public:

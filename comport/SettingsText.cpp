@@ -24,22 +24,9 @@ template <typename Enum, std::size_t N> struct TextTable {
 
     Enum fromText(std::string_view text) const {
         for (std::size_t i = 0; i < N; ++i) {
-            if (sameUpperCase(text, texts[i])) return static_cast<Enum>(i);
+            if (fw::sameText(text, texts[i])) return static_cast<Enum>(i);
         }
         return fallback;
-    }
-
-    // Only a to z are folded, so texts in other scripts or with blanks must match exactly.
-    static char upper(char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-
-    static bool sameUpperCase(std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (upper(a[i]) != upper(b[i])) return false;
-        }
-        return true;
     }
 };
 

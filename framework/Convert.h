@@ -12,6 +12,10 @@ namespace fw {
 // ("$FFFFFFFF" is -1). Returns nothing for any other text.
 std::optional<std::int32_t> tryStrToInt(std::string_view text);
 
+// Whether two texts are equal when the letters a to z are taken as A to Z. Other bytes (other
+// scripts, blanks) must match exactly.
+bool sameText(std::string_view a, std::string_view b);
+
 // As tryStrToInt, but a bad text raises EConvertError "'<text>' is not a valid integer value".
 std::int32_t strToInt(std::string_view text);
 

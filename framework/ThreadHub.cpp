@@ -156,8 +156,7 @@ void waitServing(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Inbox
     Hub& h = hub();
     while (!done()) {
         const bool main = runCalls && isMainLocked(h);
-        const bool work = !self->sent.empty() || (main && !h.calls.empty());
-        if (!work) {
+        if (!hasWorkLocked(h, *self, main)) {
             self->wake.wait(lock);
             continue;
         }
