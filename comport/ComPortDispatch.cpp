@@ -93,7 +93,7 @@ void TCustomComPort::deliverReceivedData(std::int32_t& count) {
 
 std::int32_t TCustomComPort::readForRxBuf(std::unique_ptr<std::uint8_t[]>& buffer,
                                           std::int32_t count) {
-    buffer.reset(new std::uint8_t[static_cast<std::size_t>(count)]());
+    buffer.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
     // Only what was read is handed out: a short read must not pass on bytes never received.
     const std::int32_t got = readBytes(buffer.get(), count);
     fireRxBuf(buffer.get(), got);

@@ -47,29 +47,40 @@ std::int32_t TCustomComPort::writeBytesAsync(const std::uint8_t* bytes, std::int
         reportError(errInvalidAsync);
         return 0;
     }
+    std::int32_t written = 0;
+    startWrite(bytes, count, *request, true, written);
+    return written;
+}
+
+bool TCustomComPort::startWrite(const std::uint8_t* bytes, std::int32_t count, TComRequest& request,
+                                bool keepCopy, std::int32_t& written) {
     if (portHandle_ == driver::invalidHandleValue) reportError(errNotOpen, -errNotOpen);
     if (count < 0 || (!bytes && count > 0)) {
         // A negative count would reach the device as a huge unsigned one.
         reportError(errInvalidAsync);
-        return 0;
+        return false;
     }
-    request->kind = rkWrite;
-    request->data.reset();
-    request->data.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
-    if (count > 0) std::memcpy(request->data.get(), bytes, static_cast<std::size_t>(count));
-    request->size = count;
-    request->device_ = portHandle_;
+    request.kind = rkWrite;
+    request.device_ = portHandle_;
+    const std::uint8_t* source = bytes;
+    if (keepCopy) {
+        // The device writes from the request's own copy, which lives until the request has
+        // ended, so the caller may reuse its buffer as soon as this returns.
+        request.data.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
+        if (count > 0) std::memcpy(request.data.get(), bytes, static_cast<std::size_t>(count));
+        request.size = count;
+        source = request.data.get();
+    }
 
-    // The device writes from the request's own copy, which lives until the request has ended,
-    // so the caller may reuse its buffer as soon as this returns.
-    std::uint32_t written = 0;
-    if (!driver_->writeFile(portHandle_, request->data.get(), static_cast<std::uint32_t>(count),
-                            &written, &request->overlapped)) {
+    std::uint32_t moved = 0;
+    if (!driver_->writeFile(portHandle_, source, static_cast<std::uint32_t>(count), &moved,
+                            &request.overlapped)) {
         const std::uint32_t code = driver_->getLastError();
         if (code != driver::errorIoPending) reportError(errWrite, code);
     }
     notifyLinksState(lnSending, true);
-    return static_cast<std::int32_t>(written);
+    written = static_cast<std::int32_t>(moved);
+    return true;
 }
 
 std::int32_t TCustomComPort::writeTextAsync(const std::string& text, TComRequest* request) {
@@ -123,16 +134,20 @@ std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
 }
 
 std::int32_t TCustomComPort::writeBytes(const std::uint8_t* bytes, std::int32_t count) {
+    // The caller's bytes outlive this call (and the request), so the device writes from them
+    // directly: one byte at a time is how the upload sends, and a copy per byte buys nothing.
     auto request = createRequest();
-    writeBytesAsync(bytes, count, request.get());
-    return waitForCompletion(request.get());
+    std::int32_t unused = 0;
+    const bool started = startWrite(bytes, count, *request, false, unused);
+    const std::int32_t moved = waitForCompletion(request.get());
+    if (started) notifyLinksSent(bytes, count);
+    return moved;
 }
 
 std::int32_t TCustomComPort::writeText(const std::string& text) {
     if (text.empty()) return 0;
-    auto request = createRequest();
-    writeTextAsync(text, request.get());
-    return waitForCompletion(request.get());
+    return writeBytes(reinterpret_cast<const std::uint8_t*>(text.data()),
+                      static_cast<std::int32_t>(text.size()));
 }
 
 std::int32_t TCustomComPort::readBytes(std::uint8_t* buffer, std::int32_t count) {

@@ -236,6 +236,11 @@ private:
     // Received bytes for OnRxBuf and the linked readers (TriggersOnRxChar false): reads them and
     // hands them out; sets count to 0 when it read them, also when a reader fails.
     void deliverReceivedData(std::int32_t& count);
+    // Checks a write's arguments and starts it (false, nothing started, when they are refused).
+    // With keepCopy the device writes from the request's own copy of the bytes; without, from
+    // `bytes`, which must then stay valid until the request has ended.
+    bool startWrite(const std::uint8_t* bytes, std::int32_t count, TComRequest& request,
+                    bool keepCopy, std::int32_t& written);
     // Reads count bytes into a new buffer and fires OnRxBuf; gives the number read.
     std::int32_t readForRxBuf(std::unique_ptr<std::uint8_t[]>& buffer, std::int32_t count);
     // Runs a handling step; a failure is shown by the application's error display. Static: the

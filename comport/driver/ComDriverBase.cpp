@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <iterator>
 #include <vector>
 
 namespace comport::driver {
@@ -72,15 +73,22 @@ std::uint32_t ComDriverBase::waitForMultipleObjects(std::uint32_t count, const E
         setLastError(EINVAL);
         return waitFailed;
     }
-    std::vector<Event*> list;
+    // The event thread waits for two events on every wake-up: that needs no heap list.
+    Event* few[4];
+    std::vector<Event*> many;
+    Event** list = few;
+    if (count > std::size(few)) {
+        many.resize(count);
+        list = many.data();
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
         if (!events[i]) {
             setLastError(EINVAL);
             return waitFailed;
         }
-        list.push_back(toEvent(events[i]));
+        list[i] = toEvent(events[i]);
     }
-    auto index = Event::waitAny(list.data(), list.size(), toTimeout(milliseconds));
+    auto index = Event::waitAny(list, count, toTimeout(milliseconds));
     return index ? waitObject0 + static_cast<std::uint32_t>(*index) : waitTimeout;
 }
 

@@ -273,20 +273,8 @@ bool FakeComDriver::readFile(Handle device, void* buffer, std::uint32_t count, s
     std::lock_guard g(lock_);
     if (read) *read = 0;
     if (!enter("readFile", std::to_string(count), device)) return false;
-    startRequest(request);
-    Pending p{request, true, static_cast<std::uint8_t*>(buffer), {}, count};
-    if (auto it = completionFailures_.find("readFile"); it != completionFailures_.end()) {
-        finishLocked(p, it->second);
-        completionFailures_.erase(it);
-        return fail(errorIoPending);
-    }
-    if (hold_) {
-        pending_.push_back(p);
-        return fail(errorIoPending);
-    }
-    finishLocked(p, 0);
-    if (read) *read = static_cast<std::uint32_t>(request->InternalHigh);
-    return true;
+    return submitLocked("readFile", {request, true, static_cast<std::uint8_t*>(buffer), {}, count},
+                        read);
 }
 
 bool FakeComDriver::writeFile(Handle device, const void* bytes, std::uint32_t count,
@@ -294,21 +282,27 @@ bool FakeComDriver::writeFile(Handle device, const void* bytes, std::uint32_t co
     std::lock_guard g(lock_);
     if (written) *written = 0;
     if (!enter("writeFile", hex(bytes, count), device)) return false;
-    startRequest(request);
-    Pending p{request, false, nullptr,
-              std::string(static_cast<const char*>(bytes), static_cast<const char*>(bytes) + count),
-              count};
-    if (auto it = completionFailures_.find("writeFile"); it != completionFailures_.end()) {
+    return submitLocked(
+        "writeFile",
+        {request, false, nullptr,
+         std::string(static_cast<const char*>(bytes), static_cast<const char*>(bytes) + count),
+         count},
+        written);
+}
+
+bool FakeComDriver::submitLocked(const std::string& operation, Pending p, std::uint32_t* moved) {
+    startRequest(p.request);
+    if (auto it = completionFailures_.find(operation); it != completionFailures_.end()) {
         finishLocked(p, it->second);
         completionFailures_.erase(it);
         return fail(errorIoPending);
     }
     if (hold_) {
-        pending_.push_back(p);
+        pending_.push_back(std::move(p));
         return fail(errorIoPending);
     }
     finishLocked(p, 0);
-    if (written) *written = count;
+    if (moved) *moved = static_cast<std::uint32_t>(p.request->InternalHigh);
     return true;
 }
 

@@ -104,6 +104,9 @@ private:
     // is not the open device.
     bool enter(const std::string& operation, const std::string& args, Handle device,
                bool needsDevice = true);
+    // Starts a read or write: it fails as scripted, is held, or ends at once (true, with the
+    // count moved in *moved).
+    bool submitLocked(const std::string& operation, Pending p, std::uint32_t* moved);
     void finishLocked(Pending& p, std::uint32_t status);
     void raiseLocked(std::uint32_t events);
     void completeWaitLocked(std::uint32_t events, std::uint32_t status);
