@@ -201,15 +201,14 @@ void TForm1::FormCreate() {
                          QString::fromUtf8(startupWarning));
 }
 
+// The lamp's colour is the upload logic's rule; it sets it through the window surface.
 void TForm1::ComPort1AfterOpen() {
-    Shape1->setBrushColor(upload::lampLime);
+    upload_->ComPort1AfterOpen();
 }
 
+// The close request does the work (closing the port, keeping the window on a port error).
 void TForm1::BitBtn6Click() {
-    runHandler([this] {
-        if (ComPort1->Connected()) ComPort1->closePort();
-        close();
-    });
+    close();
 }
 
 void TForm1::Button1Click() {

@@ -1,6 +1,6 @@
 #include "tools/monitor-sim/HexFile.h"
 
-#include "tools/monitor-sim/HexRecord.h"
+#include "tools/common/IntelHexRecord.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,25 +9,6 @@
 #include <vector>
 
 namespace monitorsim {
-namespace {
-
-void appendRecord(std::string& text, std::uint16_t address, RecordType type,
-                  std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> raw{
-        static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
-        static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(type)};
-    raw.insert(raw.end(), data.begin(), data.end());
-    raw.push_back(checksumFor(raw));
-    static constexpr char digits[] = "0123456789ABCDEF";
-    text += ':';
-    for (std::uint8_t b : raw) {
-        text += digits[b >> 4];
-        text += digits[b & 0x0F];
-    }
-    text += '\n';
-}
-
-} // namespace
 
 std::string toIntelHex(const FlashMemory& memory) {
     std::string text;
@@ -47,13 +28,11 @@ std::string toIntelHex(const FlashMemory& memory) {
         if (!upperWritten || start >> 16 != upper) {
             upper = start >> 16;
             upperWritten = true;
-            const std::uint8_t upperBytes[] = {static_cast<std::uint8_t>(upper >> 8),
-                                               static_cast<std::uint8_t>(upper & 0xFF)};
-            appendRecord(text, 0, RecordType::extendedLinearAddress, upperBytes);
+            text += toolcommon::upperAddressRecord(static_cast<std::uint16_t>(upper)) + '\n';
         }
-        appendRecord(text, static_cast<std::uint16_t>(start & 0xFFFF), RecordType::data, run);
+        text += toolcommon::dataRecord(static_cast<std::uint16_t>(start & 0xFFFF), run) + '\n';
     }
-    appendRecord(text, 0, RecordType::endOfFile, {});
+    text += toolcommon::endOfFileRecord() + '\n';
     return text;
 }
 

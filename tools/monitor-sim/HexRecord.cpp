@@ -1,15 +1,10 @@
 #include "tools/monitor-sim/HexRecord.h"
 
+#include "tools/common/IntelHexRecord.h"
+
 #include <cassert>
-#include <numeric>
 
 namespace monitorsim {
-
-std::uint8_t checksumFor(std::span<const std::uint8_t> bytesBeforeChecksum) {
-    const unsigned sum =
-        std::accumulate(bytesBeforeChecksum.begin(), bytesBeforeChecksum.end(), 0u);
-    return static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-}
 
 RecordView RecordView::of(std::span<const std::uint8_t> raw) {
     assert(!raw.empty() && raw.size() == recordLength(raw[0]));
@@ -18,7 +13,7 @@ RecordView RecordView::of(std::span<const std::uint8_t> raw) {
     view.address = static_cast<std::uint16_t>(raw[1] << 8 | raw[2]);
     view.type = raw[3];
     view.data = raw.subspan(4, view.byteCount);
-    view.checksumRight = checksumFor(raw.first(raw.size() - 1)) == raw.back();
+    view.checksumRight = toolcommon::recordChecksum(raw.first(raw.size() - 1)) == raw.back();
     return view;
 }
 

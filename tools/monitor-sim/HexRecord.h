@@ -25,9 +25,6 @@ constexpr std::size_t recordLength(std::uint8_t byteCount) {
     return byteCount + recordOverhead;
 }
 
-// The checksum that makes all bytes of a record sum to zero modulo 256.
-std::uint8_t checksumFor(std::span<const std::uint8_t> bytesBeforeChecksum);
-
 // A record's fields, viewed in place over its raw bytes (which must be exactly
 // recordLength(bytes[0]) long).
 struct RecordView {

@@ -1,15 +1,16 @@
 #include "tools/torvin-upload/ImageFile.h"
 
 #include "framework/FileIO.h"
+#include "tools/common/IntelHexRecord.h"
 
 #include <cstdio>
 
 namespace torvinupload {
 namespace {
 
-constexpr std::uint8_t typeData = 0x00;
-constexpr std::uint8_t typeEndOfFile = 0x01;
-constexpr std::uint8_t typeUpperAddress = 0x04;
+using toolcommon::recordTypeData;
+using toolcommon::recordTypeEndOfFile;
+using toolcommon::recordTypeUpperAddress;
 constexpr std::size_t headerBytes = 4; // byte count, address (2), type
 
 int hexValue(char c) {
@@ -51,32 +52,29 @@ std::string ImageFile::checkLine(std::string_view line) {
     if (bytes < headerBytes + 1)
         return "too short for a record (" + std::to_string(bytes) + " bytes, at least 5)";
 
-    std::vector<unsigned> value(bytes);
-    unsigned sum = 0;
-    for (std::size_t b = 0; b < bytes; ++b) {
+    std::vector<std::uint8_t> value(bytes);
+    for (std::size_t b = 0; b < bytes; ++b)
         value[b] =
-            static_cast<unsigned>(hexValue(line[1 + 2 * b]) * 16 + hexValue(line[2 + 2 * b]));
-        sum += value[b];
-    }
+            static_cast<std::uint8_t>(hexValue(line[1 + 2 * b]) * 16 + hexValue(line[2 + 2 * b]));
     const std::size_t dataBytes = bytes - headerBytes - 1;
     if (value[0] != dataBytes)
         return "byte count " + hex2(value[0]) + " (" + std::to_string(value[0]) +
                ") does not match the line, which holds " + std::to_string(dataBytes) +
                " data bytes";
-    if ((sum & 0xFFu) != 0) {
-        const unsigned expected = (0x100u - ((sum - value[bytes - 1]) & 0xFFu)) & 0xFFu;
+    if (const std::uint8_t expected = toolcommon::recordChecksum(std::span(value).first(bytes - 1));
+        expected != value[bytes - 1]) {
         return "wrong checksum " + hex2(value[bytes - 1]) + ", the record's bytes give " +
                hex2(expected);
     }
     switch (value[3]) {
-    case typeData:
+    case recordTypeData:
         return {};
-    case typeUpperAddress:
+    case recordTypeUpperAddress:
         if (dataBytes != 2)
             return "an upper address record (type 04) holds 2 data bytes, not " +
                    std::to_string(dataBytes);
         return {};
-    case typeEndOfFile:
+    case recordTypeEndOfFile:
         if (dataBytes != 0) return "an end-of-file record (type 01) holds no data bytes";
         return {};
     default:
@@ -112,7 +110,7 @@ ImageFile ImageFile::parse(std::string_view text, const std::string& name, std::
         if (ended) return fail(lineNumber, "a line after the end-of-file record");
         if (const std::string wrong = checkLine(lines[i]); !wrong.empty())
             return fail(lineNumber, wrong);
-        if (recordType(lines[i]) == typeEndOfFile) {
+        if (recordType(lines[i]) == recordTypeEndOfFile) {
             ended = true;
             continue;
         }
