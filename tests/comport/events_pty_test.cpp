@@ -96,9 +96,9 @@ TEST(EventsOnPtyHangUp, AVanishedFarEndEndsDeliveryQuietlyAndTheNextReadFails) {
     pty.send("x");
     ASSERT_TRUE(fwtest::serveUntil([&] { return announced == 1; }));
     pty.closeController();
-    // The byte left unread can still be read; after it the failure shows.
+    // A byte left unread may still be read, or the kernel's hang-up may already have flushed it;
+    // either way the failure shows next, instead of reads that quietly return nothing.
     std::uint8_t b = 0;
-    EXPECT_EQ(port.readBytes(&b, 1), 1);
     std::int32_t code = 0;
     try {
         for (int i = 0; i < 200 && code == 0; ++i) {
