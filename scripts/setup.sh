@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libsqlite3-dev
     srecord xvfb xauth fonts-dejavu-core fonts-liberation
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev ccache
 )
 
 missing=()
