@@ -100,6 +100,18 @@ TEST(TorvinUploadProcess, FaultsARunGetsOverLeaveTheMemoryExact) {
     EXPECT_TRUE(board.holdsExactly(firmware));
 }
 
+TEST(TorvinUploadProcess, ABoardThatStallsPastTheRetryAndAnswersEveryCopyLosesNoRecord) {
+    // The board sits on record 200 for 2.5 s, so the uploader sends it three times; then it
+    // answers all three, one by one. A refusal later must re-send the record refused.
+    for (const char* refused : {"1000:1", "201:1"}) {
+        Board board({"--stall", "200:2500", "--reject", refused});
+        const Result r = upload(board.port());
+        EXPECT_EQ(r.status, 0) << refused << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "record 200: no answer, sending again (send 3 of 5)")) << r.out;
+        EXPECT_TRUE(board.holdsExactly(firmware)) << refused;
+    }
+}
+
 TEST(TorvinUploadProcess, ARecordRefusedFourTimesStopsTheRun) {
     Board board({"--reject", "5:4"});
     const Result r = upload(board.port() + " --quiet");
