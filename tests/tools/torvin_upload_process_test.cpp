@@ -195,6 +195,23 @@ TEST(TorvinUploadProcess, BadUsageAndBadImagesAreRefusedBeforeThePortIsTouched) 
     EXPECT_TRUE(contains(board.sim.errorOutput(), " 0 bytes received")) << board.sim.errorOutput();
 }
 
+TEST(TorvinUploadProcess, AnImageThatIsNoRegularFileOrTooLargeIsRefusedWithoutReadingIt) {
+    // A FIFO without a writer must not hang the open, a device must not be read until memory
+    // runs out, and a file of megabytes is no image for a chip of 32 KB.
+    TempDir dir;
+    const std::string fifo = dir.file("fifo.hex"), big = dir.file("big.hex");
+    ASSERT_EQ(runCommand("mkfifo '" + fifo + "' && truncate -s 5M '" + big + "'"), 0);
+    for (const auto& [path, reason] : {std::pair{std::string("/dev/zero"), "character device"},
+                                       {fifo, "FIFO"},
+                                       {dir.path(), "directory"},
+                                       {big, "larger than 4 MB"}}) {
+        const Result r = upload("--port /dev/null --image '" + path + "'");
+        EXPECT_EQ(r.status, 65) << path << r.err;
+        EXPECT_TRUE(r.err.starts_with("torvin-upload: " + path + ": ")) << r.err;
+        EXPECT_TRUE(contains(r.err, reason)) << r.err;
+    }
+}
+
 TEST(TorvinUploadProcess, AnotherImageIsSentWholeAndTheTraceShowsEveryByte) {
     // Noise before and a split inside every reply: what a real line does to the replies now and
     // then (each costs the simulator a millisecond, so the small image).

@@ -295,6 +295,19 @@ TEST(TorvinUploadSession, EachRefusalOfTheMonitorHasItsStatusAndWords) {
     EXPECT_TRUE(rejected.out.text().ends_with("\nREGISTRO 7 RECUSADO PELA PLACA !\n"))
         << rejected.out.text();
     EXPECT_TRUE(rejected.board.Connected()); // as the window leaves it
+
+    // The command refused: no record 0, and the board was not silent.
+    SessionRig command;
+    command.board.responder = [](const Item& item) -> Reply {
+        if (item.kind == Item::Kind::Command) return {"[R]"};
+        return {};
+    };
+    EXPECT_EQ(command.session.run(), ExitStatus::recordRejected);
+    const std::string out = command.out.text();
+    EXPECT_TRUE(out.ends_with("\nCOMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !\n")) << out;
+    EXPECT_TRUE(contains(out, "programming-mode command: refused, sending again (send 2 of 5)"))
+        << out;
+    EXPECT_FALSE(contains(out, "no answer")) << out;
 }
 
 TEST(TorvinUploadSession, ARestartSendsTheImageAgainFromRecordOne) {

@@ -33,6 +33,9 @@ Exit status:
                                      the board's Monitor is too old or not valid
   4   REGISTRO n RECUSADO PELA PLACA !
                                      the board refused one record four times
+      COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !
+                                     the board refused the programming-mode command four
+                                     times
   5   port error (the port's message on standard error)
   64  bad usage
   65  the --image file is not a usable Intel HEX image

@@ -103,9 +103,19 @@ void ProgressLines::update(const RunProgress& p, Clock::time_point now) {
                  std::to_string(p.percent) + "%)");
         lastTenth_ = tenth;
     }
-    if (p.resends != lastResends_)
-        line(item + ": no answer, sending again (send " + std::to_string(p.attempt) + " of 5)");
-    if (p.refusals != lastRefusals_) line(item + ": refused by the board (\"[R]\")");
+    if (p.record != lastRecord_) refusedSinceResend_ = false;
+    if (p.resends != lastResends_) {
+        // After "[R]" to the command the board did answer; what went unanswered was the empty
+        // record the refusal is met with, and the command goes again.
+        const char* why =
+            refusedSinceResend_ ? "refused, sending again" : "no answer, sending again";
+        line(item + ": " + why + " (send " + std::to_string(p.attempt) + " of 5)");
+        refusedSinceResend_ = false;
+    }
+    if (p.refusals != lastRefusals_) {
+        line(item + ": refused by the board (\"[R]\")");
+        refusedSinceResend_ = p.record == 0;
+    }
     std::fflush(out_);
 
     lastRecord_ = p.record;

@@ -76,6 +76,7 @@ private:
     std::int32_t lastResends_ = 0;
     std::int32_t lastRefusals_ = 0;
     std::int32_t lastRestarts_ = 0;
+    bool refusedSinceResend_ = false; // the board's latest word on this item was "[R]"
 };
 
 class NoProgress : public ProgressDisplay {
