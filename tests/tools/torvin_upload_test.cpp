@@ -224,6 +224,43 @@ TEST(TorvinUploadProgress, TheBarFitsTheTerminalAndEstimatesTheRemainingTime) {
     EXPECT_EQ(clockText(3723s), "1:02:03");
 }
 
+TEST(TorvinUploadProgress, OnEightyColumnsEverythingFitsAndNoWordIsCut) {
+    RunProgress p;
+    p.total = 1974;
+    p.record = 1973;
+    p.percent = 99;
+    p.resends = 123;
+    p.refusals = 45;
+    p.restarts = 2;
+    const auto now = p.started + 3723s;
+    const std::string line = TerminalBar::render(p, now, 80);
+    EXPECT_LE(line.size(), 79u) << line;
+    // The news a technician needs stay, whole, and the line ends with a whole part.
+    EXPECT_TRUE(contains(line, " 99%  1973/1974")) << line;
+    EXPECT_TRUE(line.ends_with("(123 re-sent, 45 refused, 2 restarted)")) << line;
+    for (int columns : {20, 40, 60})
+        EXPECT_LE(TerminalBar::render(p, now, columns).size(), std::size_t(columns - 1)) << columns;
+}
+
+TEST(TorvinUploadProgress, TheTimeLeftCountsAfreshAfterARestart) {
+    Captured out;
+    ConsoleWindow window("COM3", std::make_unique<TerminalBar>(out.file(), 80), out.file());
+    Clock::time_point t{};
+    window.setClock([&t] { return t; });
+    window.setBitBtn6Enabled(false); // a run starts
+    window.setLabel2("1974");
+    window.noteRecord(1);
+    t += 1h; // slow going, then the board asks to start again
+    window.noteRecord(1000);
+    window.noteRecord(1);
+    t += 10s;
+    window.noteRecord(11); // 10 records in 10 s: 1964 to go
+    window.finishProgress();
+    const std::string screen = out.text();
+    const std::string last = screen.substr(screen.rfind('\r'));
+    EXPECT_TRUE(contains(last, "1:00:10 elapsed, 32:44 left")) << last;
+}
+
 // --- whole runs --------------------------------------------------------------------------------
 
 TEST(TorvinUploadSession, CompletesTheEmbeddedImageAndSaysSo) {

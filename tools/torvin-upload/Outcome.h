@@ -16,6 +16,8 @@ enum class ExitStatus : int {
     portError = 5,      // the port could not be opened, read or written
     usage = 64,         // bad command line
     badImage = 65,      // the --image file is not a usable image
+    interrupted = 130,  // Ctrl-C (SIGINT) during the run, as a shell reports a death by it
+    terminated = 143,   // SIGTERM during the run
 };
 
 // The window leaves the stop after four "[R]" silent; on the command line it needs a line of its
