@@ -40,7 +40,7 @@ void UploadLogic::BitBtn2Click() {
     if (!port_.Connected()) {
         // Opening only: a failure here leaves the window as it was. A new connection owes
         // nothing from an earlier one.
-        staleAnswers_ = copiesOwed_ = absorbedSinceSend_ = 0;
+        forgetOwed();
         const std::string chosen = window_.comboBox1Text();
         port_.setPort(chosen.empty() ? std::string(defaultPortName) : chosen);
         openAndShowPort();
@@ -79,8 +79,7 @@ void UploadLogic::Timer1Timer() {
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
             if (port_.Connected()) port_.closePort();
-            staleAnswers_ = copiesOwed_ = absorbedSinceSend_ =
-                0; // closing drops whatever was on its way
+            forgetOwed(); // closing drops whatever was on its way
             window_.setLampColor(lampWhite);
             return;
         }
@@ -90,8 +89,8 @@ void UploadLogic::Timer1Timer() {
         // nothing else came. Other copies of this item stay owed: a busy board may yet answer
         // them, and any of their answers speaks for this item.
         staleAnswers_ = 0;
-        copiesOwed_ -= std::min(copiesOwed_, absorbedSinceSend_);
-        absorbedSinceSend_ = 0;
+        copiesOwed_ -= std::min(copiesOwed_, absorbed_);
+        absorbed_ = 0;
         if (recordIndex_ == 0) {
             sendCommand();
             ++attempts_;
@@ -148,7 +147,7 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
         --answerable;
         if (staleAnswers_ > 0) {
             --staleAnswers_;
-            ++absorbedSinceSend_;
+            ++absorbed_;
             owner = Owner::earlierItem;
         } else if (copiesOwed_ > 0) {
             --copiesOwed_;
@@ -207,10 +206,14 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
     }
 }
 
+void UploadLogic::forgetOwed() {
+    staleAnswers_ = copiesOwed_ = absorbed_ = 0;
+}
+
 void UploadLogic::moveOn() {
     staleAnswers_ += copiesOwed_;
     copiesOwed_ = 0;
-    absorbedSinceSend_ = 0;
+    absorbed_ = 0;
 }
 
 void UploadLogic::sendCommand() {

@@ -61,6 +61,7 @@ private:
     void takeReply(std::int32_t& answerable);
     // The item being sent changes: answers owed to its copies now belong to an earlier item.
     void moveOn();
+    void forgetOwed();
     void sendCommand();
     void stopForMonitorVersion(std::string_view message);
     std::string_view recordLine(std::int32_t record) const;
@@ -83,8 +84,8 @@ private:
     // item being sent now (the first send and every re-send).
     std::int32_t staleAnswers_ = 0;
     std::int32_t copiesOwed_ = 0;
-    // Replies taken for earlier items' since the retry timer last sent.
-    std::int32_t absorbedSinceSend_ = 0;
+    // Replies absorbed as earlier items' since this item began or the timer last re-sent it.
+    std::int32_t absorbed_ = 0;
 };
 
 } // namespace upload
