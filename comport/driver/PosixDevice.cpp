@@ -29,8 +29,10 @@ std::uint64_t millis(std::uint32_t perByte, std::uint32_t count, std::uint32_t c
     return std::uint64_t{perByte} * count + constant;
 }
 
-// The input queue's size when the program has not asked for one.
+// The input queue's size when the program has not asked for one, and the largest one asked for
+// that is taken: a bigger one is a mistake (a negative size seen unsigned is 2 GiB and more).
 constexpr std::size_t defaultInputQueue = 4096;
+constexpr std::uint32_t maxQueue = 16u << 20;
 
 // Events that the driver's change counters report.
 constexpr std::uint32_t modemEvents =
@@ -135,6 +137,7 @@ std::uint32_t PosixDevice::close() {
 std::uint32_t PosixDevice::setupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
     std::lock_guard g(lock_);
     if (closed_) return EBADF;
+    if (inQueue > maxQueue || outQueue > maxQueue) return EINVAL;
     inQueue_ = inQueue;
     outQueue_ = outQueue;
     return 0;

@@ -64,6 +64,26 @@ TEST_F(PortOnPty, ReadsWhatHasArrivedWithoutWaiting) {
     EXPECT_EQ(port.readBytes(&b, 1), 0);
 }
 
+TEST_F(PortOnPty, NegativeOrAbsurdQueueSizesAreRefused) {
+    for (const std::int32_t size : {-2, 0x7FFFFFFE, 64 << 20}) {
+        for (const bool input : {true, false}) {
+            SCOPED_TRACE(std::to_string(size) + (input ? " in" : " out"));
+            const EComPort e = raised([&] {
+                input ? port.Buffer().setInputSize(size) : port.Buffer().setOutputSize(size);
+            });
+            EXPECT_EQ(e.errorCode(), 9);
+            EXPECT_EQ(e.systemErrorCode(), EINVAL);
+            port.setBuffer(TComBuffer());
+        }
+    }
+    // A size in reason is taken; opening with a refused one fails and leaves the port closed.
+    EXPECT_NO_THROW(port.Buffer().setInputSize(1000000));
+    port.closePort();
+    port.Buffer().setInputSize(-2);
+    EXPECT_EQ(raised([&] { port.openPort(); }).errorCode(), 9);
+    EXPECT_FALSE(port.Connected());
+}
+
 TEST_F(PortOnPty, ModemLinesOfAPseudoTerminalReadOffAndAcceptChanges) {
     EXPECT_TRUE(port.modemSignals().empty());
     EXPECT_NO_THROW(port.setDtrLine(true));
