@@ -533,12 +533,16 @@ std::uint32_t PosixDevice::purge(std::uint32_t flags) {
 std::uint32_t PosixDevice::clearErrors(std::uint32_t* errors, ComStat* status) {
     std::lock_guard g(lock_);
     if (closed_) return EBADF;
+    // The kernel's count includes what the input filter takes out (marks, doubled \377,
+    // discarded nulls): those bytes are filtered first, so that the count is what a read hands
+    // out.
+    if (filter_.active() && !hungUp_) pumpLocked();
     int in = 0, out = 0;
-    if (::ioctl(fd_, FIONREAD, &in) < 0) return static_cast<std::uint32_t>(errno);
+    if (!filter_.active() && ::ioctl(fd_, FIONREAD, &in) < 0)
+        return static_cast<std::uint32_t>(errno);
     if (::ioctl(fd_, TIOCOUTQ, &out) < 0) out = 0;
 
-    std::uint32_t flags = softErrors_;
-    softErrors_ = 0;
+    std::uint32_t flags = 0;
     if (hasCounters_) {
         serial_icounter_struct ic{};
         if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {

@@ -129,7 +129,6 @@ private:
     LineMode lineMode_;
     InputFilter filter_;
     bool hasCounters_ = true;
-    std::uint32_t softErrors_ = 0;
     struct Counters {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } counters_;

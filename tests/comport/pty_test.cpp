@@ -84,6 +84,30 @@ TEST_F(PortOnPty, NegativeOrAbsurdQueueSizesAreRefused) {
     EXPECT_FALSE(port.Connected());
 }
 
+// With parity replacement the driver doubles a received 0xFF, and discarded nulls still arrive:
+// the waiting count is what a read hands out, also while no event thread takes the bytes in.
+TEST_F(PortOnPty, TheWaitingCountIsWhatAReadDelivers) {
+    port.closePort();
+    port.setEvents({});
+    port.Parity().setCheck(true);
+    port.Parity().setReplace(true);
+    port.Parity().setReplaceChar('?');
+    port.setDiscardNull(true);
+    port.openPort();
+    pty.send(std::string("\xFF"
+                         "a\0\0b",
+                         5));
+    for (int i = 0; i < 200 && port.bytesWaiting() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // nothing more is coming
+    EXPECT_EQ(port.bytesWaiting(), 3);
+    std::uint8_t got[8] = {};
+    EXPECT_EQ(port.readBytes(got, 8), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(got), 3), "\xFF"
+                                                            "ab");
+    EXPECT_EQ(port.bytesWaiting(), 0);
+}
+
 TEST_F(PortOnPty, ModemLinesOfAPseudoTerminalReadOffAndAcceptChanges) {
     EXPECT_TRUE(port.modemSignals().empty());
     EXPECT_NO_THROW(port.setDtrLine(true));
