@@ -73,6 +73,13 @@ std::optional<std::string> resolveDevicePath(const std::string& name) {
 // --- opening and closing -------------------------------------------------------------------
 
 std::shared_ptr<PosixDevice> PosixDevice::open(const std::string& path, int& error) {
+    // The serial tools' lock file comes first: opening a line can already change its modem lines
+    // under the program that holds it.
+    PosixLockFile lockFile;
+    if (const int e = lockFile.take(path)) {
+        error = e;
+        return nullptr;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
@@ -94,6 +101,7 @@ std::shared_ptr<PosixDevice> PosixDevice::open(const std::string& path, int& err
     }
     requestLowLatency(fd);
     auto device = std::shared_ptr<PosixDevice>(new PosixDevice(fd));
+    device->lockFile_ = std::move(lockFile);
     device->dcb_.BaudRate = 9600;
     device->dcb_.ByteSize = 8;
     device->dcb_.fBinary = true;
@@ -129,7 +137,9 @@ std::uint32_t PosixDevice::close() {
     if (wakeFd_ >= 0) ::close(wakeFd_);
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
-    return ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    const std::uint32_t result = ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    lockFile_.release();
+    return result;
 }
 
 // --- settings ------------------------------------------------------------------------------

@@ -4,8 +4,14 @@
 #include "PortFixture.h"
 #include "tests/support/Pty.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace comport;
 
@@ -126,6 +132,46 @@ TEST_F(PortOnPty, SecondOpenOfTheSameDeviceFails) {
     port.closePort();
     EXPECT_NO_THROW(second.openPort());
     EXPECT_TRUE(second.Connected());
+}
+
+// A terminal program that keeps to the serial tools' lock files, and nothing else, opens the
+// device only when it finds no live lock; so the port takes that lock and honours it.
+TEST(PortOnDevices, TheSerialToolsLockFileIsTakenHonouredAndReleased) {
+    const std::string folder = "/run/lock";
+    if (::access(folder.c_str(), W_OK) != 0) GTEST_SKIP() << folder << " cannot be written here";
+    testsupport::PtyPair pty(false);
+    std::string name = pty.path().substr(std::string("/dev/").size());
+    std::replace(name.begin(), name.end(), '/', '_');
+    const std::string lock = folder + "/LCK.." + name;
+    auto content = [&] {
+        std::ifstream in(lock);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    auto holdAs = [&](pid_t pid) { std::ofstream(lock) << std::setw(10) << pid << "\n"; };
+    char mine[16];
+    std::snprintf(mine, sizeof mine, "%10d\n", static_cast<int>(::getpid()));
+
+    TComPort port;
+    port.setPort(pty.path());
+    port.openPort();
+    EXPECT_EQ(content(), mine);
+    port.closePort();
+    EXPECT_NE(::access(lock.c_str(), F_OK), 0) << "released on close";
+
+    holdAs(1); // a live holder keeps the port out and keeps its lock
+    const EComPort e = raised([&] { port.openPort(); });
+    EXPECT_EQ(e.errorCode(), 1);
+    EXPECT_EQ(e.systemErrorCode(), EBUSY);
+    EXPECT_EQ(content().find_first_not_of(' '), 9u);
+
+    const pid_t gone = ::fork(); // a holder that has ended: its lock is stale
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    holdAs(gone);
+    EXPECT_NO_THROW(port.openPort());
+    EXPECT_EQ(content(), mine);
+    port.closePort();
+    ::unlink(lock.c_str());
 }
 
 TEST_F(PortOnPty, AFarEndThatGoesAwayMakesReadsAndWritesFail) {
