@@ -4,6 +4,7 @@
 
 #include "comport/driver/Event.h"
 #include "comport/driver/InputFilter.h"
+#include "comport/driver/OutputSettle.h"
 #include "comport/driver/PosixDevice.h"
 #include "comport/driver/PosixDriver.h"
 #include "tests/support/Pty.h"
@@ -429,4 +430,25 @@ TEST_F(DriverOnPty, OutputEmptyReachesAPendingWaitAndTheNextWait) {
     pty.send("z");
     EXPECT_TRUE(std::get<0>(finish(quiet)));
     EXPECT_EQ(mask, commEvent::rxChar);
+}
+
+// Real UARTs only: a pseudo-terminal holds no output of its own to wait for.
+TEST(OutputSettle, OutputThatMovesGoesOutAndOutputThatStopsIsDiscarded) {
+    struct Case {
+        std::vector<int> queued; // what each look at the driver's output queue finds
+        bool discarded;
+        int pauses;
+    };
+    const Case cases[] = {{{0}, false, 0}, {{300, 120, 0}, false, 2}, {{300, 120, 120}, true, 2}};
+    for (const Case& c : cases) {
+        std::size_t look = 0;
+        int pauses = 0;
+        bool discarded = false;
+        const bool result = settleOutput(
+            {[&] { return c.queued.at(look++); }, [&] { ++pauses; }, [&] { discarded = true; }});
+        EXPECT_EQ(result, c.discarded);
+        EXPECT_EQ(discarded, c.discarded);
+        EXPECT_EQ(pauses, c.pauses);
+        EXPECT_EQ(look, c.queued.size());
+    }
 }
