@@ -1,5 +1,6 @@
 #include "tools/torvin-upload/Options.h"
 
+#include <algorithm>
 #include <set>
 
 namespace torvinupload {
@@ -15,7 +16,12 @@ run ends, whatever the outcome, and says how in the window's words.
 Options:
   --port NAME     the serial port: COMn is /dev/ttyS(n-1) (COM1 is /dev/ttyS0), or any device
                   path such as /dev/ttyUSB0, ./ttyBoard or the path monitor-sim prints
-                  (default COM1)
+                  (default COM1). Give it once per board to flash several boards at once:
+                  each gets a run of its own, and one board's failure never stops the others
+  --log FILE      append one line of JSON per board and run to FILE (created if missing): start
+                  time (UTC), port, device, adapter serial number, the image's SHA-256 and
+                  records, outcome, exit status, re-sends, refusals, duration, version. A file
+                  that cannot be opened stops the program before any port is touched
   --image FILE    send this Intel HEX image instead of the embedded one; every line is checked
                   first (data records 00, upper address records 04, an end-of-file record 01 is
                   accepted and not sent), and a bad file is refused before the port is touched
@@ -24,9 +30,12 @@ Options:
   --dump-image    write the embedded image to standard output as it is stored, and exit
   --help          show this text and exit
 
-Progress goes to standard output: a bar when it is a terminal, plain lines otherwise.
+Progress goes to standard output: a bar when it is a terminal, plain lines otherwise. With several
+ports, one bar per board on a terminal, otherwise plain lines that start with the port's name, and
+a table of the outcomes at the end; failures follow the progress, each board's in one piece.
 
-Exit status:
+Exit status (with several ports: 0 when every board completed, otherwise the status of the first
+board in the order given that did not; 130 / 143 when stopped by a signal):
   0   TRANSMISSÃO CONCLUIDA !!       the board acknowledged every record
   1   an unexpected failure (message on standard error)
   2   PLACA NÃO RESPONDE !           five sends of one item went unanswered
@@ -41,6 +50,8 @@ Exit status:
   64  bad usage
   65  the --image file is not a usable Intel HEX image (or not a regular file, or larger
       than 4 MB)
+  73  the --log file cannot be opened (nothing was sent)
+  74  every board completed, but the --log file could not be written
   130 / 143  stopped by Ctrl-C / SIGTERM during the run: the port is closed, and the board may
       hold an incomplete firmware
 )usage";
@@ -62,11 +73,11 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
             result.error = "unexpected argument '" + arguments[i] + "'";
             return result;
         }
-        if (!seen.insert(name).second) {
+        if (name != "--port" && !seen.insert(name).second) {
             result.error = "option " + name + " given twice";
             return result;
         }
-        const bool takesValue = name == "--port" || name == "--image";
+        const bool takesValue = name == "--port" || name == "--image" || name == "--log";
         if (!takesValue && inlineValue) {
             result.error = "option " + name + " takes no value";
             return result;
@@ -90,7 +101,13 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
         }
 
         if (name == "--port") {
-            o.port = value;
+            if (std::find(o.ports.begin(), o.ports.end(), value) != o.ports.end()) {
+                result.error = "port " + value + " given twice";
+                return result;
+            }
+            o.ports.push_back(value);
+        } else if (name == "--log") {
+            o.logFile = value;
         } else if (name == "--image") {
             o.imageFile = value;
         } else if (name == "--quiet") {
@@ -106,6 +123,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
             return result;
         }
     }
+    if (o.ports.empty()) o.ports.push_back("COM1");
     if (o.dumpImage && o.imageFile) {
         result.error = "--dump-image writes the embedded image; it cannot be given with --image";
         return result;

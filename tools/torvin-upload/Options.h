@@ -8,12 +8,13 @@ namespace torvinupload {
 
 // What the command line asks for.
 struct Options {
-    std::string port = "COM1";
+    std::vector<std::string> ports; // each --port in order; none means COM1
     bool quiet = false;
     bool trace = false;
     bool dumpImage = false;
     bool help = false;
     std::optional<std::string> imageFile; // another Intel HEX image instead of the embedded one
+    std::optional<std::string> logFile;   // where each board's run is recorded, one JSON line
 };
 
 struct ParsedOptions {

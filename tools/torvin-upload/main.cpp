@@ -1,14 +1,16 @@
 // torvin-upload: writes the firmware image into a Torvin04/05 board over a serial line, with the
 // same upload logic as the updater's window. `torvin-upload --help` tells the rest.
 
+#include "tools/torvin-upload/Batch.h"
 #include "tools/torvin-upload/ImageFile.h"
 #include "tools/torvin-upload/Options.h"
 #include "tools/torvin-upload/Outcome.h"
-#include "tools/torvin-upload/Uploader.h"
 #include "upload/FirmwareImage.h"
+#include "upload/runlog/RunLog.h"
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,8 +54,8 @@ int main(int argc, char** argv) {
     }
     if (options.dumpImage) return dumpImage();
 
-    UploadRequest request;
-    request.port = options.port;
+    BatchRequest request;
+    request.ports = options.ports;
     request.quiet = options.quiet;
     request.trace = options.trace;
     ImageFile file;
@@ -70,5 +72,21 @@ int main(int argc, char** argv) {
         request.image = upload::firmwareImage();
         request.totalRecords = upload::firmwareRecordCount;
     }
-    return status(uploadOverPort(request));
+    std::unique_ptr<runlog::RunLog> log;
+    if (options.logFile) {
+        try {
+            log = std::make_unique<runlog::RunLog>(*options.logFile);
+            request.imageName = options.imageFile.value_or("embedded");
+            request.imageSha256 = options.imageFile ? runlog::sha256OfFile(*options.imageFile)
+                                                    : runlog::sha256OfLines(request.image);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr,
+                         "torvin-upload: %s\nNothing was sent. Give a --log file that can be "
+                         "written, or leave --log out.\n",
+                         e.what());
+            return status(ExitStatus::logUnusable);
+        }
+        request.log = log.get();
+    }
+    return status(uploadBoards(request));
 }
