@@ -5,6 +5,7 @@
 #include "app/FrameworkBridge.h"
 #include "app/Glyphs.h"
 #include "app/PortChoices.h"
+#include "app/RunRecorder.h"
 #include "app/TForm2.h"
 #include "app/TPanel.h"
 #include "app/TShape.h"
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QStyle>
+#include <QTimer>
 
 namespace app {
 
@@ -69,7 +71,14 @@ TForm1::TForm1(Dialogs& dialogs, const std::string& extraPort)
       dialogs_(dialogs) {
     createControls(extraPort);
     createComPort1();
-    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *this);
+    // The logic speaks to the window through the run log's recorder.
+    recorder_ = std::make_unique<RunRecorder>(
+        *this, [this](std::function<void()> call) { QTimer::singleShot(0, this, std::move(call)); },
+        [this](const std::string& text) {
+            dialogs_.error(this, QString::fromUtf8(programTitle), QString::fromStdString(text));
+        });
+    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *recorder_);
+    recorder_->setLogic(*upload_);
     FormCreate();
 }
 

@@ -27,6 +27,7 @@ class QPushButton;
 namespace app {
 
 class Dialogs;
+class RunRecorder;
 class TForm2;
 class TPanel;
 class TShape;
@@ -102,6 +103,7 @@ private:
 
     Dialogs& dialogs_;
     std::unique_ptr<toolcommon::ComPortOperations> portOperations_;
+    std::unique_ptr<RunRecorder> recorder_;
     std::unique_ptr<upload::UploadLogic> upload_;
     std::vector<std::unique_ptr<TForm2>> changeLogs_;
     bool placed_ = false;
