@@ -115,10 +115,11 @@ BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, Event
         return text;
     };
     if (!request_.quiet) {
-        p.session.onOpened = [this] {
-            parts_->window.printLine("Port " + request_.port + " open (9600 baud, 8N1); sending " +
-                                     std::to_string(request_.totalRecords) + " records.");
-        };
+        // With several boards the line already starts with the port's name.
+        const std::string opened =
+            (linePrefix.empty() ? "Port " + request_.port + " open" : "open") +
+            " (9600 baud, 8N1); sending " + std::to_string(request_.totalRecords) + " records.";
+        p.session.onOpened = [this, opened] { parts_->window.printLine(opened); };
     }
     p.session.interruption = std::move(interruption);
     p.session.onInterrupted = [this] {

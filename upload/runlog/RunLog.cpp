@@ -59,14 +59,15 @@ std::string utcText(std::chrono::system_clock::time_point t) {
 }
 
 std::string jsonLine(const RunRecord& r) {
-    const nlohmann::json object = {
+    // In the order a person reads a record: when, what, where, with which image, how it went.
+    const nlohmann::ordered_json object = {
         {"started", utcText(r.started)},
         {"program", r.program},
         {"version", programVersion()},
         {"port", r.port},
         {"device", r.device},
-        {"adapter_serial",
-         r.adapterSerial.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.adapterSerial)},
+        {"adapter_serial", r.adapterSerial.empty() ? nlohmann::ordered_json(nullptr)
+                                                   : nlohmann::ordered_json(r.adapterSerial)},
         {"image", r.image},
         {"image_sha256", r.imageSha256},
         {"image_records", r.imageRecords},
@@ -79,7 +80,7 @@ std::string jsonLine(const RunRecord& r) {
     };
     // Bytes that are no UTF-8 (a port name is any path) are replaced, not a reason to lose the
     // record.
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string sha256OfLines(upload::ImageLines lines) {
