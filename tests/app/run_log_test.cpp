@@ -29,6 +29,7 @@ struct RunLogVariable {
     ~RunLogVariable() { ::unsetenv("TORVIN_RUN_LOG"); }
 };
 
+#ifdef MONITOR_SIM_PATH
 std::vector<nlohmann::json> logLines(const std::string& path) {
     std::ifstream file(path);
     std::vector<nlohmann::json> lines;
@@ -36,6 +37,7 @@ std::vector<nlohmann::json> logLines(const std::string& path) {
         lines.push_back(nlohmann::json::parse(line));
     return lines;
 }
+#endif
 
 } // namespace
 
