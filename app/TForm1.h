@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/common/PortChoices.h"
 #include "upload/WindowSurface.h"
 
 #include <QWidget>
@@ -26,6 +27,7 @@ class QPushButton;
 
 namespace app {
 
+class AdapterWatch;
 class Dialogs;
 class TForm2;
 class TPanel;
@@ -71,9 +73,14 @@ public:
     const std::vector<std::unique_ptr<TForm2>>& changeLogs() const { return changeLogs_; }
 
     void FormCreate();
+    void BitBtn2Click();
     void BitBtn6Click();
     void Button1Click();
     void ComPort1AfterOpen();
+
+    // Lists COM1 to COM15, the adapters given and the --port name, keeping the current choice.
+    // Called when adapters come and go.
+    void refreshPortList(const std::vector<comport::SerialPortInfo>& adapters);
 
     // The upload run's state, for tests and the screenshots.
     const upload::UploadLogic& upload() const { return *upload_; }
@@ -97,10 +104,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void createControls(const std::string& extraPort);
+    void createControls();
+    static std::vector<comport::SerialPortInfo> adaptersPresent();
     void createComPort1();
 
     Dialogs& dialogs_;
+    std::string extraPort_;
+    std::vector<toolcommon::PortChoice> portChoices_;
+    AdapterWatch* adapterWatch_ = nullptr;
     std::unique_ptr<toolcommon::ComPortOperations> portOperations_;
     std::unique_ptr<upload::UploadLogic> upload_;
     std::vector<std::unique_ptr<TForm2>> changeLogs_;

@@ -21,6 +21,8 @@ Options:
   --quiet         no progress display (the outcome is still printed)
   --trace         every byte sent and received, with time stamps, on standard error
   --dump-image    write the embedded image to standard output as it is stored, and exit
+  --list-ports    list the ports to choose from, as the updater's window does (COM1 to COM15,
+                  then each serial adapter with what the system knows of it), and exit
   --help          show this text and exit
 
 Progress goes to standard output: a bar when it is a terminal, plain lines otherwise.
@@ -92,6 +94,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
             o.trace = true;
         } else if (name == "--dump-image") {
             o.dumpImage = true;
+        } else if (name == "--list-ports") {
+            o.listPorts = true;
         } else if (name == "--help") {
             o.help = true;
         } else {

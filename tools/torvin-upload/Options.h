@@ -12,6 +12,7 @@ struct Options {
     bool quiet = false;
     bool trace = false;
     bool dumpImage = false;
+    bool listPorts = false;
     bool help = false;
     std::optional<std::string> imageFile; // another Intel HEX image instead of the embedded one
 };

@@ -1,6 +1,7 @@
 #include "tools/torvin-upload/Uploader.h"
 
 #include "comport/ComPort.h"
+#include "comport/PortAccess.h"
 #include "tools/common/ComPortOperations.h"
 #include "tools/common/MainWindowPort.h"
 #include "tools/torvin-upload/ConsoleWindow.h"
@@ -27,10 +28,12 @@ std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
 }
 
 // What to do about a port error, on the line after it.
-std::string hintFor(const comport::EComPort& error) {
+std::string hintFor(const comport::EComPort& error, const std::string& port) {
     using namespace comport;
     switch (error.errorCode()) {
     case CE_OpenFailed + 1:
+        if (auto advice = accessAdvice(port, error.systemErrorCode()); !advice.empty())
+            return advice;
         return "Check the port's name and that no other program is using the port.";
     case CE_WriteFailed + 1:
     case CE_ReadFailed + 1:
@@ -71,7 +74,7 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
             text += ": " + port.device().systemErrorMessage(
                                static_cast<std::uint32_t>(com->systemErrorCode()));
         text += "\n";
-        text += hintFor(*com);
+        text += hintFor(*com, request.port);
         return text;
     };
     if (!request.quiet) {

@@ -2,6 +2,7 @@
 // same upload logic as the updater's window. `torvin-upload --help` tells the rest.
 
 #include "tools/torvin-upload/ImageFile.h"
+#include "tools/torvin-upload/ListPorts.h"
 #include "tools/torvin-upload/Options.h"
 #include "tools/torvin-upload/Outcome.h"
 #include "tools/torvin-upload/Uploader.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
         return status(ExitStatus::completed);
     }
     if (options.dumpImage) return dumpImage();
+    if (options.listPorts) return status(listPorts(stdout, stderr));
 
     UploadRequest request;
     request.port = options.port;
