@@ -22,9 +22,11 @@ struct ParsedOptions {
     std::string error; // empty when the command line is good
 };
 
-// Reads the arguments after the program's name. "--opt VALUE" and "--opt=VALUE" are both taken.
+// Reads the arguments after the program's name. "--opt VALUE" and "--opt=VALUE" are both taken;
+// each option is given once at most.
 ParsedOptions parseOptions(const std::vector<std::string>& arguments);
 
+// The text --help prints.
 std::string usageText();
 
 } // namespace torvinupload
