@@ -13,11 +13,11 @@
 #include "comport/ComPort.h"
 #include "comport/PortAccess.h"
 #include "comport/SerialPorts.h"
-#include "tools/common/ComPortOperations.h"
-#include "tools/common/MainWindowPort.h"
-#include "tools/common/PortChoices.h"
 #include "upload/FirmwareImage.h"
 #include "upload/UploadLogic.h"
+#include "upload/frontend/ComPortOperations.h"
+#include "upload/frontend/MainWindowPort.h"
+#include "upload/frontend/PortChoices.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>

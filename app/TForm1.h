@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tools/common/PortChoices.h"
 #include "upload/WindowSurface.h"
+#include "upload/frontend/PortChoices.h"
 
 #include <QWidget>
 

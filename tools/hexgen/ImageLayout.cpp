@@ -1,6 +1,6 @@
 #include "tools/hexgen/ImageLayout.h"
 
-#include "tools/common/IntelHexRecord.h"
+#include "upload/IntelHexRecord.h"
 #include "upload/MonitorArea.h"
 
 #include <numeric>

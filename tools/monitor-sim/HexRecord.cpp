@@ -1,6 +1,6 @@
 #include "tools/monitor-sim/HexRecord.h"
 
-#include "tools/common/IntelHexRecord.h"
+#include "upload/IntelHexRecord.h"
 
 #include <cassert>
 

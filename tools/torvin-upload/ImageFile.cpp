@@ -1,6 +1,6 @@
 #include "tools/torvin-upload/ImageFile.h"
 
-#include "tools/common/IntelHexRecord.h"
+#include "upload/IntelHexRecord.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "tools/torvin-upload/ListPorts.h"
 
 #include "comport/SerialPorts.h"
-#include "tools/common/PortChoices.h"
+#include "upload/frontend/PortChoices.h"
 
 #include <exception>
 

@@ -5,13 +5,13 @@
 #ifndef _WIN32
 #include "comport/driver/PosixDevice.h"
 #endif
-#include "tools/common/ComPortOperations.h"
-#include "tools/common/MainWindowPort.h"
 #include "tools/torvin-upload/ConsoleWindow.h"
 #include "tools/torvin-upload/InterruptWatch.h"
 #include "tools/torvin-upload/MainThreadPump.h"
 #include "tools/torvin-upload/TracingPort.h"
 #include "tools/torvin-upload/UploadSession.h"
+#include "upload/frontend/ComPortOperations.h"
+#include "upload/frontend/MainWindowPort.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "tools/common/PortChoices.h"
+#include "upload/frontend/PortChoices.h"
 
 #include <algorithm>
 
