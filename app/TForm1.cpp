@@ -120,7 +120,7 @@ void TForm1::createControls() {
     ComboBox1->setFont(counterFont);
     ComboBox1->setEditable(false);
     refreshPortList(adaptersPresent());
-    ComboBox1->setCurrentIndex(toolcommon::findChoice(portChoices_, extraPort_));
+    ComboBox1->setCurrentIndex(upload::frontend::findChoice(portChoices_, extraPort_));
     adapterWatch_ = new AdapterWatch([this] { refreshPortList(adaptersPresent()); }, this);
 
     BitBtn2 = new QPushButton(QStringLiteral("Abre Porta"), this);
@@ -188,14 +188,14 @@ void TForm1::createControls() {
 void TForm1::createComPort1() {
     using namespace comport;
     ComPort1 = std::make_unique<TComPort>();
-    toolcommon::applyMainWindowPortSettings(*ComPort1, [this](TCustomComPort& port) {
+    upload::frontend::applyMainWindowPortSettings(*ComPort1, [this](TCustomComPort& port) {
         port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
         // Not guarded: a failure here goes back to the port's event delivery, which shows it.
         port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
             upload_->ComPort1RxChar(count);
         };
     });
-    portOperations_ = std::make_unique<toolcommon::ComPortOperations>(*ComPort1);
+    portOperations_ = std::make_unique<upload::frontend::ComPortOperations>(*ComPort1);
 }
 
 void TForm1::BitBtn2Click() {
@@ -282,8 +282,9 @@ std::vector<comport::SerialPortInfo> TForm1::adaptersPresent() {
 
 void TForm1::refreshPortList(const std::vector<comport::SerialPortInfo>& adapters) {
     const std::string chosen = comboBox1Text();
-    std::vector<toolcommon::PortChoice> choices = toolcommon::portChoices(adapters, extraPort_);
-    int index = toolcommon::findChoice(choices, chosen);
+    std::vector<upload::frontend::PortChoice> choices =
+        upload::frontend::portChoices(adapters, extraPort_);
+    int index = upload::frontend::findChoice(choices, chosen);
     if (!chosen.empty() && index < 0) {
         // The chosen adapter was pulled out: the choice stays, marked, until the user makes
         // another (opening it then fails and says so).

@@ -12,7 +12,7 @@
 namespace comport {
 class TComPort;
 }
-namespace toolcommon {
+namespace upload::frontend {
 class ComPortOperations;
 }
 namespace upload {
@@ -110,9 +110,9 @@ private:
 
     Dialogs& dialogs_;
     std::string extraPort_;
-    std::vector<toolcommon::PortChoice> portChoices_;
+    std::vector<upload::frontend::PortChoice> portChoices_;
     AdapterWatch* adapterWatch_ = nullptr;
-    std::unique_ptr<toolcommon::ComPortOperations> portOperations_;
+    std::unique_ptr<upload::frontend::ComPortOperations> portOperations_;
     std::unique_ptr<upload::UploadLogic> upload_;
     std::vector<std::unique_ptr<TForm2>> changeLogs_;
     bool placed_ = false;

@@ -16,7 +16,7 @@ ExitStatus listPorts(std::FILE* out, std::FILE* errors) {
         std::fprintf(errors, "torvin-upload: %s; only COM1 to COM15 are listed\n", e.what());
         status = ExitStatus::failed;
     }
-    for (const auto& choice : toolcommon::portChoices(adapters, {}))
+    for (const auto& choice : upload::frontend::portChoices(adapters, {}))
         std::fprintf(out, "%s\n", choice.label.c_str());
     if (std::fflush(out) != 0 || std::ferror(out)) {
         std::perror("torvin-upload: writing the port list");

@@ -68,13 +68,13 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
     // Before the port exists: its event thread must not take the signals either.
     InterruptWatch interrupts;
     comport::TComPort port;
-    toolcommon::applyMainWindowPortSettings(port);
+    upload::frontend::applyMainWindowPortSettings(port);
     // The line is the window's; of the line events only received characters are handled here.
     // Watching the other nine as the window does would add a hand-over to this thread after
     // every record (for "output empty", which nothing here listens to), about a fifth of a whole
     // upload when the line itself is fast.
     port.setEvents(comport::TComEvents{comport::evRxChar});
-    toolcommon::ComPortOperations operations(port);
+    upload::frontend::ComPortOperations operations(port);
     std::optional<TracingPort> tracing;
     if (request.trace) tracing.emplace(operations, stderr);
     upload::PortOperations& line =

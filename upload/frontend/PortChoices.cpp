@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace toolcommon {
+namespace upload::frontend {
 
 namespace {
 
@@ -35,4 +35,4 @@ int findChoice(const std::vector<PortChoice>& choices, const std::string& name) 
     return it == choices.end() ? -1 : static_cast<int>(it - choices.begin());
 }
 
-} // namespace toolcommon
+} // namespace upload::frontend

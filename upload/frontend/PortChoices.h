@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace toolcommon {
+namespace upload::frontend {
 
 struct PortChoice {
     std::string name;  // what opens the port: "COM3", an adapter's stable name, a path
@@ -26,4 +26,4 @@ std::vector<PortChoice> portChoices(const std::vector<comport::SerialPortInfo>& 
 // The entry of `choices` that `name` designates (its name, or an adapter's device path), or -1.
 int findChoice(const std::vector<PortChoice>& choices, const std::string& name);
 
-} // namespace toolcommon
+} // namespace upload::frontend
