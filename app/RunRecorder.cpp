@@ -2,26 +2,13 @@
 
 #include "upload/UploadLogic.h"
 #include "upload/UploadTexts.h"
-#ifndef _WIN32
-#include "comport/driver/PosixDevice.h"
-#endif
+#include "upload/frontend/RunDevice.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 
 namespace app {
 namespace {
-
-// The device file behind a port name: COMn's /dev/ttyS(n-1), links followed.
-std::string deviceFile(const std::string& name) {
-    std::string path = name;
-#ifndef _WIN32
-    if (const auto resolved = comport::driver::posix::resolveDevicePath(name)) path = *resolved;
-#endif
-    char real[PATH_MAX];
-    return ::realpath(path.c_str(), real) ? std::string(real) : path;
-}
 
 // torvin-upload's exit status for the same outcome, so that the two programs' records compare.
 int statusFor(const std::string& outcome) {
@@ -63,7 +50,8 @@ void RunRecorder::setBitBtn6Enabled(bool enabled) {
         startedOn_ = std::chrono::steady_clock::now();
         run_->program = "torvin-updater";
         run_->port = window_.comboBox1Text().empty() ? "COM1" : window_.comboBox1Text();
-        run_->device = deviceFile(run_->port);
+        run_->device = upload::frontend::deviceFileOf(run_->port);
+        run_->adapterSerial = upload::frontend::adapterSerialOf(run_->device);
         run_->image = "embedded";
         run_->imageSha256 = runlog::sha256OfLines(upload::firmwareImage());
         run_->imageRecords = logic_->totalRecords();

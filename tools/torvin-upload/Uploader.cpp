@@ -1,18 +1,18 @@
 #include "tools/torvin-upload/Uploader.h"
 
 #include "comport/ComPort.h"
+#include "comport/PortAccess.h"
 #ifndef _WIN32
 #include "comport/driver/PosixDevice.h"
 #endif
-#include "tools/common/ComPortOperations.h"
-#include "tools/common/MainWindowPort.h"
 #include "tools/torvin-upload/ConsoleWindow.h"
 #include "tools/torvin-upload/TracingPort.h"
+#include "upload/frontend/ComPortOperations.h"
+#include "upload/frontend/MainWindowPort.h"
+#include "upload/frontend/RunDevice.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <sys/ioctl.h>
@@ -41,10 +41,13 @@ std::string deviceBehind(const std::string& name) {
 namespace {
 
 // What to do about a port error, on the line after it.
-std::string hintFor(const comport::EComPort& error, const std::string& device) {
+std::string hintFor(const comport::EComPort& error, const std::string& port,
+                    const std::string& device) {
     using namespace comport;
     switch (error.errorCode()) {
     case CE_OpenFailed + 1:
+        if (auto advice = accessAdvice(port, error.systemErrorCode()); !advice.empty())
+            return advice;
         if (!device.empty())
             return "Check that " + device +
                    " is the port the board is cabled to (COMn is /dev/ttyS(n-1); USB adapters "
@@ -65,7 +68,7 @@ struct BoardUpload::Parts {
     // Declared in the order they need each other: the port goes last, after the handlers that
     // point at the rest are cleared.
     comport::TComPort port;
-    toolcommon::ComPortOperations operations{port};
+    upload::frontend::ComPortOperations operations{port};
     std::optional<TracingPort> tracing;
     ConsoleWindow window;
     upload::UploadLogic logic;
@@ -91,7 +94,7 @@ BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, Event
     parts_ = std::make_unique<Parts>(request_, output, pump);
     Parts& p = *parts_;
     p.window.setLinePrefix(linePrefix);
-    toolcommon::applyMainWindowPortSettings(p.port);
+    upload::frontend::applyMainWindowPortSettings(p.port);
     // The line is the window's; of the line events only received characters are handled here.
     // Watching the other nine as the window does would add a hand-over to this thread after
     // every record (for "output empty", which nothing here listens to), about a fifth of a whole
@@ -111,7 +114,7 @@ BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, Event
             text += ": " + p.port.device().systemErrorMessage(
                                static_cast<std::uint32_t>(com->systemErrorCode()));
         text += "\n";
-        text += hintFor(*com, p.device);
+        text += hintFor(*com, request_.port, p.device);
         return text;
     };
     if (!request_.quiet) {
@@ -167,10 +170,7 @@ std::optional<BoardUpload::Clock::time_point> BoardUpload::nextWake() const {
 }
 
 std::string BoardUpload::devicePath() const {
-    const std::string path = parts_->device.empty() ? request_.port : parts_->device;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved)) return resolved;
-    return path;
+    return upload::frontend::deviceFileOf(request_.port);
 }
 
 const std::string& BoardUpload::outcomeText() const {
