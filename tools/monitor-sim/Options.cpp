@@ -51,7 +51,8 @@ Options:
                       Intel HEX
   --once              exit when the uploader closes the line after at least one command
   --baud RATE         model a line of RATE baud, 10 bits a byte: an answer leaves only when the
-                      item's last byte would have arrived, and arrives after its own line time
+                      item's last byte would have arrived, and arrives after its own line time;
+                      how late this process itself wakes up is taken out of the host's time
   --delay-ms N        the board's own processing time for each record, in milliseconds
   --resync-ms N       silence in the middle of a record that drops it (default 500; keep it
                       below the uploader's one-second retry)

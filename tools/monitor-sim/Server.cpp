@@ -124,7 +124,8 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
     bytesReceived_ += count;
     lastInput_ = now;
     // Under the line model these bytes cannot have finished arriving before the ones before them.
-    Clock::time_point lineTime = byteTime_.count() != 0 ? std::max(inboundFree_, now) : now;
+    Clock::time_point lineTime =
+        byteTime_.count() != 0 ? std::max(inboundFree_, arrival(now)) : now;
     std::size_t offset = 0;
     while (offset < count) {
         RecordStream::Event event;
@@ -183,8 +184,21 @@ std::string Server::noise() {
     return bytes;
 }
 
+Server::Clock::time_point Server::arrival(Clock::time_point now) const {
+    if (now <= inboundFree_) return now; // more of what is still crossing the line
+    // A new burst from the host. This process saw it late by its own wake-up, and the host had
+    // the last answer late by as much as that answer's timer fired late: neither is line time nor
+    // the host's. The wake-up is taken to be as late as the timer was; the host cannot have
+    // started before its answer was due.
+    return std::max(now - 2 * answerLate_, answerDue_);
+}
+
 Server::Step Server::flushDue(Clock::time_point now) {
     while (!pending_.empty() && !writeBlocked_ && pending_.front().due <= now) {
+        if (byteTime_.count() != 0) {
+            answerDue_ = pending_.front().due;
+            answerLate_ = now - answerDue_;
+        }
         std::string& bytes = pending_.front().bytes;
         const ssize_t n = ::write(terminal_.fd(), bytes.data(), bytes.size());
         if (n < 0) {
@@ -208,7 +222,8 @@ void Server::endSession() {
     stream_.reset();
     pending_.clear();
     writeBlocked_ = false;
-    inboundFree_ = outboundFree_ = {};
+    inboundFree_ = outboundFree_ = answerDue_ = {};
+    answerLate_ = {};
     terminal_.discardQueued();
 }
 

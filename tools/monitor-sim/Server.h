@@ -42,6 +42,8 @@ private:
     std::optional<End> serveHost(int signalFd);
     Step take(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
     Step flushDue(Clock::time_point now);
+    // When bytes read at `now` began to cross the line, this process's own lateness taken out.
+    Clock::time_point arrival(Clock::time_point now) const;
     void answer(char letter, Clock::time_point ready);
     std::string noise();
     void endSession();
@@ -59,6 +61,8 @@ private:
     Clock::time_point inboundFree_{};  // when the host's bytes so far have crossed the line
     Clock::time_point outboundFree_{}; // when the answers so far have crossed the line
     Clock::time_point lastInput_{};
+    Clock::time_point answerDue_{}; // when the last answer sent was due to have crossed
+    Clock::duration answerLate_{0}; // how much later its timer let it go out
     std::uint64_t bytesReceived_ = 0;
     std::uint32_t noiseState_ = 0x2545F491;
 };
