@@ -191,9 +191,12 @@ std::uint32_t PosixDriver::waitForMultipleObjects(std::uint32_t count, const Eve
     } catch (const std::system_error& e) {
         return failWait(static_cast<std::uint32_t>(e.code().value()));
     }
+    struct Serving {
+        DeviceSleeper& sleeper;
+        ~Serving() { sleeper.end(); } // the devices must not keep a sleeper that has moved on
+    } serving{*sleeper};
     sleeper->begin(devices.data(), n);
     const std::uint32_t result = waitAnyEvent(count, events, milliseconds, sleeper);
-    sleeper->end();
     if (result == waitTimeout && sleeper->failure() != 0)
         return failWait(static_cast<std::uint32_t>(sleeper->failure()));
     return result;
