@@ -32,6 +32,12 @@ DeviceSleeper::~DeviceSleeper() {
 
 void DeviceSleeper::begin(const std::shared_ptr<PosixDevice>* devices, std::size_t count) {
     failure_ = 0;
+    {
+        // A wake-up left from the last wait (its own arrival completing it) is not for this one,
+        // which looks at its events before it first sleeps anyway.
+        std::lock_guard g(lock_);
+        pending_ = false;
+    }
     devices_ = devices;
     count_ = count < maxDevices ? count : maxDevices;
     for (std::size_t i = 0; i < count_; ++i)
