@@ -1,5 +1,6 @@
 #include "tools/monitor-sim/Server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -186,11 +187,14 @@ std::string Server::noise() {
 
 Server::Clock::time_point Server::arrival(Clock::time_point now) const {
     if (now <= inboundFree_) return now; // more of what is still crossing the line
-    // A new burst from the host. This process saw it late by its own wake-up, and the host had
-    // the last answer late by as much as that answer's timer fired late: neither is line time nor
-    // the host's. The wake-up is taken to be as late as the timer was; the host cannot have
-    // started before its answer was due.
-    return std::max(now - 2 * answerLate_, answerDue_);
+    // A new burst from the host. The host had the last answer late by as much as that answer's
+    // timer fired late, and this process saw the burst late by its own wake-up: neither is line
+    // time nor the host's. The wake-up is taken to be as late as the recent timers typically
+    // were (their median: one timer held up by the rest of the machine says little about this
+    // wake-up); the host cannot have started before its answer was due.
+    auto late = recentLate_;
+    std::nth_element(late.begin(), late.begin() + late.size() / 2, late.end());
+    return std::max(now - answerLate_ - late[late.size() / 2], answerDue_);
 }
 
 Server::Step Server::flushDue(Clock::time_point now) {
@@ -198,6 +202,7 @@ Server::Step Server::flushDue(Clock::time_point now) {
         if (byteTime_.count() != 0) {
             answerDue_ = pending_.front().due;
             answerLate_ = now - answerDue_;
+            recentLate_[answers_++ % recentLate_.size()] = answerLate_;
         }
         std::string& bytes = pending_.front().bytes;
         const ssize_t n = ::write(terminal_.fd(), bytes.data(), bytes.size());
@@ -224,6 +229,7 @@ void Server::endSession() {
     writeBlocked_ = false;
     inboundFree_ = outboundFree_ = answerDue_ = {};
     answerLate_ = {};
+    recentLate_.fill({});
     terminal_.discardQueued();
 }
 

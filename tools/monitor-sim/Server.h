@@ -5,6 +5,7 @@
 #include "tools/monitor-sim/PseudoTerminal.h"
 #include "tools/monitor-sim/RecordStream.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -63,6 +64,8 @@ private:
     Clock::time_point lastInput_{};
     Clock::time_point answerDue_{}; // when the last answer sent was due to have crossed
     Clock::duration answerLate_{0}; // how much later its timer let it go out
+    std::array<Clock::duration, 16> recentLate_{}; // the same for the latest answers
+    std::size_t answers_ = 0;
     std::uint64_t bytesReceived_ = 0;
     std::uint32_t noiseState_ = 0x2545F491;
 };
