@@ -46,6 +46,7 @@ private:
     // When bytes read at `now` began to cross the line, this process's own lateness taken out.
     Clock::time_point arrival(Clock::time_point now) const;
     void answer(char letter, Clock::time_point ready);
+    Clock::duration stallGap() const;
     std::string noise();
     void endSession();
     void dropPartialRecord();
@@ -62,6 +63,7 @@ private:
     Clock::time_point inboundFree_{};  // when the host's bytes so far have crossed the line
     Clock::time_point outboundFree_{}; // when the answers so far have crossed the line
     Clock::time_point lastInput_{};
+    Clock::time_point busyUntil_{}; // a --stall, and the items held during it, keep it busy
     Clock::time_point answerDue_{}; // when the last answer sent was due to have crossed
     Clock::duration answerLate_{0}; // how much later its timer let it go out
     std::array<Clock::duration, 16> recentLate_{}; // the same for the latest answers
