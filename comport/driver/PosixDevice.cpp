@@ -32,10 +32,9 @@ std::uint64_t millis(std::uint32_t perByte, std::uint32_t count, std::uint32_t c
 // The input queue's size when the program has not asked for one.
 constexpr std::size_t defaultInputQueue = 4096;
 
-// Events that the driver's change counters report.
+// Modem-line events, which the driver's change counters report.
 constexpr std::uint32_t modemEvents =
     commEvent::cts | commEvent::dsr | commEvent::rlsd | commEvent::ring;
-constexpr std::uint32_t counterEvents = modemEvents | commEvent::err | commEvent::brk;
 
 // How long one character takes on the line, for planning when the output should have gone.
 std::chrono::microseconds characterTime(const Dcb& dcb) {
