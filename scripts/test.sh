@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test suite: with GCC, with Clang, under
-# AddressSanitizer and UndefinedBehaviorSanitizer (with the fuzz corpora replayed), and the
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the
 # threaded suites under ThreadSanitizer. Each pass says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,5 +18,6 @@ gcc_pass() {
 }
 pass GCC gcc_pass
 pass Clang scripts/test-clang.sh
+pass ASan+UBSan scripts/test-asan.sh
 pass TSan scripts/test-tsan.sh
 echo "test: all passes: $SECONDS s"
