@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test suite: with GCC, with Clang, under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# AddressSanitizer and UndefinedBehaviorSanitizer (with the fuzz corpora replayed), and the
 # threaded suites under ThreadSanitizer. Each pass says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
