@@ -2,6 +2,7 @@
 // hidden window) calls, and the open and close reports of the input lines.
 
 #include "comport/CustomComPort.h"
+#include "comport/NotifyingScope.h"
 
 namespace comport {
 
@@ -70,6 +71,9 @@ void TCustomComPort::deliverReceivedData(std::int32_t& count) {
     std::int32_t got = 0;
     bool read = false;
     try {
+        // A reader that detaches (or attaches another) from inside dataReceived is refused, as in
+        // every other walk over the links.
+        const NotifyingScope scope(notifying_);
         const std::size_t links = linkList_.size();
         for (std::size_t i = 0; i < links; ++i) {
             auto& slot = linkList_[i]->dataReceived;

@@ -40,7 +40,7 @@ void TCustomComPort::handleNotifyMessage(fw::TMessage& message) {
     // The event thread is released before the event is handled, so it can wait again.
     message.result = 0;
     if (fw::inSendMessage()) fw::replyMessage(0);
-    if (!connected_) return;
+    if (!connected_ || !deliveringEvents()) return;
     runShowingFailure([&] { handleLineEvent(message.wParam); });
 }
 

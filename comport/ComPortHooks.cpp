@@ -1,26 +1,11 @@
 // Event hooks, the open and close notifications, and the notices to linked objects.
 
 #include "comport/CustomComPort.h"
+#include "comport/NotifyingScope.h"
 
 #include <algorithm>
 
 namespace comport {
-
-namespace {
-
-// Marks a link notification under way, so that the list is not changed beneath it.
-class NotifyingScope {
-public:
-    explicit NotifyingScope(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
-    ~NotifyingScope() { --counter_; }
-    NotifyingScope(const NotifyingScope&) = delete;
-    NotifyingScope& operator=(const NotifyingScope&) = delete;
-
-private:
-    std::atomic<int>& counter_;
-};
-
-} // namespace
 
 void TCustomComPort::fireAfterClose() {
     OnAfterClose(this);

@@ -22,8 +22,39 @@ void TCustomComPort::openPort() {
     handleAfterOpen();
 }
 
+namespace {
+
+// Marks a close under way for its whole length, whichever way it ends.
+class ClosingScope {
+public:
+    ClosingScope(std::atomic<bool>& closing, std::atomic<bool>& asked)
+        : closing_(closing), asked_(asked) {
+        asked_ = false;
+        closing_ = true;
+    }
+    ~ClosingScope() {
+        closing_ = false;
+        asked_ = false;
+    }
+    ClosingScope(const ClosingScope&) = delete;
+    ClosingScope& operator=(const ClosingScope&) = delete;
+
+private:
+    std::atomic<bool>& closing_;
+    std::atomic<bool>& asked_;
+};
+
+} // namespace
+
+bool TCustomComPort::closeAlreadyUnderWay() {
+    if (!closing_.load()) return false;
+    closeAsked_ = true;
+    return true;
+}
+
 void TCustomComPort::closePort() {
-    if (!connected_ || designing()) return;
+    if (!connected_ || designing() || closeAlreadyUnderWay()) return;
+    const ClosingScope scope(closing_, closeAsked_);
     handleBeforeClose();
     abortAllRequests();
     stopEventDelivery();
@@ -42,6 +73,7 @@ void TCustomComPort::closeForDestruction() noexcept {
         }
     };
     if (connected_ && !designing()) {
+        const ClosingScope scope(closing_, closeAsked_);
         step([this] { handleBeforeClose(); });
         step([this] { abortAllRequests(); });
         step([this] { stopEventDelivery(); });

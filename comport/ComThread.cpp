@@ -140,7 +140,7 @@ void TComThread::runEventHandlers() {
     handlersOn_.store(std::this_thread::get_id());
     for (TComEvent e : deliveryOrder) {
         // A handler that closed the port ends the hand-over.
-        if (abandoned_.load()) break;
+        if (abandoned_.load() || !ownerPort.deliveringEvents()) break;
         if (!currentEvents.contains(e)) continue;
         // A failing handler is shown and the other events still go out: ending the thread would
         // leave the port open with nothing ever delivered again.

@@ -222,6 +222,9 @@ protected:
     void setRxBufLinked(bool on) { rxBufLinked_ = on; }
 
     bool mayApply() const { return connected_ && !loading() && !designing(); }
+    // Whether the line events still to be handled should go out: not once a handler has asked
+    // for a close while the port was already closing.
+    bool deliveringEvents() const { return !closeAsked_.load(); }
 
 private:
     friend class TComThread;
@@ -247,6 +250,9 @@ private:
     // step may close or even destroy the port.
     static void runShowingFailure(const std::function<void()>& step) noexcept;
 
+    // For a close asked while one is under way: marks the rest of the hand-over as dropped and
+    // gives true.
+    bool closeAlreadyUnderWay();
     // The destructor's close: every step runs even when an earlier one fails.
     void closeForDestruction() noexcept;
 
@@ -258,6 +264,11 @@ private:
     fw::TThreadPriority threadPriority_ = fw::tpNormal;
     // Link notifications under way (on any thread: with smNone the event thread notifies too).
     std::atomic<int> notifying_{0};
+    // Set while closePort (or the destructor) runs. A handler that asks for a close meanwhile
+    // (one served while the close waits for the event thread) gets no second close; closeAsked_
+    // then drops the rest of its hand-over, which would only meet a closed device.
+    std::atomic<bool> closing_{false};
+    std::atomic<bool> closeAsked_{false};
     driver::Handle portHandle_ = driver::invalidHandleValue;
     std::vector<TPortLink*> linkList_;
     bool triggersOnRxChar_ = true;

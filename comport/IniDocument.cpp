@@ -59,20 +59,20 @@ IniDocument::IniDocument(std::string_view content) {
     }
     bool firstEnding = true;
     while (!content.empty()) {
-        const std::size_t lf = content.find('\n');
+        // CR LF, LF and a CR on its own all end a line: a file from an editor that ends lines
+        // with CR alone keeps its lines apart, and a key added after such a line leaves it as it
+        // was instead of turning its CR into part of a CR LF.
+        const std::size_t end = content.find_first_of("\r\n");
         Line line;
-        if (lf == npos) {
+        if (end == npos) {
             line.text = content;
             content = {};
         } else {
-            std::string_view text = content.substr(0, lf);
-            line.eol = "\n";
-            if (!text.empty() && text.back() == '\r') {
-                text.remove_suffix(1);
-                line.eol = "\r\n";
-            }
-            line.text = text;
-            content.remove_prefix(lf + 1);
+            line.text = content.substr(0, end);
+            const bool crlf =
+                content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n';
+            line.eol = crlf ? "\r\n" : std::string(1, content[end]);
+            content.remove_prefix(end + line.eol.size());
             if (firstEnding) newLine_ = line.eol;
             firstEnding = false;
         }

@@ -4,7 +4,7 @@
 // the file (comments, blank lines, other sections, line endings) as it was.
 //
 // The format is the common one: "[Section]" headers, "Key=Value" lines, lines starting with ";"
-// or "#" are comments. Section and key names compare without regard to letter case (a to z), and
+// or "#" are comments; lines end in CR LF, LF or CR. Section and key names compare without regard to letter case (a to z), and
 // the first of duplicated sections or keys is the one that counts. Blanks around names and values
 // are not part of them; a value that must keep such blanks, or that itself begins and ends with a
 // double quote, is written inside one pair of double quotes, which reading removes.
@@ -43,7 +43,7 @@ public:
 private:
     struct Line {
         std::string text; // without its line ending
-        std::string eol;  // "\n", "\r\n" or empty for a last line without one
+        std::string eol;  // "\n", "\r\n", "\r" or empty for a last line without one
     };
     enum class Kind { blank, comment, section, key, other };
     struct Parsed {

@@ -67,7 +67,7 @@ public:
     virtual ~TRegistryStore() = default;
 
     // The text of a string value up to its first zero byte; empty text for a missing value or one
-    // without data. Another type fails with "Invalid data type for '<name>'".
+    // without data (of any type). Another type fails with "Invalid data type for '<name>'".
     virtual std::string getText(std::string_view name) = 0;
     // Writes a string value; a refused write fails with "Failed to set data for '<name>'".
     virtual void putText(std::string_view name, std::string_view text) = 0;

@@ -198,7 +198,8 @@ void TSqliteRegistryStore::endUpdate() {
 
 std::string TSqliteRegistryStore::getText(std::string_view name) {
     const auto value = getValue(name);
-    if (!value) return {};
+    // A value without data has no text to misread, whatever its type says.
+    if (!value || value->data.empty()) return {};
     if (value->type != regSz && value->type != regExpandSz) {
         throw ERegistryException::invalidDataType(name);
     }

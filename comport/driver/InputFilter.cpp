@@ -33,13 +33,12 @@ std::size_t InputFilter::decode(const std::uint8_t* raw, std::size_t count, std:
             }
             break;
         case State::afterMark:
-            if (b == 0) {
-                emit(0); // a break reads as a null byte, as it does unmarked
-            } else {
-                emit(errorChar_);
-                ++replaced_;
-                ++replacedTotal_;
-            }
+            // A null byte received with a parity error is marked as a break is (\377 \0 \0), so
+            // both take the error character and count as an error: passing a null on would hand
+            // out a byte that was never received as sent.
+            emit(errorChar_);
+            ++replaced_;
+            ++replacedTotal_;
             state_ = State::plain;
             break;
         }

@@ -7,8 +7,8 @@ namespace comport::driver {
 
 // What the reading side does to received bytes that termios cannot do itself: putting the error
 // character in place of a byte received with a parity or framing error (the driver marks such a
-// byte as \377 \0 byte, a break as \377 \0 \0 and a real \377 as \377 \377), and discarding null
-// bytes. A mark split across two reads is completed by the next one.
+// byte as \377 \0 byte, a break or an errored null as \377 \0 \0 and a real \377 as \377 \377), and
+// discarding null bytes. A mark split across two reads is completed by the next one.
 class InputFilter {
 public:
     void configure(bool parityMarks, char errorChar, bool discardNull);

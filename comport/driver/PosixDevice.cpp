@@ -3,6 +3,7 @@
 #include "comport/driver/PosixDevice.h"
 
 #include "comport/driver/ComDriverBase.h"
+#include "comport/driver/OutputSettle.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,10 +30,12 @@ std::uint64_t millis(std::uint32_t perByte, std::uint32_t count, std::uint32_t c
     return std::uint64_t{perByte} * count + constant;
 }
 
-// The input queue's size when the program has not asked for one.
+// The input queue's size when the program has not asked for one, and the largest one asked for
+// that is taken: a bigger one is a mistake (a negative size seen unsigned is 2 GiB and more).
 constexpr std::size_t defaultInputQueue = 4096;
+constexpr std::uint32_t maxQueue = 16u << 20;
 
-// Modem-line events, which the driver's change counters report.
+// Events that the modem-line wait reports.
 constexpr std::uint32_t modemEvents =
     commEvent::cts | commEvent::dsr | commEvent::rlsd | commEvent::ring;
 
@@ -70,6 +73,13 @@ std::optional<std::string> resolveDevicePath(const std::string& name) {
 // --- opening and closing -------------------------------------------------------------------
 
 std::shared_ptr<PosixDevice> PosixDevice::open(const std::string& path, int& error) {
+    // The serial tools' lock file comes first: opening a line can already change its modem lines
+    // under the program that holds it.
+    PosixLockFile lockFile;
+    if (const int e = lockFile.take(path)) {
+        error = e;
+        return nullptr;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
@@ -91,6 +101,7 @@ std::shared_ptr<PosixDevice> PosixDevice::open(const std::string& path, int& err
     }
     requestLowLatency(fd);
     auto device = std::shared_ptr<PosixDevice>(new PosixDevice(fd));
+    device->lockFile_ = std::move(lockFile);
     device->dcb_.BaudRate = 9600;
     device->dcb_.ByteSize = 8;
     device->dcb_.fBinary = true;
@@ -124,9 +135,20 @@ std::uint32_t PosixDevice::close() {
     wakeWorker();
     if (worker_.joinable()) worker_.join();
     if (wakeFd_ >= 0) ::close(wakeFd_);
+    // Long enough for output that moves to show it, even from an adapter that sends in blocks.
+    const auto pause = std::clamp<Clock::duration>(
+        characterTime(dcb_) * 64, std::chrono::milliseconds(100), std::chrono::seconds(2));
+    settleOutput({[this] {
+                      int queued = 0;
+                      return ::ioctl(fd_, TIOCOUTQ, &queued) < 0 ? 0 : queued;
+                  },
+                  [pause] { std::this_thread::sleep_for(pause); },
+                  [this] { (void)flushQueues(fd_, false, true); }});
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
-    return ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    const std::uint32_t result = ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    lockFile_.release();
+    return result;
 }
 
 // --- settings ------------------------------------------------------------------------------
@@ -134,6 +156,7 @@ std::uint32_t PosixDevice::close() {
 std::uint32_t PosixDevice::setupComm(std::uint32_t inQueue, std::uint32_t outQueue) {
     std::lock_guard g(lock_);
     if (closed_) return EBADF;
+    if (inQueue > maxQueue || outQueue > maxQueue) return EINVAL;
     inQueue_ = inQueue;
     outQueue_ = outQueue;
     return 0;
@@ -529,12 +552,16 @@ std::uint32_t PosixDevice::purge(std::uint32_t flags) {
 std::uint32_t PosixDevice::clearErrors(std::uint32_t* errors, ComStat* status) {
     std::lock_guard g(lock_);
     if (closed_) return EBADF;
+    // The kernel's count includes what the input filter takes out (marks, doubled \377,
+    // discarded nulls): those bytes are filtered first, so that the count is what a read hands
+    // out.
+    if (filter_.active() && !hungUp_) pumpLocked();
     int in = 0, out = 0;
-    if (::ioctl(fd_, FIONREAD, &in) < 0) return static_cast<std::uint32_t>(errno);
+    if (!filter_.active() && ::ioctl(fd_, FIONREAD, &in) < 0)
+        return static_cast<std::uint32_t>(errno);
     if (::ioctl(fd_, TIOCOUTQ, &out) < 0) out = 0;
 
-    std::uint32_t flags = softErrors_;
-    softErrors_ = 0;
+    std::uint32_t flags = 0;
     if (hasCounters_) {
         serial_icounter_struct ic{};
         if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {

@@ -17,6 +17,7 @@
 
 #include "comport/driver/ComDriver.h"
 #include "comport/driver/InputFilter.h"
+#include "comport/driver/PosixLockFile.h"
 #include "comport/driver/PosixModemWait.h"
 #include "comport/driver/PosixTermios.h"
 
@@ -34,8 +35,9 @@ namespace comport::driver::posix {
 
 class PosixDevice {
 public:
-    // Opens and claims the device: not a terminal gives ENOTTY, a device held by anyone else
-    // EBUSY. Returns nothing and sets `error` on failure.
+    // Opens and claims the device (the serial tools' lock file, flock, TIOCEXCL): not a terminal
+    // gives ENOTTY, a device held by anyone else EBUSY. Returns nothing and sets `error` on
+    // failure.
     static std::shared_ptr<PosixDevice> open(const std::string& path, int& error);
     ~PosixDevice();
     PosixDevice(const PosixDevice&) = delete;
@@ -119,6 +121,7 @@ private:
     void wakeWorker();
 
     const int fd_;
+    PosixLockFile lockFile_;
     std::mutex lock_; // guards everything below and serialises system calls on fd_
     bool closed_ = false;
     bool stopping_ = false;
@@ -129,7 +132,6 @@ private:
     LineMode lineMode_;
     InputFilter filter_;
     bool hasCounters_ = true;
-    std::uint32_t softErrors_ = 0;
     struct Counters {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } counters_;

@@ -52,6 +52,17 @@ int setRs485(int fd, bool on) {
     return errnoOr(ioctl(fd, TIOCSRS485, &rs));
 }
 
+// Whether the line holds the word, parity, stop bits and flow control of `cflag`, and a rate
+// within 3 % of the one asked for (more and the far end would not understand the line).
+bool heldAsAsked(tcflag_t cflag, unsigned int speedCode, std::uint32_t rate, const termios2& back) {
+    tcflag_t frame = CSIZE | PARENB | CSTOPB | CRTSCTS;
+    if (cflag & PARENB) frame |= PARODD | CMSPAR;
+    if ((back.c_cflag & frame) != (cflag & frame)) return false;
+    if (speedCode != BOTHER) return (back.c_cflag & CBAUD) == speedCode;
+    const long diff = std::labs(static_cast<long>(back.c_ospeed) - long(rate));
+    return (back.c_cflag & CBAUD) == BOTHER && diff * 100 <= long(rate) * 3;
+}
+
 } // namespace
 
 int makeRaw(int fd) {
@@ -70,15 +81,20 @@ int makeRaw(int fd) {
 }
 
 int applyDcb(int fd, const Dcb& dcb, LineMode& mode) {
+    // termios has one switch for both halves of hardware flow control (output held while CTS is
+    // low, RTS dropped while the input is full); half of it would stall a three-wire cable.
+    const bool ctsOut = dcb.fOutxCtsFlow;
+    const bool rtsIn = dcb.fRtsControl == rtsControl::handshake;
     // What termios cannot express is refused rather than silently dropped.
-    if (!dcb.fBinary || dcb.fAbortOnError || dcb.fOutxDsrFlow || dcb.fDsrSensitivity ||
-        dcb.fDtrControl > dtrControl::enable || dcb.fRtsControl > rtsControl::toggle ||
-        dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > parity::space ||
-        dcb.StopBits > stopBits::two || dcb.BaudRate == 0)
+    if (ctsOut != rtsIn || !dcb.fBinary || dcb.fAbortOnError || dcb.fOutxDsrFlow ||
+        dcb.fDsrSensitivity || dcb.fDtrControl > dtrControl::enable ||
+        dcb.fRtsControl > rtsControl::toggle || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
+        dcb.Parity > parity::space || dcb.StopBits > stopBits::two || dcb.BaudRate == 0)
         return EINVAL;
 
     termios2 t{};
     if (ioctl(fd, TCGETS2, &t) < 0) return errno;
+    const termios2 before = t;
 
     tcflag_t cflag = t.c_cflag;
     cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT) | CSIZE | PARENB | PARODD | CMSPAR |
@@ -116,8 +132,7 @@ int applyDcb(int fd, const Dcb& dcb, LineMode& mode) {
     // One and a half stop bits go out as two: a 16550-style UART sends 1.5 for 5-bit words with
     // this setting, and a receiver set to 1.5 accepts 2.
     if (dcb.StopBits != stopBits::one) cflag |= CSTOPB;
-    // termios has one switch for both directions of hardware flow control.
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == rtsControl::handshake) cflag |= CRTSCTS;
+    if (ctsOut && rtsIn) cflag |= CRTSCTS;
     t.c_cflag = cflag;
 
     // Parity checking alone keeps the received byte as it came (the error is still counted);
@@ -125,9 +140,9 @@ int applyDcb(int fd, const Dcb& dcb, LineMode& mode) {
     // PARMRK it arrives marked so that the reading side puts the error character in its place.
     tcflag_t iflag = 0;
     const bool replace = dcb.fParity && dcb.fErrorChar;
-    mode.parityMarks = replace && dcb.ErrorChar != 0;
+    const bool parityMarks = replace && dcb.ErrorChar != 0;
     if (replace) iflag |= INPCK;
-    if (mode.parityMarks) iflag |= PARMRK;
+    if (parityMarks) iflag |= PARMRK;
     if (dcb.fOutX) iflag |= IXON;
     if (dcb.fInX) iflag |= IXOFF;
     t.c_iflag = iflag;
@@ -140,16 +155,17 @@ int applyDcb(int fd, const Dcb& dcb, LineMode& mode) {
 
     if (ioctl(fd, TCSETS2, &t) < 0) return errno;
 
-    // The driver may round a rate to what its clock can make; more than 3 % off and the far end
-    // would not understand the line.
+    // A driver keeps what its hardware can do and says nothing about the rest (a USB adapter
+    // without mark and space parity or 5-bit words, a pseudo-terminal that stays at 8 bits
+    // without parity), and it may round a rate to what its clock can make: the block is read
+    // back, and one that did not hold is refused with the line put back as it was.
     termios2 back{};
     if (ioctl(fd, TCGETS2, &back) < 0) return errno;
-    if (speedCode == BOTHER) {
-        const long diff = std::labs(static_cast<long>(back.c_ospeed) - long(dcb.BaudRate));
-        if ((back.c_cflag & CBAUD) != BOTHER || diff * 100 > long(dcb.BaudRate) * 3) return EINVAL;
-    } else if ((back.c_cflag & CBAUD) != speedCode) {
+    if (!heldAsAsked(cflag, speedCode, dcb.BaudRate, back)) {
+        (void)ioctl(fd, TCSETS2, &before);
         return EINVAL;
     }
+    mode.parityMarks = parityMarks;
 
     if (dcb.fRtsControl == rtsControl::toggle) {
         if (int e = setRs485(fd, true)) return e;

@@ -152,6 +152,32 @@ TEST_F(Dispatch, LinkRegistrationRefusesWhatCannotBeRight) {
     EXPECT_TRUE(port->linkList().empty());
 }
 
+TEST_F(Dispatch, AReaderDetachingItselfMidWalkIsRefusedAndEveryReaderGetsTheBytesOnce) {
+    std::vector<std::string> reported;
+    port->OnException = [&](fw::TObject*, TComExceptions, const std::string& message, std::int64_t,
+                            const std::string&) { reported.push_back(message); };
+    TPortLink links[3];
+    for (int i = 0; i < 3; ++i)
+        links[i].dataReceived = [this, i](fw::TObject*, const std::uint8_t* b, std::int32_t n) {
+            log.add(std::string(1, char('A' + i)) + ":" +
+                    std::string(reinterpret_cast<const char*>(b), n));
+        };
+    for (auto& link : links)
+        port->registerLink(&link);
+    links[0].dataReceived = [this, &links](fw::TObject*, const std::uint8_t*, std::int32_t) {
+        log.add("A");
+        port->unregisterLink(&links[0]);
+    };
+    fake->feedInput("abc", false);
+    port->handleRxChar();
+    EXPECT_THAT(log.seen(), ElementsAre("A", "B:abc", "C:abc"));
+    EXPECT_THAT(reported, ElementsAre("Link (un)registration failed"));
+    EXPECT_EQ(port->linkList().size(), 3u);
+    port->OnException.clear();
+    for (auto& link : links)
+        port->unregisterLink(&link);
+}
+
 TEST_F(Dispatch, AFailedLineReadAtOpenLeavesThePortOpenAfterOnAfterOpen) {
     port->closePort();
     recordAll();

@@ -7,6 +7,7 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <stdexcept>
 
 using namespace comport;
@@ -135,6 +136,57 @@ TEST_P(ClosingFromAHandler, EndsItsHandOverWithoutDeadlock) {
     EXPECT_THAT(log.seen(), ElementsAre("rxchar", "cts:0", "dsr:0", "rlsd:0", "bc", "ac"));
     EXPECT_FALSE(port->Connected());
     EXPECT_FALSE(fake->isOpen());
+}
+
+// The owner's close (or the destructor) waits for the event thread and serves the hand-over it is
+// in; a handler there that closes as well gets no second close, and the rest of its hand-over is
+// not run against the closing port.
+TEST_P(ClosingFromAHandler, WhileTheOwnerClosesClosesOnceAndDropsTheRest) {
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destructor" : "closePort");
+        port = std::make_unique<ExposedPort>(nullptr, fake);
+        ExposedPort* const p = port.get();
+        p->setSyncMethod(GetParam());
+        recordAll();
+        std::vector<std::string> shown;
+        auto previous =
+            fw::setErrorDisplay([&](const std::exception& e) { shown.push_back(e.what()); });
+        std::atomic<bool> ownerClosing{false}, inHandler{false};
+        p->OnBeforeClose = [&](fw::TObject*) {
+            log.add("bc");
+            ownerClosing = true;
+        };
+        p->OnRxChar = [&](fw::TObject*, std::int32_t) {
+            inHandler = true;
+            while (!ownerClosing) // smNone: the handler runs at once, on the event thread
+                std::this_thread::yield();
+            log.add("rxchar");
+            p->closePort();
+        };
+        fwtest::WakeRecorder wake;
+        openAndWait();
+        log.clear();
+        fake->feedInput("a", false);
+        fake->setModemStatus(driver::modemStatus::ctsOn);
+        fake->raiseEvents(ce::rxChar | ce::cts);
+        if (GetParam() == smThreadSync) {
+            ASSERT_TRUE(wake.waitForCalls(1));
+        } else {
+            while (!inHandler)
+                std::this_thread::yield();
+        }
+        if (destroy)
+            port.reset();
+        else
+            p->closePort();
+        fw::setErrorDisplay(previous);
+        EXPECT_THAT(log.seen(), ElementsAre("cts:0", "dsr:0", "rlsd:0", "bc", "rxchar", "ac"));
+        EXPECT_TRUE(shown.empty()) << shown.front();
+        EXPECT_EQ(fake->count("closeHandle"), 1);
+        EXPECT_FALSE(fake->isOpen());
+        log.clear();
+        fake->clearCalls();
+    }
 }
 
 std::string methodName(const ::testing::TestParamInfo<TSyncMethod>& info) {

@@ -70,6 +70,18 @@ TEST(IniDocument, ChangingOneKeyKeepsEveryOtherByte) {
                           "Key=v\r\n");
 }
 
+TEST(IniDocument, AKeyAddedAfterALastLineEndingInCRLeavesThatLineAsItWas) {
+    for (const std::string before : {"[S]\nx=2\r", "[S]\rx=2\r", "[S]\r\nx=2\r"}) {
+        IniDocument doc(before);
+        const auto x = doc.value("S", "x");
+        doc.setValue("S", "y", "3");
+        EXPECT_EQ(doc.text().substr(0, before.size()), before);
+        const IniDocument after(doc.text());
+        EXPECT_EQ(after.value("S", "x"), x);
+        EXPECT_EQ(after.value("S", "y"), "3");
+    }
+}
+
 TEST(IniDocument, ReadsNamesInAnyCaseAndTheFirstOfDuplicates) {
     IniDocument doc("[A]\nk=1\nK=2\n[a]\nk=3\nother line\n[B]\n k = spaced \nempty=\n");
     EXPECT_EQ(doc.value("a", "K"), "1");

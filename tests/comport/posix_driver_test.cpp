@@ -4,6 +4,7 @@
 
 #include "comport/driver/Event.h"
 #include "comport/driver/InputFilter.h"
+#include "comport/driver/OutputSettle.h"
 #include "comport/driver/PosixDevice.h"
 #include "comport/driver/PosixDriver.h"
 #include "tests/support/Pty.h"
@@ -90,12 +91,14 @@ TEST(InputFilter, ReplacesMarkedBytesAcrossReadsAndDropsNulls) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), n), "a\xFF"
                                                             "b");
     n = f.decode(part2, sizeof part2, out);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), n), std::string("?\0c", 3));
-    EXPECT_EQ(f.takeReplaced(), 1u);
+    // A null received with a parity error is marked as a break is: both read as the error
+    // character and count as a parity error.
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), n), "??c");
+    EXPECT_EQ(f.takeReplaced(), 2u);
 
     f.configure(true, '?', true);
-    n = f.decode(part2, sizeof part2, out); // starts plain: 0x00 dropped, then 'x', break dropped
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), n), "xc");
+    n = f.decode(part2, sizeof part2, out); // starts plain: 0x00 dropped, then 'x', the mark
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), n), "x?c");
     f.configure(false, 0, true);
     const std::uint8_t plain[] = {0, 1, 0xFF, 0, 2};
     n = f.decode(plain, sizeof plain, out);
@@ -242,8 +245,6 @@ TEST_F(DriverOnPty, AWaitingReadFailsWhenTheFarEndGoesAway) {
 
 TEST_F(DriverOnPty, TheControlBlockAsTheKernelHoldsIt) {
     Dcb d = lineOf(19200);
-    d.ByteSize = 7;
-    d.Parity = parity::even;
     d.StopBits = stopBits::two;
     d.fOutX = true;
     d.fInX = true;
@@ -252,32 +253,26 @@ TEST_F(DriverOnPty, TheControlBlockAsTheKernelHoldsIt) {
     ASSERT_TRUE(driver.setCommState(h, d)) << driver.getLastError();
     termios2 t = kernelSettings();
     EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(B19200));
-    // A pseudo-terminal keeps every word at 8 bits without parity (it clears CSIZE and PARENB
-    // itself); the other parity bits show what was asked for.
-    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), 0u);
     EXPECT_TRUE(t.c_cflag & CSTOPB);
     EXPECT_TRUE((t.c_iflag & IXON) && (t.c_iflag & IXOFF));
     EXPECT_EQ(t.c_cc[VSTART], 'Q');
     EXPECT_EQ(t.c_cc[VSTOP], 'S');
 
     d = lineOf(9600);
-    d.Parity = parity::mark;
     d.StopBits = stopBits::oneAndHalf;
     d.fOutxCtsFlow = true;
+    d.fRtsControl = rtsControl::handshake;
     ASSERT_TRUE(driver.setCommState(h, d));
     t = kernelSettings();
-    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(PARODD | CMSPAR));
     EXPECT_TRUE(t.c_cflag & CSTOPB); // 1.5 stop bits go out as 2
     EXPECT_TRUE(t.c_cflag & CRTSCTS);
     EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
 
-    d.Parity = parity::space;
     d.fParity = true;
     d.fErrorChar = true;
     d.ErrorChar = '?';
     ASSERT_TRUE(driver.setCommState(h, d));
     t = kernelSettings();
-    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(CMSPAR));
     EXPECT_TRUE((t.c_iflag & INPCK) && (t.c_iflag & PARMRK));
 
     for (std::uint32_t rate : {14400u, 56000u, 128000u, 256000u, 31250u}) {
@@ -296,6 +291,42 @@ TEST_F(DriverOnPty, TheControlBlockAsTheKernelHoldsIt) {
     EXPECT_EQ(back, lineOf(115200));
 }
 
+// A pseudo-terminal keeps every word at 8 bits without parity (recent kernels clear CSIZE and
+// PARENB themselves), as a USB adapter without mark and space parity keeps what it can. A block
+// is taken only when the line holds it; otherwise it is refused and the line stays as it was.
+TEST_F(DriverOnPty, AWordOrParityTheLineDoesNotHoldIsRefused) {
+    struct Case {
+        std::uint8_t byteSize, parity;
+        tcflag_t size, parityBits;
+    };
+    const Case cases[] = {{7, parity::even, CS7, PARENB},
+                          {5, parity::none, CS5, 0},
+                          {8, parity::odd, CS8, PARENB | PARODD},
+                          {8, parity::mark, CS8, PARENB | PARODD | CMSPAR},
+                          {8, parity::space, CS8, PARENB | CMSPAR}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.byteSize) * 10 + c.parity);
+        ASSERT_TRUE(driver.setCommState(h, lineOf(19200)));
+        Dcb d = lineOf(9600);
+        d.ByteSize = c.byteSize;
+        d.Parity = c.parity;
+        const bool taken = driver.setCommState(h, d);
+        const termios2 t = kernelSettings();
+        Dcb held;
+        ASSERT_TRUE(driver.getCommState(h, held));
+        if (taken) {
+            EXPECT_EQ(t.c_cflag & CSIZE, c.size);
+            EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), c.parityBits);
+            EXPECT_EQ(held, d);
+        } else {
+            EXPECT_EQ(driver.getLastError(), static_cast<std::uint32_t>(EINVAL));
+            EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(B19200));
+            EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
+            EXPECT_EQ(held, lineOf(19200));
+        }
+    }
+}
+
 TEST_F(DriverOnPty, WhatTheLineCannotDoIsRefused) {
     auto refused = [&](auto change) {
         Dcb d = lineOf(9600);
@@ -312,6 +343,10 @@ TEST_F(DriverOnPty, WhatTheLineCannotDoIsRefused) {
     EXPECT_TRUE(refused([](Dcb& d) { d.fDtrControl = dtrControl::handshake; }));
     EXPECT_TRUE(refused([](Dcb& d) { d.fBinary = false; }));
     EXPECT_TRUE(refused([](Dcb& d) { d.BaudRate = 0; }));
+    // Hardware flow control is one switch for both halves.
+    EXPECT_TRUE(refused([](Dcb& d) { d.fOutxCtsFlow = true; }));
+    EXPECT_TRUE(refused([](Dcb& d) { d.fRtsControl = rtsControl::handshake; }));
+    EXPECT_FALSE(kernelSettings().c_cflag & CRTSCTS);
     // The refused blocks left the line as it was.
     Dcb back;
     ASSERT_TRUE(driver.getCommState(h, back));
@@ -321,6 +356,7 @@ TEST_F(DriverOnPty, WhatTheLineCannotDoIsRefused) {
 TEST_F(DriverOnPty, LinesDrivenByTheDriverCannotBeSetByHand) {
     Dcb d = lineOf(9600);
     d.fRtsControl = rtsControl::handshake;
+    d.fOutxCtsFlow = true;
     ASSERT_TRUE(driver.setCommState(h, d));
     EXPECT_FALSE(driver.escapeCommFunction(h, escape::setRts));
     EXPECT_TRUE(driver.escapeCommFunction(h, escape::setDtr));
@@ -394,4 +430,25 @@ TEST_F(DriverOnPty, OutputEmptyReachesAPendingWaitAndTheNextWait) {
     pty.send("z");
     EXPECT_TRUE(std::get<0>(finish(quiet)));
     EXPECT_EQ(mask, commEvent::rxChar);
+}
+
+// Real UARTs only: a pseudo-terminal holds no output of its own to wait for.
+TEST(OutputSettle, OutputThatMovesGoesOutAndOutputThatStopsIsDiscarded) {
+    struct Case {
+        std::vector<int> queued; // what each look at the driver's output queue finds
+        bool discarded;
+        int pauses;
+    };
+    const Case cases[] = {{{0}, false, 0}, {{300, 120, 0}, false, 2}, {{300, 120, 120}, true, 2}};
+    for (const Case& c : cases) {
+        std::size_t look = 0;
+        int pauses = 0;
+        bool discarded = false;
+        const bool result = settleOutput(
+            {[&] { return c.queued.at(look++); }, [&] { ++pauses; }, [&] { discarded = true; }});
+        EXPECT_EQ(result, c.discarded);
+        EXPECT_EQ(discarded, c.discarded);
+        EXPECT_EQ(pauses, c.pauses);
+        EXPECT_EQ(look, c.queued.size());
+    }
 }

@@ -4,8 +4,14 @@
 #include "PortFixture.h"
 #include "tests/support/Pty.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace comport;
 
@@ -64,6 +70,50 @@ TEST_F(PortOnPty, ReadsWhatHasArrivedWithoutWaiting) {
     EXPECT_EQ(port.readBytes(&b, 1), 0);
 }
 
+TEST_F(PortOnPty, NegativeOrAbsurdQueueSizesAreRefused) {
+    for (const std::int32_t size : {-2, 0x7FFFFFFE, 64 << 20}) {
+        for (const bool input : {true, false}) {
+            SCOPED_TRACE(std::to_string(size) + (input ? " in" : " out"));
+            const EComPort e = raised([&] {
+                input ? port.Buffer().setInputSize(size) : port.Buffer().setOutputSize(size);
+            });
+            EXPECT_EQ(e.errorCode(), 9);
+            EXPECT_EQ(e.systemErrorCode(), EINVAL);
+            port.setBuffer(TComBuffer());
+        }
+    }
+    // A size in reason is taken; opening with a refused one fails and leaves the port closed.
+    EXPECT_NO_THROW(port.Buffer().setInputSize(1000000));
+    port.closePort();
+    port.Buffer().setInputSize(-2);
+    EXPECT_EQ(raised([&] { port.openPort(); }).errorCode(), 9);
+    EXPECT_FALSE(port.Connected());
+}
+
+// With parity replacement the driver doubles a received 0xFF, and discarded nulls still arrive:
+// the waiting count is what a read hands out, also while no event thread takes the bytes in.
+TEST_F(PortOnPty, TheWaitingCountIsWhatAReadDelivers) {
+    port.closePort();
+    port.setEvents({});
+    port.Parity().setCheck(true);
+    port.Parity().setReplace(true);
+    port.Parity().setReplaceChar('?');
+    port.setDiscardNull(true);
+    port.openPort();
+    pty.send(std::string("\xFF"
+                         "a\0\0b",
+                         5));
+    for (int i = 0; i < 200 && port.bytesWaiting() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // nothing more is coming
+    EXPECT_EQ(port.bytesWaiting(), 3);
+    std::uint8_t got[8] = {};
+    EXPECT_EQ(port.readBytes(got, 8), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(got), 3), "\xFF"
+                                                            "ab");
+    EXPECT_EQ(port.bytesWaiting(), 0);
+}
+
 TEST_F(PortOnPty, ModemLinesOfAPseudoTerminalReadOffAndAcceptChanges) {
     EXPECT_TRUE(port.modemSignals().empty());
     EXPECT_NO_THROW(port.setDtrLine(true));
@@ -82,6 +132,46 @@ TEST_F(PortOnPty, SecondOpenOfTheSameDeviceFails) {
     port.closePort();
     EXPECT_NO_THROW(second.openPort());
     EXPECT_TRUE(second.Connected());
+}
+
+// A terminal program that keeps to the serial tools' lock files, and nothing else, opens the
+// device only when it finds no live lock; so the port takes that lock and honours it.
+TEST(PortOnDevices, TheSerialToolsLockFileIsTakenHonouredAndReleased) {
+    const std::string folder = "/run/lock";
+    if (::access(folder.c_str(), W_OK) != 0) GTEST_SKIP() << folder << " cannot be written here";
+    testsupport::PtyPair pty(false);
+    std::string name = pty.path().substr(std::string("/dev/").size());
+    std::replace(name.begin(), name.end(), '/', '_');
+    const std::string lock = folder + "/LCK.." + name;
+    auto content = [&] {
+        std::ifstream in(lock);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    auto holdAs = [&](pid_t pid) { std::ofstream(lock) << std::setw(10) << pid << "\n"; };
+    char mine[16];
+    std::snprintf(mine, sizeof mine, "%10d\n", static_cast<int>(::getpid()));
+
+    TComPort port;
+    port.setPort(pty.path());
+    port.openPort();
+    EXPECT_EQ(content(), mine);
+    port.closePort();
+    EXPECT_NE(::access(lock.c_str(), F_OK), 0) << "released on close";
+
+    holdAs(1); // a live holder keeps the port out and keeps its lock
+    const EComPort e = raised([&] { port.openPort(); });
+    EXPECT_EQ(e.errorCode(), 1);
+    EXPECT_EQ(e.systemErrorCode(), EBUSY);
+    EXPECT_EQ(content().find_first_not_of(' '), 9u);
+
+    const pid_t gone = ::fork(); // a holder that has ended: its lock is stale
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    holdAs(gone);
+    EXPECT_NO_THROW(port.openPort());
+    EXPECT_EQ(content(), mine);
+    port.closePort();
+    ::unlink(lock.c_str());
 }
 
 TEST_F(PortOnPty, AFarEndThatGoesAwayMakesReadsAndWritesFail) {

@@ -67,7 +67,11 @@ TEST(SqliteRegistryStore, ReadingTextsOfEveryShape) {
     store.putValue("Inner", regSz, {"ab\0cd\0", 6});
     store.putInteger("Number", 5);
     store.putValue("Binary", regBinary, "x");
+    store.putValue("EmptyDword", regDword, "");
+    store.putValue("EmptyBinary", regBinary, "");
     EXPECT_EQ(store.getText("Missing"), "");
+    EXPECT_EQ(store.getText("EmptyDword"), "");
+    EXPECT_EQ(store.getText("EmptyBinary"), "");
     EXPECT_EQ(store.getText("Expand"), "%HOME%");
     EXPECT_EQ(store.getText("NoData"), "");
     EXPECT_EQ(store.getText("NoZero"), "abc");

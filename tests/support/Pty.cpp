@@ -10,13 +10,17 @@
 
 namespace testsupport {
 
-PtyPair::PtyPair() {
+PtyPair::PtyPair(bool keepTerminalOpen) {
     char name[256] = {};
     if (::openpty(&controller_, &terminal_, name, nullptr, nullptr) < 0)
         throw std::runtime_error("openpty failed");
     path_ = name;
     ::fcntl(controller_, F_SETFD, FD_CLOEXEC);
     ::fcntl(terminal_, F_SETFD, FD_CLOEXEC);
+    if (!keepTerminalOpen) {
+        ::close(terminal_);
+        terminal_ = -1;
+    }
 }
 
 PtyPair::~PtyPair() {

@@ -10,7 +10,8 @@ namespace testsupport {
 
 class PtyPair {
 public:
-    PtyPair();
+    // With keepTerminalOpen false nothing but the port under test holds the terminal end.
+    explicit PtyPair(bool keepTerminalOpen = true);
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
@@ -33,7 +34,7 @@ public:
 
 private:
     int controller_ = -1;
-    int terminal_ = -1; // kept open so the pair lives while the port is closed and reopened
+    int terminal_ = -1; // kept open (by default) so the line stays up while the port is closed
     std::string path_;
 };
 
