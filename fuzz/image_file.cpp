@@ -96,10 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ImageFile image = ImageFile::parse(text, "f", error);
     check(image.records() == expected.records,
           "records differ from the reference reader's; error: " + error);
-    check(static_cast<std::size_t>(image.recordCount()) == image.lines().size(), "lines and records");
+    check(static_cast<std::size_t>(image.recordCount()) == image.lines().size(),
+          "lines and records");
     if (expected.records.empty()) {
         check(error.starts_with("f:" + std::to_string(expected.badLine) + ": "),
-              "refused at another line than line " + std::to_string(expected.badLine) + ": " + error);
+              "refused at another line than line " + std::to_string(expected.badLine) + ": " +
+                  error);
     } else {
         check(error.empty(), "accepted with an error: " + error);
         for (std::size_t i = 0; i < expected.records.size(); ++i)

@@ -5,10 +5,10 @@
 // byte, each record being the bytes after its ':' as they came; a record the Monitor accepts
 // reads back from flash, a refused one changes nothing; what a run wrote stays as written; the
 // Monitor's own area is never written.
+#include "tools/common/IntelHexRecord.h"
 #include "tools/monitor-sim/FlashMemory.h"
 #include "tools/monitor-sim/Monitor.h"
 #include "tools/monitor-sim/RecordStream.h"
-#include "tools/common/IntelHexRecord.h"
 #include "upload/MonitorArea.h"
 
 #include <algorithm>
@@ -101,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t reference = 0; // fed to the byte-by-byte stream
     while (at < wire.size()) {
         chunkSeed = chunkSeed * 1103515245u + 12345u;
-        const std::size_t chunk = std::min<std::size_t>(1 + (chunkSeed >> 16) % 23, wire.size() - at);
+        const std::size_t chunk =
+            std::min<std::size_t>(1 + (chunkSeed >> 16) % 23, wire.size() - at);
         RecordStream::Event event;
         const std::size_t used = chunked.feed(wire.subspan(at, chunk), event);
         check(used >= 1 && used <= chunk, "feed took no byte or too many");

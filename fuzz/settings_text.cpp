@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // "#n" reads as n's low eight bits.
     if (text.size() > 1 && text[0] == '#' && text.find_first_not_of("0123456789", 1) == text.npos &&
         text.size() < 10) {
-        check(static_cast<unsigned char>(c) == std::strtoul(std::string(text.substr(1)).c_str(),
-                                                            nullptr, 10) % 256,
+        check(static_cast<unsigned char>(c) ==
+                  std::strtoul(std::string(text.substr(1)).c_str(), nullptr, 10) % 256,
               "decimal character code");
     }
     return 0;

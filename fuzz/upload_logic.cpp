@@ -42,7 +42,8 @@ struct PortFailure {}; // what a failing port operation raises, as the component
 std::vector<std::uint8_t> rawBytes(std::string_view line) {
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 1; i + 1 < line.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(line.substr(i, 2)), nullptr, 16)));
+        bytes.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(line.substr(i, 2)), nullptr, 16)));
     return bytes;
 }
 
