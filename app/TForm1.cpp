@@ -48,6 +48,9 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int le
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, QColor::fromRgb(colour));
     label->setPalette(pal);
+    // The window's button-face background would otherwise make the label draw in the button
+    // text colour, whatever its own colour says.
+    label->setForegroundRole(QPalette::WindowText);
     label->move(left, top);
     label->adjustSize();
     return label;

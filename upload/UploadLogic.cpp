@@ -3,6 +3,7 @@
 #include "framework/Convert.h"
 #include "upload/UploadTexts.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace upload {
@@ -37,19 +38,23 @@ template <typename Steps> void UploadLogic::releasingOnFailure(Steps&& steps) {
 
 void UploadLogic::BitBtn2Click() {
     if (!port_.Connected()) {
-        // Opening only: a failure here leaves the window as it was.
+        // Opening only: a failure here leaves the window as it was. A new connection owes
+        // nothing from an earlier one.
+        forgetOwed();
         const std::string chosen = window_.comboBox1Text();
         port_.setPort(chosen.empty() ? std::string(defaultPortName) : chosen);
         openAndShowPort();
         return;
     }
-    // A new run from the command, whatever the run in progress was doing.
+    // A new run from the command, whatever the run in progress was doing. Answers still on
+    // their way to the run cut short must not count for the new one.
     releasingOnFailure([this] {
         window_.setBitBtn6Enabled(false);
         errorCount_ = 0;
         recordIndex_ = 0;
         completionShown_ = false;
-        port_.writeText(std::string(programmingModeCommand));
+        moveOn();
+        sendCommand();
         attempts_ = 1;
         window_.setTimer1Enabled(true);
         openAndShowPort();
@@ -74,11 +79,20 @@ void UploadLogic::Timer1Timer() {
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
             if (port_.Connected()) port_.closePort();
+            forgetOwed(); // closing drops whatever was on its way
             window_.setLampColor(lampWhite);
             return;
         }
+        // A second has passed since the latest send. Answers still owed for earlier items are
+        // taken as lost from here on, so that they cannot swallow answers to this one for ever;
+        // and an answer absorbed as theirs in that second may well have been this item's, as
+        // nothing else came. Other copies of this item stay owed: a busy board may yet answer
+        // them, and any of their answers speaks for this item.
+        staleAnswers_ = 0;
+        copiesOwed_ -= std::min(copiesOwed_, absorbed_);
+        absorbed_ = 0;
         if (recordIndex_ == 0) {
-            port_.writeText(std::string(programmingModeCommand));
+            sendCommand();
             ++attempts_;
             window_.setLabel4(std::to_string(attempts_));
         } else {
@@ -91,10 +105,15 @@ void UploadLogic::Timer1Timer() {
 
 void UploadLogic::ComPort1RxChar(std::int32_t count) {
     releasingOnFailure([this, count] {
+        // These bytes were in the port before this handler sent anything: they can only answer
+        // sends made before it ran.
+        std::int32_t answerable = staleAnswers_ + copiesOwed_;
         for (std::int32_t i = 0; i < count; ++i) {
             std::uint8_t byte = 0;
             if (port_.readBytes(&byte, 1) < 1) break; // fewer bytes waiting than announced
             if (byte == '[') {
+                // A complete reply followed by the next one is still an answer.
+                if (isReply(replyBuffer_)) takeReply(answerable);
                 replyBuffer_.assign(1, '['); // a reply starts here
             } else if (replyBuffer_.size() <= replyLength) {
                 // Past a reply's length the buffer can no longer match anything until the next
@@ -102,14 +121,55 @@ void UploadLogic::ComPort1RxChar(std::int32_t count) {
                 replyBuffer_.push_back(static_cast<char>(byte));
             }
         }
-        actOnReply();
+        // Anything else stays in the buffer until the next '[' restarts it.
+        if (isReply(replyBuffer_)) takeReply(answerable);
     });
 }
 
-void UploadLogic::actOnReply() {
-    if (replyBuffer_ == replyNext) {
-        replyBuffer_.clear();
+bool UploadLogic::isReply(std::string_view text) {
+    for (std::string_view reply : {replyNext, replyOldMonitor, replyInvalidMonitor,
+                                   replyInvalidMonitor2, replyRestart, replyResend})
+        if (text == reply) return true;
+    return false;
+}
+
+void UploadLogic::takeReply(std::int32_t& answerable) {
+    const std::string reply = std::move(replyBuffer_);
+    replyBuffer_.clear();
+
+    // The board answers what it received in the order it received it, so this reply belongs to
+    // the oldest send still owed an answer: a send of an earlier item (a copy that crossed the
+    // answer that moved the run on, or the run a press of the start button cut short), or a copy
+    // of the item now being sent. An answer lost on the line only makes later answers look
+    // older than they are, which costs a retry, never a record.
+    enum class Owner { nobody, earlierItem, currentItem } owner = Owner::nobody;
+    if (answerable > 0) {
+        --answerable;
+        if (staleAnswers_ > 0) {
+            --staleAnswers_;
+            ++absorbed_;
+            owner = Owner::earlierItem;
+        } else if (copiesOwed_ > 0) {
+            --copiesOwed_;
+            owner = Owner::currentItem;
+        }
+    }
+
+    if (reply == replyOldMonitor) {
+        if (owner != Owner::nobody) stopForMonitorVersion(messageOldMonitor);
+        return;
+    }
+    if (reply == replyInvalidMonitor || reply == replyInvalidMonitor2) {
+        if (owner != Owner::nobody) stopForMonitorVersion(messageInvalidMonitor);
+        return;
+    }
+    // "[N]", "[L]" and "[R]" move the run; only an answer to the item being sent may do that.
+    if (owner != Owner::currentItem) return;
+
+    if (reply == replyNext) {
+        // Any copy's "[N]" shows the item accepted; the other copies' answers are owed still.
         attempts_ = 1;
+        moveOn();
         if (recordIndex_ == totalRecords_) {
             window_.setBitBtn6Enabled(true);
             window_.setBitBtn2Enabled(false);
@@ -127,31 +187,42 @@ void UploadLogic::actOnReply() {
         window_.setProgressBar1(
             static_cast<int>(static_cast<std::int64_t>(recordIndex_) * 100 / totalRecords_));
         envia();
-    } else if (replyBuffer_ == replyOldMonitor) {
-        stopForMonitorVersion(messageOldMonitor);
-    } else if (replyBuffer_ == replyInvalidMonitor || replyBuffer_ == replyInvalidMonitor2) {
-        stopForMonitorVersion(messageInvalidMonitor);
-    } else if (replyBuffer_ == replyRestart) {
-        replyBuffer_.clear();
+    } else if (reply == replyRestart) {
+        moveOn();
         recordIndex_ = 1;
         envia();
-    } else if (replyBuffer_ == replyResend) {
-        replyBuffer_.clear();
+    } else if (reply == replyResend) {
         ++errorCount_;
         window_.setLabel8(std::to_string(errorCount_));
         if (errorCount_ == maxRefusals) {
             // The record keeps being refused: stop quietly, the port stays open for a new run.
+            // Answers to copies still on their way must not take the run on again.
+            moveOn();
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
         } else {
             envia();
         }
     }
-    // Anything else stays in the buffer until the next '[' restarts it.
+}
+
+void UploadLogic::forgetOwed() {
+    staleAnswers_ = copiesOwed_ = absorbed_ = 0;
+}
+
+void UploadLogic::moveOn() {
+    staleAnswers_ += copiesOwed_;
+    copiesOwed_ = 0;
+    absorbed_ = 0;
+}
+
+void UploadLogic::sendCommand() {
+    port_.writeText(std::string(programmingModeCommand));
+    ++copiesOwed_;
 }
 
 void UploadLogic::stopForMonitorVersion(std::string_view message) {
-    replyBuffer_.clear();
+    moveOn();
     window_.setBitBtn2Enabled(false);
     window_.setTimer1Enabled(false);
     window_.showMessage(std::string(message));
@@ -169,6 +240,8 @@ std::string_view UploadLogic::recordLine(std::int32_t record) const {
 void UploadLogic::envia() {
     window_.setTimer1Enabled(false);
     const std::string_view line = recordLine(recordIndex_);
+    // A ':' with no record after it (record 0) is nothing the board can answer.
+    if (!line.empty()) ++copiesOwed_;
     port_.writeText(":");
     // Every pair of digits after the stored ':' goes out as one raw byte, one write per byte.
     // A pair that is not hexadecimal raises the conversion error and leaves the timer stopped.

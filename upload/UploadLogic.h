@@ -18,6 +18,12 @@ namespace upload {
 // record is acknowledged, report completion. Silence is met by re-sending (five sends of one item
 // at most), "[R]" by sending the record again (four refusals stop the run), "[L]" by starting
 // again at record 1, "[I]", "[J]" and "[K]" by stopping with a message about the Monitor.
+//
+// Every send is owed one answer, and the board answers in the order it received. A reply moves
+// the run only when it answers a send of the item being sent now; replies to earlier items (a
+// copy re-sent after silence whose answer crossed the one that moved the run on, or the run a
+// press of the start button cut short) and replies to nothing are absorbed. So the run never
+// moves past a record the board has not accepted, and completes only on the answer to the last.
 class UploadLogic {
 public:
     UploadLogic(PortOperations& port, WindowSurface& window, ImageLines image = firmwareImage(),
@@ -49,7 +55,14 @@ public:
 
 private:
     void openAndShowPort();
-    void actOnReply();
+    static bool isReply(std::string_view text);
+    // Acts on one complete reply, or absorbs it when it answers an earlier item; `answerable`
+    // is how many of the sends still owed may have been answered by the bytes being read.
+    void takeReply(std::int32_t& answerable);
+    // The item being sent changes: answers owed to its copies now belong to an earlier item.
+    void moveOn();
+    void forgetOwed();
+    void sendCommand();
     void stopForMonitorVersion(std::string_view message);
     std::string_view recordLine(std::int32_t record) const;
 
@@ -67,6 +80,12 @@ private:
     std::int32_t errorCount_ = 0;
     bool completionShown_ = false;
     std::string replyBuffer_;
+    // Sends still owed an answer, oldest first: those of earlier items, then the copies of the
+    // item being sent now (the first send and every re-send).
+    std::int32_t staleAnswers_ = 0;
+    std::int32_t copiesOwed_ = 0;
+    // Replies absorbed as earlier items' since this item began or the timer last re-sent it.
+    std::int32_t absorbed_ = 0;
 };
 
 } // namespace upload

@@ -66,7 +66,10 @@ std::optional<std::string> resolveDevicePath(const std::string& name) {
             return "/dev/ttyS" + std::to_string(number - 1);
         }
     }
-    if (n.find('/') != std::string::npos || n == "." || n == "..") return std::nullopt;
+    if (n == "." || n == "..") return std::nullopt;
+    // A relative path (./ttyBoard, dev/ttyUSB0) is taken from the working directory, as any
+    // program takes a path; only a bare name is looked up in /dev.
+    if (n.find('/') != std::string::npos) return n;
     return "/dev/" + n;
 }
 

@@ -163,8 +163,8 @@ private:
 };
 
 // "COMn" names the n-th serial port (/dev/ttyS(n-1)); "\\.\" in front is the platform's device
-// prefix and is dropped; an absolute path is used as it stands; another bare name is looked up
-// in /dev. Nothing for a name that cannot be a device.
+// prefix and is dropped; a path, absolute or relative, is used as it stands; a bare name is
+// looked up in /dev. Nothing for a name that cannot be a device.
 std::optional<std::string> resolveDevicePath(const std::string& name);
 
 } // namespace comport::driver::posix

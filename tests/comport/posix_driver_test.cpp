@@ -77,7 +77,9 @@ TEST(DevicePath, NamesResolveAsThePlatformsWould) {
     EXPECT_EQ(posix::resolveDevicePath("\\\\.\\/dev/pts/3"), "/dev/pts/3");
     EXPECT_EQ(posix::resolveDevicePath("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(posix::resolveDevicePath("COM0"), std::nullopt);
-    EXPECT_EQ(posix::resolveDevicePath("../etc/passwd"), std::nullopt);
+    EXPECT_EQ(posix::resolveDevicePath("./ttyBoard"), "./ttyBoard");
+    EXPECT_EQ(posix::resolveDevicePath("dev/ttyUSB0"), "dev/ttyUSB0");
+    EXPECT_EQ(posix::resolveDevicePath(".."), std::nullopt);
     EXPECT_EQ(posix::resolveDevicePath(""), std::nullopt);
 }
 

@@ -220,6 +220,8 @@ TEST(Options, ReadsEveryOptionAndRefusesBadUsage) {
                                            "3:1",
                                            "--reject",
                                            "7:2",
+                                           "--stall",
+                                           "5:2500",
                                            "--restart",
                                            "9",
                                            "--restart",
@@ -245,6 +247,7 @@ TEST(Options, ReadsEveryOptionAndRefusesBadUsage) {
     EXPECT_EQ(o.savePath, "out.hex");
     EXPECT_EQ(o.faults.silent, (std::map<std::uint32_t, std::uint32_t>{{0, 5}, {3, 1}}));
     EXPECT_EQ(o.faults.reject.at(7), 2u);
+    EXPECT_EQ(o.faults.stall.at(5), 2500u);
     EXPECT_EQ(o.faults.restart, (std::set<std::uint32_t>{9, 12}));
     EXPECT_EQ(o.faults.commandReply, 'I');
     EXPECT_EQ(o.faults.vanish, 20u);

@@ -100,6 +100,18 @@ TEST(TorvinUploadProcess, FaultsARunGetsOverLeaveTheMemoryExact) {
     EXPECT_TRUE(board.holdsExactly(firmware));
 }
 
+TEST(TorvinUploadProcess, ABoardThatStallsPastTheRetryAndAnswersEveryCopyLosesNoRecord) {
+    // The board sits on record 200 for 2.5 s, so the uploader sends it three times; then it
+    // answers all three, one by one. A refusal later must re-send the record refused.
+    for (const char* refused : {"1000:1", "201:1"}) {
+        Board board({"--stall", "200:2500", "--reject", refused});
+        const Result r = upload(board.port());
+        EXPECT_EQ(r.status, 0) << refused << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "record 200: no answer, sending again (send 3 of 5)")) << r.out;
+        EXPECT_TRUE(board.holdsExactly(firmware)) << refused;
+    }
+}
+
 TEST(TorvinUploadProcess, ARecordRefusedFourTimesStopsTheRun) {
     Board board({"--reject", "5:4"});
     const Result r = upload(board.port() + " --quiet");
@@ -135,6 +147,29 @@ TEST(TorvinUploadProcess, RepliesFollowedByALineEndAreNotRecognised) {
     EXPECT_EQ(r.out, "PLACA NÃO RESPONDE !\n");
 }
 
+TEST(TorvinUploadProcess, CtrlCOrSigtermDuringARunClosesThePortAndWarns) {
+    for (const auto& [name, status] : {std::pair{"INT", 130}, {"TERM", 143}}) {
+        // The board leaves record 3 unanswered for a while: the signal comes mid-run.
+        Board board({"--silent", "3:4", "--once"});
+        TempDir dir;
+        const std::string out = dir.file("out"), err = dir.file("err");
+        testsupport::PtyPair terminal;
+        const int shell = runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " +
+                                     board.port() + " </dev/null >'" + terminal.path() + "' 2>'" +
+                                     err + "' & pid=$!; sleep 1; kill -" + name +
+                                     " $pid; wait $pid; echo $? >'" + out + "'");
+        ASSERT_EQ(shell, 0);
+        EXPECT_EQ(std::stoi(readFile(out)), status) << name << readFile(err);
+        const std::string screen = terminal.drain();
+        EXPECT_TRUE(screen.ends_with("\n")) << screen; // the bar's line is ended
+        EXPECT_TRUE(contains(readFile(err), "at record 3; the port is closed.\nThe board may hold "
+                                            "an incomplete firmware"))
+            << readFile(err);
+        // The port was closed: with --once the board goes when the host lets go of the line.
+        EXPECT_EQ(board.sim.waitForExit(), 0) << name;
+    }
+}
+
 TEST(TorvinUploadProcess, ABoardThatVanishesMidRunGivesAPortError) {
     Board board({"--vanish", "40"});
     const Result r = upload(board.port());
@@ -151,6 +186,14 @@ TEST(TorvinUploadProcess, APortThatDoesNotExistOrIsHeldFailsAtOnce) {
     EXPECT_EQ(missing.err, "torvin-upload: port /dev/no-such-tty: Unable to open com port "
                            "(Error: 2): No such file or directory\n"
                            "Check the port's name and that no other program is using the port.\n");
+
+    // A COM name says which device it tried, in the message and in the hint.
+    const Result com = upload("--port COM99");
+    EXPECT_EQ(com.status, 5);
+    EXPECT_TRUE(com.err.starts_with("torvin-upload: port COM99 (/dev/ttyS98): Unable to open com "
+                                    "port (Error: 2)"))
+        << com.err;
+    EXPECT_TRUE(contains(com.err, "Check that /dev/ttyS98 is the port")) << com.err;
 
     Board board;
     comport::TComPort holder;
@@ -181,6 +224,23 @@ TEST(TorvinUploadProcess, BadUsageAndBadImagesAreRefusedBeforeThePortIsTouched) 
                                "Nothing was sent.\n");
     board.sim.stop();
     EXPECT_TRUE(contains(board.sim.errorOutput(), " 0 bytes received")) << board.sim.errorOutput();
+}
+
+TEST(TorvinUploadProcess, AnImageThatIsNoRegularFileOrTooLargeIsRefusedWithoutReadingIt) {
+    // A FIFO without a writer must not hang the open, a device must not be read until memory
+    // runs out, and a file of megabytes is no image for a chip of 32 KB.
+    TempDir dir;
+    const std::string fifo = dir.file("fifo.hex"), big = dir.file("big.hex");
+    ASSERT_EQ(runCommand("mkfifo '" + fifo + "' && truncate -s 5M '" + big + "'"), 0);
+    for (const auto& [path, reason] : {std::pair{std::string("/dev/zero"), "character device"},
+                                       {fifo, "FIFO"},
+                                       {dir.path(), "directory"},
+                                       {big, "larger than 4 MB"}}) {
+        const Result r = upload("--port /dev/null --image '" + path + "'");
+        EXPECT_EQ(r.status, 65) << path << r.err;
+        EXPECT_TRUE(r.err.starts_with("torvin-upload: " + path + ": ")) << r.err;
+        EXPECT_TRUE(contains(r.err, reason)) << r.err;
+    }
 }
 
 TEST(TorvinUploadProcess, AnotherImageIsSentWholeAndTheTraceShowsEveryByte) {
@@ -219,6 +279,19 @@ TEST(TorvinUploadProcess, OnATerminalTheProgressIsABarRedrawnInPlace) {
     EXPECT_TRUE(contains(screen, "] 100%  record 3 of 3  0:00 elapsed, 0:00 left")) << screen;
     EXPECT_TRUE(contains(screen, "\nTRANSMISSÃO CONCLUIDA !!")) << screen; // after the bar's line
     EXPECT_FALSE(contains(screen, "record 1 of 3 (0%)")) << screen;        // no plain lines
+}
+
+TEST(TorvinUploadProcess, ARelativePathOpensLikeAnyPath) {
+    Board board;
+    const std::string image = board.dir.file("small.hex");
+    std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n";
+    ASSERT_EQ(
+        runCommand("ln -s '" + board.sim.serialPath() + "' '" + board.dir.file("ttyBoard") + "'"),
+        0);
+    const int status = runCommand("cd '" + board.dir.path() + "' && " + TORVIN_UPLOAD_PATH +
+                                  " --quiet --port ./ttyBoard --image small.hex >/dev/null");
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(board.holdsExactly(image));
 }
 
 TEST(TorvinUploadProcess, DumpImageWritesTheEmbeddedImageAsStored) {

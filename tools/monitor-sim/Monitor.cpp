@@ -46,10 +46,10 @@ Monitor::Outcome Monitor::onCommand() {
     base_ = 0;
     lastAccepted_.reset();
     memory_.beginRun();
-    if (auto answer = fault(0)) return *answer;
+    if (auto answer = fault(0)) return stalling(*answer);
     // The host sends record 1 after "[N]" and after "[L]".
     if (faults_.commandReply == 'N' || faults_.commandReply == 'L') next_ = 1;
-    return Outcome{Action::answer, faults_.commandReply, 0, {}};
+    return stalling(Outcome{Action::answer, faults_.commandReply, 0, {}});
 }
 
 Monitor::Outcome Monitor::onRecord(std::span<const std::uint8_t> raw) {
@@ -58,8 +58,18 @@ Monitor::Outcome Monitor::onRecord(std::span<const std::uint8_t> raw) {
         item = *lastAccepted_;
 
     if (!RecordView::of(raw).checksumRight) return refuse(item, "checksum wrong");
-    if (auto answer = fault(item)) return *answer;
-    return store(item, raw);
+    if (auto answer = fault(item)) return stalling(*answer);
+    return stalling(store(item, raw));
+}
+
+Monitor::Outcome Monitor::stalling(Outcome outcome) {
+    // Only an answer stalls, and only the first one to the item.
+    if (outcome.action != Action::answer) return outcome;
+    if (auto it = faults_.stall.find(outcome.item); it != faults_.stall.end()) {
+        outcome.stall = std::chrono::milliseconds(it->second);
+        faults_.stall.erase(it);
+    }
+    return outcome;
 }
 
 Monitor::Outcome Monitor::store(std::uint32_t item, std::span<const std::uint8_t> raw) {

@@ -2,6 +2,7 @@
 
 #include "tools/monitor-sim/FlashMemory.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -19,6 +20,7 @@ struct Faults {
     std::map<std::uint32_t, std::uint32_t> silent; // item -> how many first sends get no answer
     std::map<std::uint32_t, std::uint32_t> reject; // item -> how many sends are answered "[R]"
     std::set<std::uint32_t> restart;               // items answered "[L]" once
+    std::map<std::uint32_t, std::uint32_t> stall;  // item -> ms the first answer to it is late
     std::optional<std::uint32_t> vanish;           // item at which the board goes away
     char commandReply = 'N';                       // the answer to an accepted command
 };
@@ -47,6 +49,9 @@ public:
         std::uint32_t item = 0;
         // Why a record was refused (empty for an accepted one and for a fault that was asked for).
         std::string problem;
+        // How long the board stalls before this answer leaves (a --stall fault); the answers to
+        // whatever arrives meanwhile wait behind it.
+        std::chrono::milliseconds stall{0};
     };
 
     Monitor(Faults faults, FlashMemory& memory);
@@ -65,6 +70,7 @@ private:
     // The fault answer for this send of item, if a fault applies.
     std::optional<Outcome> fault(std::uint32_t item);
     Outcome refuse(std::uint32_t item, std::string problem);
+    Outcome stalling(Outcome outcome);
     Outcome store(std::uint32_t item, std::span<const std::uint8_t> raw);
 
     Faults faults_;

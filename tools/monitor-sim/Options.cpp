@@ -62,6 +62,9 @@ Faults (each may be given for several items):
   --silent K:N        give no answer to the first N sends of item K
   --reject K:M        answer "[R]" to M sends of item K (after those --silent swallowed)
   --restart K         answer "[L]" once, to item K
+  --stall K:MS        stall for MS milliseconds before answering the first send of item K; the
+                      sends that arrive meanwhile (the uploader's retries) are then answered
+                      too, one by one, as a board that was busy works through its input
   --version-reply X   answer the command with "[X]", X a capital letter (I, J and K are the
                       version refusals)
   --noise             send 1 to 4 noise bytes (never '[') before each answer
@@ -128,6 +131,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
          }},
         {"--silent", itemCount(o.faults.silent)},
         {"--reject", itemCount(o.faults.reject)},
+        {"--stall", itemCount(o.faults.stall)},
         {"--restart",
          [&](const std::string& v) -> std::string {
              auto k = number(v, 0, maxItem);

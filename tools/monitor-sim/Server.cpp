@@ -142,11 +142,29 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
             terminal_.close();
             return Step::vanished;
         }
-        if (outcome.action == Monitor::Action::answer)
-            answer(outcome.letter, lineTime + (isCommand ? Clock::duration{} : options_.delay));
+        if (outcome.action == Monitor::Action::answer) {
+            Clock::time_point ready = lineTime + (isCommand ? Clock::duration{} : options_.delay);
+            if (outcome.stall.count() > 0) {
+                ready += outcome.stall;
+                busyUntil_ = ready;
+            } else if (lineTime < busyUntil_) {
+                // Arrived while the board was stalled or still working through what it held: it
+                // takes one item at a time, each answer a record's time after the one before.
+                ready = std::max(ready, outboundFree_ + stallGap());
+                busyUntil_ = ready;
+            }
+            answer(outcome.letter, ready);
+        }
     }
     inboundFree_ = lineTime;
     return flushDue(now);
+}
+
+Server::Clock::duration Server::stallGap() const {
+    // A record's 22 bytes crossing the line, or a few milliseconds without a line model, so that
+    // the answers really arrive apart.
+    const Clock::duration line = byteTime_ * 22 + options_.delay;
+    return std::max<Clock::duration>(line, std::chrono::milliseconds(10));
 }
 
 void Server::answer(char letter, Clock::time_point ready) {
@@ -208,7 +226,7 @@ void Server::endSession() {
     stream_.reset();
     pending_.clear();
     writeBlocked_ = false;
-    inboundFree_ = outboundFree_ = {};
+    inboundFree_ = outboundFree_ = busyUntil_ = {};
     terminal_.discardQueued();
 }
 

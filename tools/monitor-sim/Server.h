@@ -43,6 +43,7 @@ private:
     Step take(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
     Step flushDue(Clock::time_point now);
     void answer(char letter, Clock::time_point ready);
+    Clock::duration stallGap() const;
     std::string noise();
     void endSession();
     void dropPartialRecord();
@@ -59,6 +60,7 @@ private:
     Clock::time_point inboundFree_{};  // when the host's bytes so far have crossed the line
     Clock::time_point outboundFree_{}; // when the answers so far have crossed the line
     Clock::time_point lastInput_{};
+    Clock::time_point busyUntil_{}; // a --stall, and the items held during it, keep it busy
     std::uint64_t bytesReceived_ = 0;
     std::uint32_t noiseState_ = 0x2545F491;
 };

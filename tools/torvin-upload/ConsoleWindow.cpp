@@ -22,7 +22,7 @@ void ConsoleWindow::setBitBtn6Enabled(bool enabled) {
         // Only the start of a run disables the close button.
         runStarted_ = true;
         runEnded_ = false;
-        progress_.started = RunProgress::Clock::now();
+        progress_.started = now_();
         progress_.record = 0;
         progress_.percent = 0;
     } else if (runStarted_) {
@@ -55,19 +55,22 @@ void ConsoleWindow::setProgressBar1(int position) {
 void ConsoleWindow::noteRecord(std::int32_t record) {
     if (!runGoingOn() || record == progress_.record) return;
     // "[L]" sends record 1 again without touching a counter of the window.
-    if (record == 1 && progress_.record > 1) ++progress_.restarts;
+    if (record == 1 && progress_.record > 1) {
+        ++progress_.restarts;
+        progress_.paceStarted = now_();
+    }
     progress_.record = record;
     changed();
 }
 
 void ConsoleWindow::changed() {
-    if (runStarted_ && !progressFinished_) display_->update(progress_, RunProgress::Clock::now());
+    if (runStarted_ && !progressFinished_) display_->update(progress_, now_());
 }
 
 void ConsoleWindow::finishProgress() {
     if (progressFinished_) return;
     progressFinished_ = true;
-    if (runStarted_) display_->finish(progress_, RunProgress::Clock::now());
+    if (runStarted_) display_->finish(progress_, now_());
 }
 
 void ConsoleWindow::printLine(const std::string& text) {

@@ -2,7 +2,9 @@
 
 #include "upload/FirmwareImage.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,10 +36,17 @@ public:
     // Reads and checks `text`; what is wrong goes to `error` as "NAME:LINE: what" and the result
     // is empty. `name` is only for messages.
     static ImageFile parse(std::string_view text, const std::string& name, std::string& error);
-    // Reads the file, then as parse().
+    // An image for this board holds at most 32 KB of program memory, some 90 KB as Intel HEX;
+    // a file larger than this is not one.
+    static constexpr std::size_t maxImageBytes = 4 * 1024 * 1024;
+
+    // Reads the file, then as parse(). Only a regular file of at most maxImageBytes is read;
+    // anything else is refused in `error` with the file's name and the reason.
     static ImageFile load(const std::string& path, std::string& error);
 
 private:
+    static std::optional<std::string> readImageText(const std::string& path, std::string& error);
+
     std::vector<std::string> records_;
     std::vector<std::string_view> views_;
 };

@@ -13,8 +13,9 @@ re-sending on silence (one second, five sends at most) and on "[R]" (four at mos
 run ends, whatever the outcome, and says how in the window's words.
 
 Options:
-  --port NAME     the serial port: COM1 to COMn, or a device path such as /dev/ttyUSB0 or the
-                  path monitor-sim prints (default COM1)
+  --port NAME     the serial port: COMn is /dev/ttyS(n-1) (COM1 is /dev/ttyS0), or any device
+                  path such as /dev/ttyUSB0, ./ttyBoard or the path monitor-sim prints
+                  (default COM1)
   --image FILE    send this Intel HEX image instead of the embedded one; every line is checked
                   first (data records 00, upper address records 04, an end-of-file record 01 is
                   accepted and not sent), and a bad file is refused before the port is touched
@@ -33,9 +34,15 @@ Exit status:
                                      the board's Monitor is too old or not valid
   4   REGISTRO n RECUSADO PELA PLACA !
                                      the board refused one record four times
+      COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !
+                                     the board refused the programming-mode command four
+                                     times
   5   port error (the port's message on standard error)
   64  bad usage
-  65  the --image file is not a usable Intel HEX image
+  65  the --image file is not a usable Intel HEX image (or not a regular file, or larger
+      than 4 MB)
+  130 / 143  stopped by Ctrl-C / SIGTERM during the run: the port is closed, and the board may
+      hold an incomplete firmware
 )usage";
 }
 

@@ -12,14 +12,17 @@ enum class ExitStatus : int {
     failed = 1,         // a failure that is none of the below (reported on standard error)
     noAnswer = 2,       // "PLACA NÃO RESPONDE !"
     monitorVersion = 3, // "Monitor Versão Antiga !!" or "Monitor Versão Não Válida !!"
-    recordRejected = 4, // the board refused one record four times
+    recordRejected = 4, // the board refused one record, or the command, four times
     portError = 5,      // the port could not be opened, read or written
     usage = 64,         // bad command line
     badImage = 65,      // the --image file is not a usable image
+    interrupted = 130,  // Ctrl-C (SIGINT) during the run, as a shell reports a death by it
+    terminated = 143,   // SIGTERM during the run
 };
 
 // The window leaves the stop after four "[R]" silent; on the command line it needs a line of its
-// own, in the style of the window's messages, naming the record.
+// own, in the style of the window's messages, naming the record (or the programming-mode
+// command, when the board refused that).
 std::string recordRejectedMessage(std::int32_t record);
 
 } // namespace torvinupload

@@ -1,6 +1,7 @@
 #include "tools/torvin-upload/ProgressDisplay.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace torvinupload {
 
@@ -22,7 +23,8 @@ std::string remainingText(const RunProgress& p, Clock::time_point now) {
     // Record n is being sent, so n - 1 are done.
     const std::int32_t done = p.record - 1;
     if (done < 1 || p.total <= 0) return "--:--";
-    const auto elapsed = now - p.started;
+    // After "[L]" the board takes the records from 1 again: the pace counts from then.
+    const auto elapsed = now - (p.restarts > 0 ? p.paceStarted : p.started);
     return clockText(elapsed * (p.total - done) / done);
 }
 
@@ -47,21 +49,43 @@ std::string counters(const RunProgress& p) {
 TerminalBar::TerminalBar(std::FILE* out, int columns) : out_(out), columns_(columns) {}
 
 std::string TerminalBar::render(const RunProgress& p, Clock::time_point now, int columns) {
-    char figures[128];
-    std::snprintf(figures, sizeof figures, " %3d%%  record %*d of %d  %s elapsed, %s left",
-                  p.percent, static_cast<int>(std::to_string(p.total).size()), p.record, p.total,
-                  clockText(now - p.started).c_str(), remainingText(p, now).c_str());
-    const std::string tail = std::string(figures) + counters(p);
+    // Everything must fit on one line (the last column left free, so that the terminal does not
+    // wrap) and no word may be cut: the figures shorten, then the least needed go whole.
+    const int limit = std::max(columns - 1, 1);
+    char percent[16];
+    std::snprintf(percent, sizeof percent, " %3d%%", std::clamp(p.percent, 0, 999));
+    const std::string total = std::to_string(p.total);
+    char padded[48];
+    std::snprintf(padded, sizeof padded, "  record %*d of %d", static_cast<int>(total.size()),
+                  p.record, p.total);
+    const std::string recordLong = padded;
+    const std::string recordShort = "  " + std::to_string(p.record) + "/" + total;
+    const std::string left = remainingText(p, now) + " left";
+    const std::string timeLong = "  " + clockText(now - p.started) + " elapsed, " + left;
+    const std::string timeShort = "  " + left;
+    const std::string news = counters(p);
 
-    // The bar takes what the text leaves of the line, within sensible bounds.
-    const int room = columns - 1 - static_cast<int>(tail.size()) - 2;
-    const int width = std::clamp(room, 10, 40);
+    const std::string tails[] = {
+        percent + recordLong + timeLong + news,   percent + recordShort + timeLong + news,
+        percent + recordShort + timeShort + news, percent + recordShort + news,
+        percent + recordShort + timeShort,        percent + recordShort,
+    };
+    constexpr int minBar = 10, maxBar = 40;
+    const std::string* tail = &tails[std::size(tails) - 1];
+    for (const std::string& t : tails) {
+        if (static_cast<int>(t.size()) + 2 + minBar <= limit) {
+            tail = &t;
+            break;
+        }
+    }
+    // The bar takes what the text leaves of the line, within sensible bounds; on a very narrow
+    // terminal it shrinks further, and goes when even that does not fit.
+    const int room = limit - static_cast<int>(tail->size()) - 2;
+    if (room < 3) return tail->size() <= static_cast<std::size_t>(limit) ? *tail : percent;
+    const int width = std::min(room, maxBar);
     const int filled = std::clamp(p.percent, 0, 100) * width / 100;
-    std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(width - filled), '.') + "]" + tail;
-    if (columns > 1 && line.size() > static_cast<std::size_t>(columns - 1))
-        line.resize(static_cast<std::size_t>(columns - 1));
-    return line;
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '.') + "]" + *tail;
 }
 
 void TerminalBar::draw(const RunProgress& p, Clock::time_point now) {
@@ -103,9 +127,19 @@ void ProgressLines::update(const RunProgress& p, Clock::time_point now) {
                  std::to_string(p.percent) + "%)");
         lastTenth_ = tenth;
     }
-    if (p.resends != lastResends_)
-        line(item + ": no answer, sending again (send " + std::to_string(p.attempt) + " of 5)");
-    if (p.refusals != lastRefusals_) line(item + ": refused by the board (\"[R]\")");
+    if (p.record != lastRecord_) refusedSinceResend_ = false;
+    if (p.resends != lastResends_) {
+        // After "[R]" to the command the board did answer; what went unanswered was the empty
+        // record the refusal is met with, and the command goes again.
+        const char* why =
+            refusedSinceResend_ ? "refused, sending again" : "no answer, sending again";
+        line(item + ": " + why + " (send " + std::to_string(p.attempt) + " of 5)");
+        refusedSinceResend_ = false;
+    }
+    if (p.refusals != lastRefusals_) {
+        line(item + ": refused by the board (\"[R]\")");
+        refusedSinceResend_ = p.record == 0;
+    }
     std::fflush(out_);
 
     lastRecord_ = p.record;

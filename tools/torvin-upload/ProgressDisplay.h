@@ -20,6 +20,7 @@ struct RunProgress {
     std::int32_t refusals = 0; // "[R]" replies, in the whole run
     std::int32_t restarts = 0; // "[L]" replies (back to record 1), in the whole run
     Clock::time_point started{};
+    Clock::time_point paceStarted{}; // when record 1 went out after the latest "[L]"
 };
 
 // "m:ss", or "h:mm:ss" past an hour.
@@ -37,9 +38,10 @@ public:
 };
 
 // One line redrawn in place on a terminal: a bar, the percentage, the record, the elapsed and the
-// remaining time, and the re-sends and refusals when there are any. Redrawn at most every 50 ms
-// (a fast line acknowledges records far quicker than anyone reads), and always when a re-send or
-// a refusal is counted.
+// remaining time, and the re-sends and refusals when there are any; on a narrow terminal the
+// figures shorten and the least needed go, never cut in the middle of a word. Redrawn at most every
+// 50 ms (a fast line acknowledges records far quicker than anyone reads), and always when a re-send
+// or a refusal is counted.
 class TerminalBar : public ProgressDisplay {
 public:
     TerminalBar(std::FILE* out, int columns);
@@ -76,6 +78,7 @@ private:
     std::int32_t lastResends_ = 0;
     std::int32_t lastRefusals_ = 0;
     std::int32_t lastRestarts_ = 0;
+    bool refusedSinceResend_ = false; // the board's latest word on this item was "[R]"
 };
 
 class NoProgress : public ProgressDisplay {

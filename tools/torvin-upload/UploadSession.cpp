@@ -3,6 +3,8 @@
 #include "framework/Exception.h"
 #include "upload/UploadTexts.h"
 
+#include <csignal>
+
 namespace torvinupload {
 
 UploadSession::UploadSession(upload::UploadLogic& logic, ConsoleWindow& window, EventPump& pump,
@@ -34,6 +36,7 @@ ExitStatus UploadSession::run() {
     window_.noteRecord(logic_.recordIndex());
 
     while (!failure_ && window_.runGoingOn()) {
+        if (const int signal = interruption ? interruption() : 0) return interrupt(signal);
         auto& timer = window_.timer1();
         const auto next = timer.nextTick();
         if (!next) break; // nothing left to wait for: see outcome()
@@ -70,6 +73,24 @@ ExitStatus UploadSession::outcome() {
     std::fprintf(errors_, "torvin-upload: the run stopped at record %d with no outcome\n",
                  logic_.recordIndex());
     return ExitStatus::failed;
+}
+
+ExitStatus UploadSession::interrupt(int signal) {
+    window_.finishProgress(); // ends the bar's line
+    if (onInterrupted) onInterrupted();
+    const std::int32_t record = logic_.recordIndex();
+    const std::string where = record == 0 ? std::string("while the programming-mode command waited")
+                                          : "at record " + std::to_string(record);
+    std::fprintf(errors_,
+                 "torvin-upload: stopped by %s %s; the port is closed.\n"
+                 "The board may hold an incomplete firmware: run the upload again before using "
+                 "it.\n",
+                 signal == SIGINT    ? "Ctrl-C (SIGINT)"
+                 : signal == SIGTERM ? "SIGTERM"
+                                     : "a signal",
+                 where.c_str());
+    std::fflush(errors_);
+    return signal == SIGTERM ? ExitStatus::terminated : ExitStatus::interrupted;
 }
 
 ExitStatus UploadSession::fail(std::exception_ptr failure) {

@@ -40,6 +40,10 @@ public:
     std::function<std::string(const std::exception&)> describe;
     // Called once the port is open, before the run starts.
     std::function<void()> onOpened;
+    // 0, or the signal (SIGINT, SIGTERM) that asks to stop the run; looked at between events.
+    std::function<int()> interruption;
+    // Closes the port when the run is stopped by a signal.
+    std::function<void()> onInterrupted;
 
     // Runs the whole thing; prints the outcome (standard output) or the failure (on `errors`)
     // and returns the exit status.
@@ -48,6 +52,7 @@ public:
 private:
     ExitStatus fail(std::exception_ptr failure);
     ExitStatus outcome();
+    ExitStatus interrupt(int signal);
 
     upload::UploadLogic& logic_;
     ConsoleWindow& window_;

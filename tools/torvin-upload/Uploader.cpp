@@ -1,9 +1,13 @@
 #include "tools/torvin-upload/Uploader.h"
 
 #include "comport/ComPort.h"
+#ifndef _WIN32
+#include "comport/driver/PosixDevice.h"
+#endif
 #include "tools/common/ComPortOperations.h"
 #include "tools/common/MainWindowPort.h"
 #include "tools/torvin-upload/ConsoleWindow.h"
+#include "tools/torvin-upload/InterruptWatch.h"
 #include "tools/torvin-upload/MainThreadPump.h"
 #include "tools/torvin-upload/TracingPort.h"
 #include "tools/torvin-upload/UploadSession.h"
@@ -26,11 +30,24 @@ std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
     return std::make_unique<TerminalBar>(stdout, columns);
 }
 
+// The device a port name opens: "COM15" is /dev/ttyS14. Empty when the name is the path.
+std::string deviceBehind(const std::string& name) {
+#ifndef _WIN32
+    const auto path = comport::driver::posix::resolveDevicePath(name);
+    if (path && *path != name) return *path;
+#endif
+    return {};
+}
+
 // What to do about a port error, on the line after it.
-std::string hintFor(const comport::EComPort& error) {
+std::string hintFor(const comport::EComPort& error, const std::string& device) {
     using namespace comport;
     switch (error.errorCode()) {
     case CE_OpenFailed + 1:
+        if (!device.empty())
+            return "Check that " + device +
+                   " is the port the board is cabled to (COMn is /dev/ttyS(n-1); USB adapters "
+                   "are /dev/ttyUSBn or /dev/ttyACMn) and that no other program is using it.";
         return "Check the port's name and that no other program is using the port.";
     case CE_WriteFailed + 1:
     case CE_ReadFailed + 1:
@@ -44,6 +61,8 @@ std::string hintFor(const comport::EComPort& error) {
 } // namespace
 
 ExitStatus uploadOverPort(const UploadRequest& request) {
+    // Before the port exists: its event thread must not take the signals either.
+    InterruptWatch interrupts;
     comport::TComPort port;
     toolcommon::applyMainWindowPortSettings(port);
     // The line is the window's; of the line events only received characters are handled here.
@@ -62,8 +81,12 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
     MainThreadPump pump;
     UploadSession session(logic, window, pump, stderr);
 
-    session.describe = [&port, &request](const std::exception& e) {
-        std::string text = "port " + request.port + ": " + e.what();
+    const std::string device = deviceBehind(request.port);
+    session.describe = [&port, &request, &device](const std::exception& e) {
+        std::string text = "port " + request.port;
+        if (!device.empty()) text += " (" + device + ")";
+        text += ": ";
+        text += e.what();
         const auto* com = dynamic_cast<const comport::EComPort*>(&e);
         if (!com) return text;
         // The component's message carries the system's code; its text says what it means.
@@ -71,7 +94,7 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
             text += ": " + port.device().systemErrorMessage(
                                static_cast<std::uint32_t>(com->systemErrorCode()));
         text += "\n";
-        text += hintFor(*com);
+        text += hintFor(*com, device);
         return text;
     };
     if (!request.quiet) {
@@ -80,6 +103,16 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
                              std::to_string(request.totalRecords) + " records.");
         };
     }
+
+    session.interruption = [&interrupts] { return interrupts.signal(); };
+    session.onInterrupted = [&port] {
+        port.OnRxChar.clear();
+        try {
+            port.closePort();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "torvin-upload: closing the port: %s\n", e.what());
+        }
+    };
 
     port.OnAfterOpen = [&logic](fw::TObject*) { logic.ComPort1AfterOpen(); };
     port.OnRxChar = [&session](fw::TObject*, std::int32_t count) { session.rxChar(count); };
