@@ -4,7 +4,7 @@
 //
 // Checked after every event:
 // - only the programming-mode command or whole record lines go out (a line cut short only by a
-//   write that failed);
+//   write that failed, and ':' alone for the record 0 that "[R]" to the command asks for);
 // - the counters, the labels and the progress bar stay in range;
 // - "TRANSMISSÃO CONCLUIDA !!" is shown at most once per run, and only when the board has
 //   answered "[N]" to every record of the run. The board is taken to answer the copies it was
@@ -38,6 +38,12 @@ void check(bool ok, const char* what) {
 }
 
 struct PortFailure {}; // what a failing port operation raises, as the component would
+
+// UPLOAD_LOGIC_TRACE=1 when replaying an input tells what happened, for reading a failure.
+const bool tracing = std::getenv("UPLOAD_LOGIC_TRACE") != nullptr;
+template <typename... Args> void trace(const char* format, Args... args) {
+    if (tracing) std::fprintf(stderr, format, args...);
+}
 
 std::vector<std::uint8_t> rawBytes(std::string_view line) {
     std::vector<std::uint8_t> bytes;
@@ -192,6 +198,8 @@ private:
     }
 
     void sent(std::int32_t item) {
+        trace("  sent %s %d (copy %zu, run %d)\n", item ? "record" : "command", item,
+              copies_.size(), run_);
         copies_.push_back(Copy{item, run_});
         unanswered_.push_back(copies_.size() - 1);
     }
@@ -202,6 +210,7 @@ private:
         if (byte == ']' && tail_[0] == '[' && tail_[1] >= 'A' && tail_[1] <= 'Z' &&
             !unanswered_.empty()) {
             copies_[unanswered_.front()].answer = static_cast<char>(tail_[1]);
+            trace("  [%c] arrives, answering copy %zu\n", tail_[1], unanswered_.front());
             unanswered_.pop_front();
         }
         tail_ = {tail_[1], byte};
@@ -229,6 +238,9 @@ private:
     // One event, chosen by the next input byte.
     void step() {
         const std::uint8_t op = next();
+        static constexpr const char* names[] = {"press",   "tick",         "bytes", "reply",
+                                                "failure", "cable pulled", "[N]",   "[N]"};
+        trace("event: %s\n", names[op % 8]);
         try {
             switch (op % 8) {
             case 0: // the start button, while it can be pressed
@@ -276,7 +288,10 @@ private:
             inRecord_ = false;
             partial_.clear();
         }
-        check(!inRecord_, "a record line left unfinished (':' alone, or bytes missing)");
+        // "[R]" while the command is outstanding sends record 0, which has no line: ':' alone,
+        // owed no answer, which the board drops as an incomplete record after a moment of silence.
+        if (inRecord_ && partial_.empty() && logic_->recordIndex() == 0) inRecord_ = false;
+        check(!inRecord_, "a record line left unfinished");
         checkState();
     }
 
