@@ -93,7 +93,7 @@ public:
     void setRtsLine(bool) override { mayFail(); }
     std::int32_t writeText(const std::string& text) override {
         mayFail();
-        check(connected_, "a write to a closed port");
+        if (!connected_) throw PortFailure{}; // as the component refuses it
         if (text == upload::programmingModeCommand) {
             endItem("the command sent inside a record");
             sent(0);
@@ -106,7 +106,7 @@ public:
     }
     std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count) override {
         mayFail();
-        check(connected_, "a write to a closed port");
+        if (!connected_) throw PortFailure{};
         check(inRecord_, "record bytes sent without ':'");
         partial_.insert(partial_.end(), bytes, bytes + count);
         bool prefix = false;
@@ -153,7 +153,14 @@ public:
         check(position >= 0 && position <= 100, "progress bar");
     }
     void setLampColor(std::uint32_t) override {}
-    void setTimer1Enabled(bool enabled) override { timerOn_ = enabled; }
+    void setTimer1Enabled(bool enabled) override {
+        // envia ends by starting the timer. "[R]" while the command is outstanding sends record
+        // 0, which has no line: ':' alone, owed no answer, which the board drops as an incomplete
+        // record after a moment of silence. No other line may end short.
+        if (enabled && inRecord_ && partial_.empty() && logic_->recordIndex() == 0)
+            inRecord_ = false;
+        timerOn_ = enabled;
+    }
     void showMessage(const std::string& text) override {
         check(!text.empty(), "an empty message");
         if (text == upload::messageCompleted) completed();
@@ -206,6 +213,7 @@ private:
 
     // Bytes arrive from the board: each "[X]" answers the oldest unanswered copy.
     void arrive(std::uint8_t byte) {
+        if (!connected_) return; // a closed port receives nothing
         received_.push_back(byte);
         if (byte == ']' && tail_[0] == '[' && tail_[1] >= 'A' && tail_[1] <= 'Z' &&
             !unanswered_.empty()) {
@@ -288,9 +296,6 @@ private:
             inRecord_ = false;
             partial_.clear();
         }
-        // "[R]" while the command is outstanding sends record 0, which has no line: ':' alone,
-        // owed no answer, which the board drops as an incomplete record after a moment of silence.
-        if (inRecord_ && partial_.empty() && logic_->recordIndex() == 0) inRecord_ = false;
         check(!inRecord_, "a record line left unfinished");
         checkState();
     }
