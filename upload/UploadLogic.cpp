@@ -84,13 +84,16 @@ void UploadLogic::Timer1Timer() {
             return;
         }
         // A second has passed since the latest send. Answers still owed for earlier items are
-        // taken as lost from here on, so that they cannot swallow answers to this one for ever;
-        // and an answer absorbed as theirs in that second may well have been this item's, as
-        // nothing else came. Other copies of this item stay owed: a busy board may yet answer
-        // them, and any of their answers speaks for this item.
+        // taken as lost from here on, so that they cannot swallow answers to this one for ever.
+        // Other copies of this item stay owed: a busy board may yet answer them, and any of
+        // their answers speaks for this item.
         staleAnswers_ = 0;
-        copiesOwed_ -= std::min(copiesOwed_, absorbed_);
-        absorbed_ = 0;
+        if (holding_) {
+            // The held item has not been sent yet: this is its first send, not a retry.
+            holding_ = false;
+            envia();
+            return;
+        }
         if (recordIndex_ == 0) {
             sendCommand();
             ++attempts_;
@@ -147,8 +150,11 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
         --answerable;
         if (staleAnswers_ > 0) {
             --staleAnswers_;
-            ++absorbed_;
             owner = Owner::earlierItem;
+            if (holding_ && staleAnswers_ == 0) {
+                holding_ = false;
+                envia();
+            }
         } else if (copiesOwed_ > 0) {
             --copiesOwed_;
             owner = Owner::currentItem;
@@ -186,11 +192,11 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
         window_.setLabel7(std::to_string(recordIndex_));
         window_.setProgressBar1(
             static_cast<int>(static_cast<std::int64_t>(recordIndex_) * 100 / totalRecords_));
-        envia();
+        sendWhenSettled();
     } else if (reply == replyRestart) {
         moveOn();
         recordIndex_ = 1;
-        envia();
+        sendWhenSettled();
     } else if (reply == replyResend) {
         ++errorCount_;
         window_.setLabel8(std::to_string(errorCount_));
@@ -207,13 +213,26 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
 }
 
 void UploadLogic::forgetOwed() {
-    staleAnswers_ = copiesOwed_ = absorbed_ = 0;
+    staleAnswers_ = copiesOwed_ = 0;
+    holding_ = false;
 }
 
 void UploadLogic::moveOn() {
     staleAnswers_ += copiesOwed_;
     copiesOwed_ = 0;
-    absorbed_ = 0;
+    holding_ = false;
+}
+
+void UploadLogic::sendWhenSettled() {
+    if (staleAnswers_ == 0) {
+        envia();
+        return;
+    }
+    // A prompt board answers the other copies at once; the timer, restarted here, ends the wait
+    // should those answers have been lost on the line.
+    holding_ = true;
+    window_.setTimer1Enabled(false);
+    window_.setTimer1Enabled(true);
 }
 
 void UploadLogic::sendCommand() {

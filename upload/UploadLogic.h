@@ -22,8 +22,10 @@ namespace upload {
 // Every send is owed one answer, and the board answers in the order it received. A reply moves
 // the run only when it answers a send of the item being sent now; replies to earlier items (a
 // copy re-sent after silence whose answer crossed the one that moved the run on, or the run a
-// press of the start button cut short) and replies to nothing are absorbed. So the run never
-// moves past a record the board has not accepted, and completes only on the answer to the last.
+// press of the start button cut short) and replies to nothing are absorbed. When an item is
+// accepted while other copies of it still owe answers, the next record waits for those answers
+// (a second at most), so no answer can be mistaken for the next record's. So the run never moves
+// past a record the board has not accepted, and completes only on the answer to the last.
 class UploadLogic {
 public:
     UploadLogic(PortOperations& port, WindowSurface& window, ImageLines image = firmwareImage(),
@@ -62,6 +64,8 @@ private:
     // The item being sent changes: answers owed to its copies now belong to an earlier item.
     void moveOn();
     void forgetOwed();
+    // Sends the item now due, or holds it while answers to earlier copies are still owed.
+    void sendWhenSettled();
     void sendCommand();
     void stopForMonitorVersion(std::string_view message);
     std::string_view recordLine(std::int32_t record) const;
@@ -84,8 +88,9 @@ private:
     // item being sent now (the first send and every re-send).
     std::int32_t staleAnswers_ = 0;
     std::int32_t copiesOwed_ = 0;
-    // Replies absorbed as earlier items' since this item began or the timer last re-sent it.
-    std::int32_t absorbed_ = 0;
+    // The next item is held back until the answers owed to earlier copies have come (or a
+    // second has passed without them), so that none of those can be taken for the next item's.
+    bool holding_ = false;
 };
 
 } // namespace upload

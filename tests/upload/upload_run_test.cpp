@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using namespace upload;
 using namespace upload::scripted;
 using namespace testsupport;
@@ -245,6 +247,34 @@ TEST(UploadRun, AStallAnsweredCopyByCopyThenARefusalLosesNoRecord) {
         EXPECT_EQ(rig.window.messages, Strings{completed}) << stalled;
         EXPECT_EQ(rig.window.label7, "1974");
     }
+}
+
+TEST(UploadRun, TwoStallsInARowThenARefusalLoseNoRecord) {
+    // After a stall answered copy by copy, the board sits on the next record past a retry too,
+    // answers both of its copies, then refuses the one after once. The answers absorbed in that
+    // second were the earlier record's: none may be taken for this one's.
+    UploadRig rig;
+    std::map<int, int> copies;
+    rig.board.responder = [&](const Item& item) -> Reply {
+        const int seen = copies[item.record]++;
+        if ((item.record == 200 && seen < 3) || (item.record == 201 && seen < 2)) return {};
+        if (item.record == 202 && seen == 0) return {"[R]"};
+        return ScriptedBoard::monitorAnswer(item);
+    };
+    rig.press();
+    rig.press();
+    rig.deliver();
+    ASSERT_TRUE(rig.tick());
+    ASSERT_TRUE(rig.tick());
+    rig.board.send({"[N]", "[N]", "[N]"});
+    rig.deliver();
+    ASSERT_TRUE(rig.tick());
+    rig.board.send({"[N]", "[N]"});
+    rig.run();
+
+    EXPECT_EQ(recordsReceived(rig.board),
+              onToTheEnd(then(oneTo(200), {200, 200, 201, 201, 202, 202})));
+    EXPECT_EQ(rig.window.messages, Strings{completed});
 }
 
 TEST(UploadRun, StartPressedWithAReplyInFlightIgnoresThatReply) {
