@@ -230,8 +230,9 @@ TEST(MonitorSimProcess, ServesOneHostAfterAnotherUntilOnceIsDone) {
     EXPECT_EQ(sim.process->stop(), 0);
     EXPECT_NE(::lstat(link.c_str(), &info), 0) << "the link is removed on exit";
 
-    Sim once({"--once"});
+    Sim once({"--once", "--verbose"});
     once.host->close(); // a look without a command does not end the run
+    ASSERT_TRUE(waitForLog(*once.process, "the host closed the line", 1)); // as above
     HostLine host(once.process->serialPath());
     host.send(command);
     EXPECT_EQ(host.receive(3), "[N]");
