@@ -1,20 +1,23 @@
 #include "app/TForm1.h"
 
+#include "app/AdapterWatch.h"
 #include "app/Dialogs.h"
 #include "app/FormStyle.h"
 #include "app/FrameworkBridge.h"
 #include "app/Glyphs.h"
-#include "app/PortChoices.h"
 #include "app/TForm2.h"
 #include "app/TPanel.h"
 #include "app/TShape.h"
 #include "app/TTimer.h"
 #include "app/Texts.h"
 #include "comport/ComPort.h"
-#include "tools/common/ComPortOperations.h"
-#include "tools/common/MainWindowPort.h"
+#include "comport/PortAccess.h"
+#include "comport/SerialPorts.h"
 #include "upload/FirmwareImage.h"
 #include "upload/UploadLogic.h"
+#include "upload/frontend/ComPortOperations.h"
+#include "upload/frontend/MainWindowPort.h"
+#include "upload/frontend/PortChoices.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -23,8 +26,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QStyle>
+
+#include <cstdio>
 
 namespace app {
 
@@ -66,8 +72,8 @@ void setLabelText(QLabel* label, const std::string& text) {
 TForm1::TForm1(Dialogs& dialogs, const std::string& extraPort)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::MSWindowsFixedSizeDialogHint),
-      dialogs_(dialogs) {
-    createControls(extraPort);
+      dialogs_(dialogs), extraPort_(extraPort) {
+    createControls();
     createComPort1();
     upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *this);
     FormCreate();
@@ -80,7 +86,7 @@ TForm1::~TForm1() {
     ComPort1.reset();
 }
 
-void TForm1::createControls(const std::string& extraPort) {
+void TForm1::createControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(programTitle));
     setFont(formFont());
@@ -113,14 +119,9 @@ void TForm1::createControls(const std::string& extraPort) {
     ComboBox1->setGeometry(473, 8, 89, 28);
     ComboBox1->setFont(counterFont);
     ComboBox1->setEditable(false);
-    int widest = 0;
-    for (const auto& name : portChoices(serialDevicesPresent(), extraPort)) {
-        ComboBox1->addItem(qs(name));
-        widest = std::max(widest, ComboBox1->fontMetrics().horizontalAdvance(qs(name)));
-    }
-    // Device paths are longer than the closed box; the open list shows them whole.
-    ComboBox1->view()->setMinimumWidth(widest + 32);
-    ComboBox1->setCurrentIndex(extraPort.empty() ? -1 : ComboBox1->findText(qs(extraPort)));
+    refreshPortList(adaptersPresent());
+    ComboBox1->setCurrentIndex(upload::frontend::findChoice(portChoices_, extraPort_));
+    adapterWatch_ = new AdapterWatch([this] { refreshPortList(adaptersPresent()); }, this);
 
     BitBtn2 = new QPushButton(QStringLiteral("Abre Porta"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
@@ -180,21 +181,34 @@ void TForm1::createControls(const std::string& extraPort) {
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->OnTimer = [this] { runHandler([this] { upload_->Timer1Timer(); }); };
     connect(BitBtn2, &QPushButton::clicked, this,
-            [this] { runHandler([this] { upload_->BitBtn2Click(); }); });
+            [this] { runHandler([this] { BitBtn2Click(); }); });
 }
 
 // The port with the settings stored with the window; every other setting keeps its default.
 void TForm1::createComPort1() {
     using namespace comport;
     ComPort1 = std::make_unique<TComPort>();
-    toolcommon::applyMainWindowPortSettings(*ComPort1, [this](TCustomComPort& port) {
+    upload::frontend::applyMainWindowPortSettings(*ComPort1, [this](TCustomComPort& port) {
         port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
         // Not guarded: a failure here goes back to the port's event delivery, which shows it.
         port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
             upload_->ComPort1RxChar(count);
         };
     });
-    portOperations_ = std::make_unique<toolcommon::ComPortOperations>(*ComPort1);
+    portOperations_ = std::make_unique<upload::frontend::ComPortOperations>(*ComPort1);
+}
+
+void TForm1::BitBtn2Click() {
+    try {
+        upload_->BitBtn2Click();
+    } catch (const comport::EComPort& e) {
+        // A port refused for lack of permission is one the user can mend; the box says how.
+        if (e.errorCode() == comport::CE_OpenFailed + 1) {
+            const auto advice = comport::accessAdvice(ComPort1->Port(), e.systemErrorCode());
+            if (!advice.empty()) throw fw::Exception(e.message() + "\n\n" + advice);
+        }
+        throw;
+    }
 }
 
 void TForm1::FormCreate() {
@@ -249,8 +263,47 @@ void TForm1::closeEvent(QCloseEvent* event) {
     }
 }
 
+// The item shows a description; the port is opened by the name behind it.
 std::string TForm1::comboBox1Text() const {
-    return ComboBox1->currentText().toStdString();
+    const int index = ComboBox1->currentIndex();
+    if (index < 0 || index >= static_cast<int>(portChoices_.size())) return {};
+    return portChoices_[static_cast<std::size_t>(index)].name;
+}
+
+std::vector<comport::SerialPortInfo> TForm1::adaptersPresent() {
+    try {
+        return comport::serialPortsPresent();
+    } catch (const std::exception& e) {
+        // The window still offers COM1 to COM15 and --port; the reason goes where it can be read.
+        std::fprintf(stderr, "torvin-updater: %s; only COM1 to COM15 are listed\n", e.what());
+        return {};
+    }
+}
+
+void TForm1::refreshPortList(const std::vector<comport::SerialPortInfo>& adapters) {
+    const std::string chosen = comboBox1Text();
+    std::vector<upload::frontend::PortChoice> choices =
+        upload::frontend::portChoices(adapters, extraPort_);
+    int index = upload::frontend::findChoice(choices, chosen);
+    if (!chosen.empty() && index < 0) {
+        // The chosen adapter was pulled out: the choice stays, marked, until the user makes
+        // another (opening it then fails and says so).
+        const auto& old = portChoices_[static_cast<std::size_t>(ComboBox1->currentIndex())];
+        const std::string mark = " (desconectado)";
+        choices.push_back({chosen, old.label.ends_with(mark) ? old.label : old.label + mark});
+        index = static_cast<int>(choices.size()) - 1;
+    }
+    const QSignalBlocker quiet(ComboBox1);
+    ComboBox1->clear();
+    int widest = 0;
+    for (const auto& choice : choices) {
+        ComboBox1->addItem(qs(choice.label));
+        widest = std::max(widest, ComboBox1->fontMetrics().horizontalAdvance(qs(choice.label)));
+    }
+    portChoices_ = std::move(choices);
+    // Descriptions are longer than the closed box; the open list shows them whole.
+    ComboBox1->view()->setMinimumWidth(widest + 32);
+    ComboBox1->setCurrentIndex(index);
 }
 
 void TForm1::setBitBtn2Caption(const std::string& caption) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upload/WindowSurface.h"
+#include "upload/frontend/PortChoices.h"
 
 #include <QWidget>
 
@@ -11,7 +12,7 @@
 namespace comport {
 class TComPort;
 }
-namespace toolcommon {
+namespace upload::frontend {
 class ComPortOperations;
 }
 namespace upload {
@@ -26,6 +27,7 @@ class QPushButton;
 
 namespace app {
 
+class AdapterWatch;
 class Dialogs;
 class TForm2;
 class TPanel;
@@ -71,9 +73,14 @@ public:
     const std::vector<std::unique_ptr<TForm2>>& changeLogs() const { return changeLogs_; }
 
     void FormCreate();
+    void BitBtn2Click();
     void BitBtn6Click();
     void Button1Click();
     void ComPort1AfterOpen();
+
+    // Lists COM1 to COM15, the adapters given and the --port name, keeping the current choice.
+    // Called when adapters come and go.
+    void refreshPortList(const std::vector<comport::SerialPortInfo>& adapters);
 
     // The upload run's state, for tests and the screenshots.
     const upload::UploadLogic& upload() const { return *upload_; }
@@ -97,11 +104,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void createControls(const std::string& extraPort);
+    void createControls();
+    static std::vector<comport::SerialPortInfo> adaptersPresent();
     void createComPort1();
 
     Dialogs& dialogs_;
-    std::unique_ptr<toolcommon::ComPortOperations> portOperations_;
+    std::string extraPort_;
+    std::vector<upload::frontend::PortChoice> portChoices_;
+    AdapterWatch* adapterWatch_ = nullptr;
+    std::unique_ptr<upload::frontend::ComPortOperations> portOperations_;
     std::unique_ptr<upload::UploadLogic> upload_;
     std::vector<std::unique_ptr<TForm2>> changeLogs_;
     bool placed_ = false;

@@ -2,14 +2,20 @@
 
 #include "app/Dialogs.h"
 #include "app/FrameworkBridge.h"
+#include "app/Glyphs.h"
 #include "app/TForm1.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("torvin-updater"));
+    // The menu entry and icon installed with the package (torvin-updater.desktop).
+    QApplication::setDesktopFileName(QStringLiteral("torvin-updater"));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("torvin-updater"), app::uploadGlyph()));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -5,10 +5,10 @@
 // byte, each record being the bytes after its ':' as they came; a record the Monitor accepts
 // reads back from flash, a refused one changes nothing; what a run wrote stays as written; the
 // Monitor's own area is never written.
-#include "tools/common/IntelHexRecord.h"
 #include "tools/monitor-sim/FlashMemory.h"
 #include "tools/monitor-sim/Monitor.h"
 #include "tools/monitor-sim/RecordStream.h"
+#include "upload/IntelHexRecord.h"
 #include "upload/MonitorArea.h"
 
 #include <algorithm>
@@ -49,7 +49,8 @@ void onRecord(Monitor& monitor, FlashMemory& flash, Shadow& shadow,
     const std::uint8_t type = raw[3];
     const std::uint64_t address = std::uint64_t{shadow.base} + (raw[1] << 8 | raw[2]);
     const auto data = raw.subspan(4, count);
-    const bool checksumRight = toolcommon::recordChecksum(raw.first(raw.size() - 1)) == raw.back();
+    const bool checksumRight =
+        upload::intelhex::recordChecksum(raw.first(raw.size() - 1)) == raw.back();
 
     std::vector<std::uint8_t> before;
     const bool inMemory = address + count <= flash.end();

@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev libsqlite3-dev
     srecord xvfb xauth fonts-dejavu-core fonts-liberation
     clang libclang-rt-14-dev ccache
+    libudev-dev libcli11-dev help2man lintian dpkg-dev
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test suite: with GCC, with Clang, under
 # AddressSanitizer and UndefinedBehaviorSanitizer (with the fuzz corpora replayed), and the
-# threaded suites under ThreadSanitizer. Each pass says how long it took.
+# threaded suites under ThreadSanitizer; then builds and checks the Debian packages. Each pass
+# says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -20,4 +21,6 @@ pass GCC gcc_pass
 pass Clang scripts/test-clang.sh
 pass ASan+UBSan scripts/test-asan.sh
 pass TSan scripts/test-tsan.sh
+# The Debian packages, the installed programs and the component installed for other programs.
+pass Package scripts/check-package.sh
 echo "test: all passes: $SECONDS s"

@@ -193,6 +193,34 @@ TEST_F(Form1Test, PortFromTheCommandLineIsListedAndChosen) {
     EXPECT_EQ(again.ComboBox1->count(), form.ComboBox1->count() - 1);
 }
 
+// Adapters come and go while the window is open: the list follows, the choice stays, and a chosen
+// adapter that was pulled out stays chosen, marked, so that nothing is opened by surprise.
+TEST_F(Form1Test, PortListFollowsAdaptersAndKeepsTheChoice) {
+    app::TForm1 form(dialogs);
+    comport::SerialPortInfo usb0{"/dev/ttyUSB0", "/dev/serial/by-id/usb-A", "FTDI", "", "", "", ""};
+    comport::SerialPortInfo acm0{"/dev/ttyACM0", "", "Arduino", "", "", "", ""};
+    form.refreshPortList({usb0});
+    form.ComboBox1->setCurrentIndex(15);
+    EXPECT_EQ(form.comboBox1Text(), "/dev/serial/by-id/usb-A");
+
+    form.refreshPortList({acm0, usb0});
+    EXPECT_EQ(form.ComboBox1->itemText(15), str("/dev/ttyACM0: Arduino"));
+    EXPECT_EQ(form.comboBox1Text(), "/dev/serial/by-id/usb-A");
+
+    form.refreshPortList({acm0});
+    EXPECT_EQ(form.comboBox1Text(), "/dev/serial/by-id/usb-A");
+    EXPECT_EQ(form.ComboBox1->currentText(),
+              str("/dev/ttyUSB0: FTDI, /dev/serial/by-id/usb-A (desconectado)"));
+    form.refreshPortList({acm0, usb0});
+    EXPECT_EQ(form.ComboBox1->currentText(), str("/dev/ttyUSB0: FTDI, /dev/serial/by-id/usb-A"));
+    EXPECT_EQ(form.ComboBox1->count(), 17);
+
+    form.ComboBox1->setCurrentIndex(-1);
+    form.refreshPortList({});
+    EXPECT_EQ(form.ComboBox1->currentIndex(), -1);
+    EXPECT_EQ(form.ComboBox1->count(), 15);
+}
+
 TEST_F(Form1Test, WarningComesBeforeTheWindowAndIsTheSevenLines) {
     bool shownDuringWarning = true;
     dialogs.whileOpen = [&](const FakeDialogs::Box& b) { shownDuringWarning = b.windowVisible; };

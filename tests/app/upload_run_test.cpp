@@ -9,6 +9,7 @@
 #include "app/TTimer.h"
 #include "comport/ComErrors.h"
 #include "comport/ComPort.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/Pty.h"
 #include "upload/UploadLogic.h"
 #ifdef MONITOR_SIM_PATH
@@ -140,6 +141,27 @@ TEST_F(UploadRunTest, APortThatCannotBeOpenedShowsTheComponentsMessage) {
     // The program goes on: the window still takes presses.
     form.BitBtn2->click();
     EXPECT_EQ(dialogs.texts(FakeDialogs::Error).size(), 2u);
+}
+
+TEST_F(UploadRunTest, APortRefusedForLackOfPermissionSaysHowToGetIt) {
+    if (!testsupport::AsNobody::possible()) GTEST_SKIP() << "needs root to act as nobody";
+    testsupport::PtyPair pty;
+    const std::string group = testsupport::openToGroupOnly(pty.path());
+    app::TForm1 form(dialogs, pty.path());
+    form.show();
+    {
+        testsupport::AsNobody nobody;
+        form.BitBtn2->click();
+    }
+    const auto errors = dialogs.texts(FakeDialogs::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    const std::string text = errors.front().toStdString();
+    EXPECT_TRUE(text.starts_with("Unable to open com port (Error: 13)\n\nYou (user '" +
+                                 testsupport::AsNobody::userName() + "') may not open " +
+                                 pty.path()))
+        << text;
+    EXPECT_NE(text.find("sudo usermod -aG " + group + " "), std::string::npos) << text;
+    EXPECT_FALSE(form.ComPort1->Connected());
 }
 
 TEST_F(UploadRunTest, PortCarriesTheStoredSettings) {

@@ -3,6 +3,7 @@
 // Debian's srec_cmp.
 #include "comport/ComPort.h"
 #include "tests/support/MonitorSimProcess.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/Pty.h"
 
 #include <gtest/gtest.h>
@@ -207,6 +208,34 @@ TEST(TorvinUploadProcess, APortThatDoesNotExistOrIsHeldFailsAtOnce) {
     holder.closePort();
     board.sim.stop();
     EXPECT_TRUE(contains(board.sim.errorOutput(), " 0 bytes received")) << board.sim.errorOutput();
+}
+
+// A technician outside the device's group is told which group and how to join it.
+TEST(TorvinUploadProcess, APortRefusedForLackOfPermissionSaysHowToGetIt) {
+    if (!testsupport::AsNobody::possible()) GTEST_SKIP() << "needs root to act as nobody";
+    testsupport::PtyPair pty;
+    const std::string group = testsupport::openToGroupOnly(pty.path());
+    TempDir dir;
+    const int status =
+        runCommand("setpriv --reuid=nobody --regid=nogroup --clear-groups " +
+                   std::string(TORVIN_UPLOAD_PATH) + " --port " + pty.path() + " </dev/null >'" +
+                   dir.file("out") + "' 2>'" + dir.file("err") + "'");
+    const std::string err = readFile(dir.file("err"));
+    EXPECT_EQ(status, 5) << err;
+    EXPECT_TRUE(contains(err, "(Error: 13): Permission denied\nYou (user 'nobody') may not open " +
+                                  pty.path() + ". It belongs to the group '" + group + "'"))
+        << err;
+    EXPECT_TRUE(contains(err, "sudo usermod -aG " + group + " nobody\n")) << err;
+}
+
+// The window's list, for scripts: COM1 to COM15 first, then whatever adapters this machine has.
+TEST(TorvinUploadProcess, ListPortsPrintsTheWindowsList) {
+    const Result r = upload("--list-ports");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string coms;
+    for (int n = 1; n <= 15; ++n)
+        coms += "COM" + std::to_string(n) + "\n";
+    EXPECT_TRUE(r.out.starts_with(coms)) << r.out;
 }
 
 TEST(TorvinUploadProcess, BadUsageAndBadImagesAreRefusedBeforeThePortIsTouched) {

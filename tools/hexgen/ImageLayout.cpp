@@ -1,6 +1,6 @@
 #include "tools/hexgen/ImageLayout.h"
 
-#include "tools/common/IntelHexRecord.h"
+#include "upload/IntelHexRecord.h"
 #include "upload/MonitorArea.h"
 
 #include <numeric>
@@ -225,7 +225,7 @@ std::vector<Segment> firmwareSegments() {
 
 std::vector<std::string> firmwareRecords() {
     const auto segs = firmwareSegments();
-    std::vector<std::string> lines{toolcommon::upperAddressRecord(0x0000)};
+    std::vector<std::string> lines{upload::intelhex::upperAddressRecord(0x0000)};
     std::uint32_t previousEnd = 0;
     for (const auto& s : segs) {
         const std::uint32_t end = s.start + static_cast<std::uint32_t>(s.bytes.size());
@@ -237,8 +237,8 @@ std::vector<std::string> firmwareRecords() {
             throw std::logic_error("a segment's records do not cover its bytes");
         std::size_t at = 0;
         for (auto n : s.recordSizes) {
-            lines.push_back(toolcommon::dataRecord(static_cast<std::uint16_t>(s.start + at),
-                                                   std::span(s.bytes).subspan(at, n)));
+            lines.push_back(upload::intelhex::dataRecord(static_cast<std::uint16_t>(s.start + at),
+                                                         std::span(s.bytes).subspan(at, n)));
             at += n;
         }
         previousEnd = end;

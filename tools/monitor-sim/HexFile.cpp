@@ -1,6 +1,6 @@
 #include "tools/monitor-sim/HexFile.h"
 
-#include "tools/common/IntelHexRecord.h"
+#include "upload/IntelHexRecord.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,11 +28,12 @@ std::string toIntelHex(const FlashMemory& memory) {
         if (!upperWritten || start >> 16 != upper) {
             upper = start >> 16;
             upperWritten = true;
-            text += toolcommon::upperAddressRecord(static_cast<std::uint16_t>(upper)) + '\n';
+            text += upload::intelhex::upperAddressRecord(static_cast<std::uint16_t>(upper)) + '\n';
         }
-        text += toolcommon::dataRecord(static_cast<std::uint16_t>(start & 0xFFFF), run) + '\n';
+        text +=
+            upload::intelhex::dataRecord(static_cast<std::uint16_t>(start & 0xFFFF), run) + '\n';
     }
-    text += toolcommon::endOfFileRecord() + '\n';
+    text += upload::intelhex::endOfFileRecord() + '\n';
     return text;
 }
 

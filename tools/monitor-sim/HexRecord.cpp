@@ -1,6 +1,6 @@
 #include "tools/monitor-sim/HexRecord.h"
 
-#include "tools/common/IntelHexRecord.h"
+#include "upload/IntelHexRecord.h"
 
 #include <cassert>
 
@@ -13,7 +13,7 @@ RecordView RecordView::of(std::span<const std::uint8_t> raw) {
     view.address = static_cast<std::uint16_t>(raw[1] << 8 | raw[2]);
     view.type = raw[3];
     view.data = raw.subspan(4, view.byteCount);
-    view.checksumRight = toolcommon::recordChecksum(raw.first(raw.size() - 1)) == raw.back();
+    view.checksumRight = upload::intelhex::recordChecksum(raw.first(raw.size() - 1)) == raw.back();
     return view;
 }
 

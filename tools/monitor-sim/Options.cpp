@@ -1,5 +1,6 @@
 #include "tools/monitor-sim/Options.h"
 
+#include "tools/common/CommandLine.h"
 #include "upload/MonitorArea.h"
 
 #include <charconv>
@@ -22,16 +23,69 @@ std::optional<std::uint32_t> number(const std::string& text, std::uint32_t min, 
 constexpr std::uint32_t maxItem = 1'000'000;
 constexpr std::uint32_t maxCount = 1'000'000;
 
-} // namespace
+const char* const optionsGroup = "Options";
+const char* const faultsGroup = "Faults (each may be given for several items)";
 
-std::string usageText() {
+// One option, in the order --help lists them.
+struct Entry {
+    const char* name;
+    const char* value; // the value's name in the help; none for a flag
+    const char* help;
+    const char* group;
+    bool repeatable; // may be given for several items
+};
+
+const Entry entries[] = {
+    {"--link", "PATH", "also make PATH a symbolic link to the serial end (removed on exit)",
+     optionsGroup, false},
+    {"--save", "FILE",
+     "on exit (also on SIGTERM or SIGINT) write the programmed bytes to FILE as\nIntel HEX",
+     optionsGroup, false},
+    {"--once", nullptr, "exit when the uploader closes the line after at least one command",
+     optionsGroup, false},
+    {"--baud", "RATE",
+     "model a line of RATE baud, 10 bits a byte: an answer leaves only when the\nitem's last "
+     "byte would have arrived, and arrives after its own line time",
+     optionsGroup, false},
+    {"--delay-ms", "N", "the board's own processing time for each record, in milliseconds",
+     optionsGroup, false},
+    {"--resync-ms", "N",
+     "silence in the middle of a record that drops it (default 500; keep it\nbelow the "
+     "uploader's one-second retry)",
+     optionsGroup, false},
+    {"--verbose", nullptr, "log every command, record and answer on standard error", optionsGroup,
+     false},
+    {"--silent", "K:N", "give no answer to the first N sends of item K", faultsGroup, true},
+    {"--reject", "K:M", "answer \"[R]\" to M sends of item K (after those --silent swallowed)",
+     faultsGroup, true},
+    {"--restart", "K", "answer \"[L]\" once, to item K", faultsGroup, true},
+    {"--stall", "K:MS",
+     "stall for MS milliseconds before answering the first send of item K; the\nsends that "
+     "arrive meanwhile (the uploader's retries) are then answered\ntoo, one by one, as a board "
+     "that was busy works through its input",
+     faultsGroup, true},
+    {"--version-reply", "X",
+     "answer the command with \"[X]\", X a capital letter (I, J and K are the\nversion refusals)",
+     faultsGroup, false},
+    {"--noise", nullptr, "send 1 to 4 noise bytes (never '[') before each answer", faultsGroup,
+     false},
+    {"--split", nullptr,
+     "send each answer in two writes, \"[\" then \"X]\" (1 ms apart without --baud)", faultsGroup,
+     false},
+    {"--trailing", nullptr, "follow each answer with \"\\r\\n\" in the same write", faultsGroup,
+     false},
+    {"--vanish", "K", "close the serial end when item K arrives, and exit with status 3",
+     faultsGroup, false},
+};
+
+std::string description() {
     auto range = [](std::uint32_t begin, std::uint32_t end) {
         char text[32];
         std::snprintf(text, sizeof text, "0x%04X-0x%04X", begin, end - 1);
         return std::string(text);
     };
-    std::string text = R"usage(Usage: monitor-sim [OPTION]...
-Plays the Monitor of a Torvin04/05 board (PIC 18F452) on a pseudo-terminal. The first line on
+    std::string text =
+        R"text(Plays the Monitor of a Torvin04/05 board (PIC 18F452) on a pseudo-terminal. The first line on
 standard output is the path of the terminal's serial end, for the uploader to open. Then it
 answers the programming-mode command "(%P31)" with "[N]" and each record (':' and the record's
 raw bytes) with "[N]" when its checksum is right and it could be written into the simulated
@@ -43,41 +97,7 @@ simulator waits for the next open.
 Items are numbered as the uploader numbers them: item 0 is the command, item K the record it sends
 as record K. Sends of the same record again (after "[R]" or silence) keep its number; after "[L]"
 numbering starts again at 1. A record with a wrong checksum is answered "[R]" and no fault counts
-it.
-
-Options:
-  --link PATH         also make PATH a symbolic link to the serial end (removed on exit)
-  --save FILE         on exit (also on SIGTERM or SIGINT) write the programmed bytes to FILE as
-                      Intel HEX
-  --once              exit when the uploader closes the line after at least one command
-  --baud RATE         model a line of RATE baud, 10 bits a byte: an answer leaves only when the
-                      item's last byte would have arrived, and arrives after its own line time
-  --delay-ms N        the board's own processing time for each record, in milliseconds
-  --resync-ms N       silence in the middle of a record that drops it (default 500; keep it
-                      below the uploader's one-second retry)
-  --verbose           log every command, record and answer on standard error
-  --help              show this text and exit
-
-Faults (each may be given for several items):
-  --silent K:N        give no answer to the first N sends of item K
-  --reject K:M        answer "[R]" to M sends of item K (after those --silent swallowed)
-  --restart K         answer "[L]" once, to item K
-  --stall K:MS        stall for MS milliseconds before answering the first send of item K; the
-                      sends that arrive meanwhile (the uploader's retries) are then answered
-                      too, one by one, as a board that was busy works through its input
-  --version-reply X   answer the command with "[X]", X a capital letter (I, J and K are the
-                      version refusals)
-  --noise             send 1 to 4 noise bytes (never '[') before each answer
-  --split             send each answer in two writes, "[" then "X]" (1 ms apart without --baud)
-  --trailing          follow each answer with "\r\n" in the same write
-  --vanish K          close the serial end when item K arrives, and exit with status 3
-
-On exit one summary line goes to standard error: records accepted, rejected, left unanswered,
-data bytes written, bytes received.
-
-Exit status: 0 stopped by SIGTERM, SIGINT or SIGHUP, or --once done; 1 the pseudo-terminal, the
-link or the saved file failed; 3 vanished as --vanish asked; 64 bad usage.
-)usage";
+it.)text";
     text.replace(text.find("@MEMORY@"), 8,
                  range(upload::programMemoryBegin, upload::programMemoryEnd));
     text.replace(text.find("@MONITOR@"), 9,
@@ -85,10 +105,43 @@ link or the saved file failed; 3 vanished as --vanish asked; 64 bad usage.
     return text;
 }
 
-ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
-    ParsedOptions result;
-    Options& o = result.options;
+const char* const footer =
+    R"(On exit one summary line goes to standard error: records accepted, rejected, left unanswered,
+data bytes written, bytes received.
 
+Exit status: 0 stopped by SIGTERM, SIGINT or SIGHUP, or --once done; 1 the pseudo-terminal, the
+link or the saved file failed; 3 vanished as --vanish asked; 64 bad usage.)";
+
+using Values = std::map<std::string, std::vector<std::string>>;
+
+// The command line's options: flags set `o` at once, values are kept in `values` as given, for
+// the checks below.
+void describe(CLI::App& app, Options& o, Values& values) {
+    toolcommon::setUpCommandLine(app, description(), footer, 22);
+    const std::map<std::string, bool*> flags = {{"--noise", &o.noise},
+                                                {"--split", &o.split},
+                                                {"--trailing", &o.trailing},
+                                                {"--once", &o.once},
+                                                {"--verbose", &o.verbose}};
+    for (const Entry& e : entries) {
+        CLI::Option* option = nullptr;
+        if (!e.value) {
+            option = app.add_flag(e.name, *flags.at(e.name), e.help);
+        } else {
+            option = app.add_option(e.name, values[e.name], e.help)
+                         ->type_name(e.value)
+                         ->expected(1)
+                         ->allow_extra_args(false);
+            if (e.repeatable) option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        }
+        option->group(e.group);
+    }
+}
+
+using Handler = std::function<std::string(const std::string&)>;
+
+// What each value means, and why it may be refused.
+std::map<std::string, Handler> valueHandlers(Options& o) {
     auto pair = [](const std::string& text, std::uint32_t& item, std::uint32_t& count) {
         const auto colon = text.find(':');
         if (colon == std::string::npos) return false;
@@ -117,8 +170,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
         };
     };
 
-    using Handler = std::function<std::string(const std::string&)>;
-    const std::map<std::string, Handler> withValue = {
+    return std::map<std::string, Handler>{
         {"--link",
          [&](const std::string& v) {
              o.linkPath = v;
@@ -163,41 +215,35 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
         {"--delay-ms", milliseconds(o.delay, 0)},
         {"--resync-ms", milliseconds(o.resync, 1)},
     };
-    const std::map<std::string, bool*> flags = {
-        {"--noise", &o.noise}, {"--split", &o.split},     {"--trailing", &o.trailing},
-        {"--once", &o.once},   {"--verbose", &o.verbose}, {"--help", &o.help},
-    };
+}
 
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string name = arguments[i];
-        std::optional<std::string> value;
-        if (auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        if (auto flag = flags.find(name); flag != flags.end()) {
-            if (value) {
-                result.error = name + " takes no value";
+} // namespace
+
+std::string usageText() {
+    CLI::App app("", "monitor-sim");
+    Options o;
+    Values values;
+    describe(app, o, values);
+    return app.help();
+}
+
+ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
+    ParsedOptions result;
+    Options& o = result.options;
+    CLI::App app("", "monitor-sim");
+    Values values;
+    describe(app, o, values);
+    result.error = toolcommon::parseCommandLine(app, arguments, o.help);
+    if (!result.error.empty() || o.help) return result;
+
+    const auto handlers = valueHandlers(o);
+    for (const Entry& e : entries) {
+        if (!e.value) continue;
+        for (const std::string& value : values[e.name]) {
+            if (std::string problem = handlers.at(e.name)(value); !problem.empty()) {
+                result.error = std::string(e.name) + " '" + value + "': " + problem;
                 return result;
             }
-            *flag->second = true;
-            continue;
-        }
-        auto option = withValue.find(name);
-        if (option == withValue.end()) {
-            result.error = "unknown option '" + arguments[i] + "'";
-            return result;
-        }
-        if (!value) {
-            if (i + 1 == arguments.size()) {
-                result.error = name + " needs a value";
-                return result;
-            }
-            value = arguments[++i];
-        }
-        if (std::string problem = option->second(*value); !problem.empty()) {
-            result.error = name + " '" + *value + "': " + problem;
-            return result;
         }
     }
     return result;

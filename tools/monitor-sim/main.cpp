@@ -1,4 +1,5 @@
 // monitor-sim: a simulated Torvin04/05 board Monitor on a pseudo-terminal. See --help.
+#include "tools/common/CommandLine.h"
 #include "tools/monitor-sim/FlashMemory.h"
 #include "tools/monitor-sim/HexFile.h"
 #include "tools/monitor-sim/Monitor.h"
@@ -18,7 +19,6 @@ namespace {
 constexpr int exitStopped = 0;
 constexpr int exitFailure = 1;
 constexpr int exitVanished = 3;
-constexpr int exitUsage = 64;
 
 // SIGTERM, SIGINT and SIGHUP end the simulator in order (memory saved, link removed): they are
 // blocked and read from a descriptor the server waits on.
@@ -38,11 +38,7 @@ int signalDescriptor() {
 int main(int argc, char** argv) {
     using namespace monitorsim;
     const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "monitor-sim: %s\nTry 'monitor-sim --help' for the options.\n",
-                     parsed.error.c_str());
-        return exitUsage;
-    }
+    if (!parsed.error.empty()) return toolcommon::usageError("monitor-sim", parsed.error);
     const Options& options = parsed.options;
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);

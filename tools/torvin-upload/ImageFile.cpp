@@ -1,6 +1,6 @@
 #include "tools/torvin-upload/ImageFile.h"
 
-#include "tools/common/IntelHexRecord.h"
+#include "upload/IntelHexRecord.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,9 +12,9 @@
 namespace torvinupload {
 namespace {
 
-using toolcommon::recordTypeData;
-using toolcommon::recordTypeEndOfFile;
-using toolcommon::recordTypeUpperAddress;
+using upload::intelhex::recordTypeData;
+using upload::intelhex::recordTypeEndOfFile;
+using upload::intelhex::recordTypeUpperAddress;
 constexpr std::size_t headerBytes = 4; // byte count, address (2), type
 
 int hexValue(char c) {
@@ -65,7 +65,8 @@ std::string ImageFile::checkLine(std::string_view line) {
         return "byte count " + hex2(value[0]) + " (" + std::to_string(value[0]) +
                ") does not match the line, which holds " + std::to_string(dataBytes) +
                " data bytes";
-    if (const std::uint8_t expected = toolcommon::recordChecksum(std::span(value).first(bytes - 1));
+    if (const std::uint8_t expected =
+            upload::intelhex::recordChecksum(std::span(value).first(bytes - 1));
         expected != value[bytes - 1]) {
         return "wrong checksum " + hex2(value[bytes - 1]) + ", the record's bytes give " +
                hex2(expected);

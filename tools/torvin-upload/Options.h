@@ -12,6 +12,7 @@ struct Options {
     bool quiet = false;
     bool trace = false;
     bool dumpImage = false;
+    bool listPorts = false;
     bool help = false;
     std::optional<std::string> imageFile; // another Intel HEX image instead of the embedded one
 };
@@ -21,9 +22,11 @@ struct ParsedOptions {
     std::string error; // empty when the command line is good
 };
 
-// Reads the arguments after the program's name. "--opt VALUE" and "--opt=VALUE" are both taken.
+// Reads the arguments after the program's name. "--opt VALUE" and "--opt=VALUE" are both taken;
+// each option is given once at most.
 ParsedOptions parseOptions(const std::vector<std::string>& arguments);
 
+// The text --help prints.
 std::string usageText();
 
 } // namespace torvinupload

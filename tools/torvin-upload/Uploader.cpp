@@ -1,16 +1,17 @@
 #include "tools/torvin-upload/Uploader.h"
 
 #include "comport/ComPort.h"
+#include "comport/PortAccess.h"
 #ifndef _WIN32
 #include "comport/driver/PosixDevice.h"
 #endif
-#include "tools/common/ComPortOperations.h"
-#include "tools/common/MainWindowPort.h"
 #include "tools/torvin-upload/ConsoleWindow.h"
 #include "tools/torvin-upload/InterruptWatch.h"
 #include "tools/torvin-upload/MainThreadPump.h"
 #include "tools/torvin-upload/TracingPort.h"
 #include "tools/torvin-upload/UploadSession.h"
+#include "upload/frontend/ComPortOperations.h"
+#include "upload/frontend/MainWindowPort.h"
 
 #include <cstdio>
 #include <memory>
@@ -40,10 +41,13 @@ std::string deviceBehind(const std::string& name) {
 }
 
 // What to do about a port error, on the line after it.
-std::string hintFor(const comport::EComPort& error, const std::string& device) {
+std::string hintFor(const comport::EComPort& error, const std::string& port,
+                    const std::string& device) {
     using namespace comport;
     switch (error.errorCode()) {
     case CE_OpenFailed + 1:
+        if (auto advice = accessAdvice(port, error.systemErrorCode()); !advice.empty())
+            return advice;
         if (!device.empty())
             return "Check that " + device +
                    " is the port the board is cabled to (COMn is /dev/ttyS(n-1); USB adapters "
@@ -64,13 +68,13 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
     // Before the port exists: its event thread must not take the signals either.
     InterruptWatch interrupts;
     comport::TComPort port;
-    toolcommon::applyMainWindowPortSettings(port);
+    upload::frontend::applyMainWindowPortSettings(port);
     // The line is the window's; of the line events only received characters are handled here.
     // Watching the other nine as the window does would add a hand-over to this thread after
     // every record (for "output empty", which nothing here listens to), about a fifth of a whole
     // upload when the line itself is fast.
     port.setEvents(comport::TComEvents{comport::evRxChar});
-    toolcommon::ComPortOperations operations(port);
+    upload::frontend::ComPortOperations operations(port);
     std::optional<TracingPort> tracing;
     if (request.trace) tracing.emplace(operations, stderr);
     upload::PortOperations& line =
@@ -94,7 +98,7 @@ ExitStatus uploadOverPort(const UploadRequest& request) {
             text += ": " + port.device().systemErrorMessage(
                                static_cast<std::uint32_t>(com->systemErrorCode()));
         text += "\n";
-        text += hintFor(*com, device);
+        text += hintFor(*com, request.port, device);
         return text;
     };
     if (!request.quiet) {

@@ -1,7 +1,9 @@
 // torvin-upload: writes the firmware image into a Torvin04/05 board over a serial line, with the
 // same upload logic as the updater's window. `torvin-upload --help` tells the rest.
 
+#include "tools/common/CommandLine.h"
 #include "tools/torvin-upload/ImageFile.h"
+#include "tools/torvin-upload/ListPorts.h"
 #include "tools/torvin-upload/Options.h"
 #include "tools/torvin-upload/Outcome.h"
 #include "tools/torvin-upload/Uploader.h"
@@ -40,17 +42,14 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "torvin-upload: %s\nTry 'torvin-upload --help' for more.\n",
-                     parsed.error.c_str());
-        return status(ExitStatus::usage);
-    }
+    if (!parsed.error.empty()) return toolcommon::usageError("torvin-upload", parsed.error);
     const Options& options = parsed.options;
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);
         return status(ExitStatus::completed);
     }
     if (options.dumpImage) return dumpImage();
+    if (options.listPorts) return status(listPorts(stdout, stderr));
 
     UploadRequest request;
     request.port = options.port;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace toolcommon {
+namespace upload::intelhex {
 
 inline constexpr std::uint8_t recordTypeData = 0x00;
 inline constexpr std::uint8_t recordTypeEndOfFile = 0x01;
@@ -60,4 +60,4 @@ inline std::string endOfFileRecord() {
     return recordLine(recordTypeEndOfFile, 0, {});
 }
 
-} // namespace toolcommon
+} // namespace upload::intelhex

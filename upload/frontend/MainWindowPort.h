@@ -9,7 +9,7 @@
 
 #include <functional>
 
-namespace toolcommon {
+namespace upload::frontend {
 
 // The settings are restored as a stored form would restore them, under loading; bindHandlers, when
 // given, assigns the owner's event slots before loading finishes.
@@ -38,4 +38,4 @@ inline void applyMainWindowPortSettings(
     port.finishLoading();
 }
 
-} // namespace toolcommon
+} // namespace upload::frontend

@@ -6,7 +6,7 @@
 #include "comport/CustomComPort.h"
 #include "upload/PortOperations.h"
 
-namespace toolcommon {
+namespace upload::frontend {
 
 class ComPortOperations : public upload::PortOperations {
 public:
@@ -30,4 +30,4 @@ private:
     comport::TCustomComPort& port_;
 };
 
-} // namespace toolcommon
+} // namespace upload::frontend

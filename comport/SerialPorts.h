@@ -1,0 +1,63 @@
+#pragma once
+
+// The serial adapters present on this machine, as the system's device manager knows them, and a
+// watch that tells when one is plugged in or pulled out.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace comport {
+
+// One adapter. Every text may be empty when the system does not know it.
+struct SerialPortInfo {
+    std::string devicePath; // /dev/ttyUSB0
+    std::string stableName; // /dev/serial/by-id/..., the name that survives re-plugging
+    std::string vendor;     // "FTDI"
+    std::string product;    // "FT232R USB UART"
+    std::string vendorId;   // "0403"
+    std::string productId;  // "6001"
+    std::string serial;     // the adapter's serial number
+
+    bool operator==(const SerialPortInfo&) const = default;
+};
+
+// Adapters sorted by device path. The legacy ports /dev/ttyS0 to /dev/ttyS14 are not listed:
+// they are COM1 to COM15. Throws std::runtime_error when the device manager cannot be read.
+std::vector<SerialPortInfo> serialPortsPresent();
+
+// What the device manager reports about one device: its properties (ID_VENDOR, DEVLINKS, ...)
+// and the attributes of the USB device it hangs off (manufacturer, idVendor, ...). The udev
+// daemon fills the properties; without it only the attributes, read from sysfs, are there.
+struct DeviceFacts {
+    std::string devicePath;
+    std::function<std::string(const char*)> property;
+    std::function<std::string(const char*)> usbAttribute;
+};
+SerialPortInfo serialPortInfo(const DeviceFacts& facts);
+
+// One line for a person: "/dev/ttyUSB0: FTDI FT232R USB UART [0403:6001], serial A9X1,
+// /dev/serial/by-id/usb-FTDI_...". Unknown parts are left out.
+std::string describe(const SerialPortInfo& port);
+
+// Follows serial adapters coming and going. Serve it from an event loop: wait until
+// descriptor() is readable, then call changed(). Throws std::runtime_error when the device
+// manager's event channel cannot be opened.
+class SerialPortWatch {
+public:
+    SerialPortWatch();
+    ~SerialPortWatch();
+    SerialPortWatch(const SerialPortWatch&) = delete;
+    SerialPortWatch& operator=(const SerialPortWatch&) = delete;
+
+    int descriptor() const;
+    // Takes every waiting notice; true if a serial device was added or removed.
+    bool changed();
+
+private:
+    struct Monitor;
+    std::unique_ptr<Monitor> monitor_;
+};
+
+} // namespace comport

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Builds the Debian packages into build/packages/ and checks them as a user would meet them:
+# lintian finds no error; each package holds its files; the programs, unpacked into a temporary
+# folder, run from there; and the example terminal in examples/ builds against the unpacked
+# development package (through its CMake package and through pkg-config, never the build tree)
+# and talks to the unpacked monitor-sim over a pseudo-terminal.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+fail() {
+    echo "check-package: $*" >&2
+    exit 1
+}
+
+log=$(mktemp "${TMPDIR:-/tmp}/torvin-cpack.XXXXXX")
+cmake --build build --target package >"$log" 2>&1 || { cat "$log"; rm -f "$log"; fail "CPack failed"; }
+rm -f "$log"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
+arch=$(dpkg --print-architecture)
+programs=build/packages/torvin-updater_${version}_${arch}.deb
+development=build/packages/libtorvin-comport-dev_${version}_${arch}.deb
+[[ -f $programs && -f $development ]] || fail "CPack made no $programs and $development"
+
+# lintian refuses nothing but warns when run as root; errors fail the check.
+lintian --fail-on error --tag-display-limit 0 "$programs" "$development" 2>&1 |
+    grep -v 'running with root privileges' || true
+lintian --fail-on error -q "$programs" "$development" >/dev/null 2>&1 ||
+    fail "lintian reports errors (above)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/torvin-package.XXXXXX")
+sim=""
+cleanup() {
+    [[ -n $sim ]] && { kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; }
+    [[ -n ${terminal:-} ]] && { kill "$terminal" 2>/dev/null || true; wait "$terminal" 2>/dev/null || true; }
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- contents ---
+contains() {
+    local deb=$1
+    shift
+    local listing
+    listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
+    for f in "$@"; do
+        grep -qxF "./$f" <<<"$listing" || fail "$(basename "$deb") lacks /$f"
+    done
+}
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+contains "$programs" usr/bin/torvin-updater usr/bin/torvin-upload usr/bin/monitor-sim \
+    usr/share/applications/torvin-updater.desktop \
+    usr/share/icons/hicolor/scalable/apps/torvin-updater.svg \
+    usr/share/man/man1/torvin-updater.1.gz usr/share/man/man1/torvin-upload.1.gz \
+    usr/share/man/man1/monitor-sim.1.gz usr/share/doc/torvin-updater/copyright
+contains "$development" usr/include/torvin/comport/ComPort.h \
+    usr/include/torvin/comport/driver/ComDriver.h usr/include/torvin/framework/EventSlot.h \
+    "usr/lib/$multiarch/libtorvin-comport.a" "usr/lib/$multiarch/libtorvin-framework.a" \
+    "usr/lib/$multiarch/cmake/TorvinComPort/TorvinComPortConfig.cmake" \
+    "usr/lib/$multiarch/pkgconfig/torvin-comport.pc"
+depends=$(dpkg-deb -f "$programs" Depends)
+grep -q 'libqt6widgets6' <<<"$depends" || fail "the programs' dependencies miss Qt: $depends"
+
+# --- the programs, unpacked ---
+dpkg-deb -x "$programs" "$work/root"
+bin=$work/root/usr/bin
+"$bin/torvin-upload" --help >"$work/help" || fail "the installed torvin-upload --help failed"
+grep -q '^Usage: torvin-upload' "$work/help" || fail "torvin-upload --help: $(head -3 "$work/help")"
+"$bin/torvin-upload" --list-ports >"$work/ports" || fail "torvin-upload --list-ports failed"
+[[ $(head -1 "$work/ports") == COM1 ]] || fail "torvin-upload --list-ports: $(head -3 "$work/ports")"
+QT_QPA_PLATFORM=offscreen "$bin/torvin-updater" --help >/dev/null 2>&1 ||
+    fail "the installed torvin-updater --help failed"
+for p in torvin-updater torvin-upload monitor-sim; do
+    zcat "$work/root/usr/share/man/man1/$p.1.gz" | grep -qi "^\.TH \"\?$p" ||
+        fail "the man page of $p has no title"
+done
+desktop=$work/root/usr/share/applications/torvin-updater.desktop
+grep -qx 'Exec=torvin-updater' "$desktop" && grep -qx 'Icon=torvin-updater' "$desktop" ||
+    fail "the menu entry does not start the installed program with its icon"
+
+# --- the example against the unpacked development package ---
+dpkg-deb -x "$development" "$work/dev"
+prefix=$work/dev/usr
+cmake -S examples/comport-terminal -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null ||
+    fail "the example does not configure against the installed package"
+cmake --build "$work/example" >/dev/null || fail "the example does not build"
+grep -q "$prefix/include/torvin" "$work/example/build.ninja" ||
+    fail "the example did not take its headers from the installed package"
+PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --exists torvin-comport ||
+    fail "pkg-config does not find torvin-comport"
+# shellcheck disable=SC2046 # the flags are words
+c++ -std=c++20 -Wall -Wextra -Werror -o "$work/terminal-pc" examples/comport-terminal/main.cpp \
+    $(PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --cflags --libs torvin-comport) ||
+    fail "the example does not build with the flags pkg-config gives"
+
+# The board's Monitor answers the programming-mode command with "[N]".
+"$bin/monitor-sim" --link "$work/ttyBoard" >/dev/null 2>"$work/sim.log" &
+sim=$!
+for _ in $(seq 100); do
+    [[ -e $work/ttyBoard ]] && break
+    sleep 0.05
+done
+[[ -e $work/ttyBoard ]] || fail "monitor-sim gave no line: $(cat "$work/sim.log")"
+for example in "$work/example/comport-terminal" "$work/terminal-pc"; do
+    mkfifo "$work/typed"
+    "$example" "$work/ttyBoard" <"$work/typed" >"$work/received" 2>"$work/terminal.log" &
+    terminal=$!
+    exec 3>"$work/typed"
+    printf '(%%P31)\n' >&3
+    for _ in $(seq 200); do
+        grep -qF '[N]' "$work/received" && break
+        sleep 0.05
+    done
+    exec 3>&-
+    status=0
+    wait "$terminal" || status=$?
+    terminal=""
+    rm -f "$work/typed"
+    [[ $status -eq 0 ]] || fail "$(basename "$example") ended with status $status: $(cat "$work/terminal.log")"
+    grep -qF '[N]' "$work/received" ||
+        fail "$(basename "$example") printed no reply from the board: '$(cat "$work/received")'"
+done
+echo "check-package: $(basename "$programs") and $(basename "$development") pass: lintian, contents, installed programs, example terminal"

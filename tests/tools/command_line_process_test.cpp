@@ -1,0 +1,53 @@
+// The two command-line programs read their options the same way: the same help layout, the same
+// report of bad usage with status 64.
+#include "tests/support/MonitorSimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+struct Output {
+    int status;
+    std::string out, err;
+};
+
+Output run(const std::string& program, const std::string& arguments) {
+    testsupport::TempDir dir;
+    Output r{testsupport::runCommand("timeout -k 5 30 " + program + " " + arguments +
+                                     " </dev/null >'" + dir.file("out") + "' 2>'" +
+                                     dir.file("err") + "'"),
+             {},
+             {}};
+    std::stringstream out, err;
+    out << std::ifstream(dir.file("out")).rdbuf();
+    err << std::ifstream(dir.file("err")).rdbuf();
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+TEST(CommandLine, BothProgramsShareHelpAndBadUsage) {
+    const std::pair<std::string, std::string> programs[] = {{"torvin-upload", TORVIN_UPLOAD_PATH},
+                                                            {"monitor-sim", MONITOR_SIM_PATH}};
+    for (const auto& [name, path] : programs) {
+        const Output help = run(path, "--help");
+        EXPECT_EQ(help.status, 0) << name;
+        EXPECT_TRUE(help.out.starts_with("Usage: " + name + " [OPTION]...\n")) << help.out;
+        EXPECT_NE(help.out.find("\n  --help "), std::string::npos) << help.out;
+
+        for (const char* bad :
+             {"stray", "--no-such-option", "--verbose=yes --quiet=yes", "--help=1", "--link"}) {
+            const Output r = run(path, bad);
+            EXPECT_EQ(r.status, 64) << name << " " << bad << ": " << r.err;
+            EXPECT_TRUE(r.err.starts_with(name + ": ")) << r.err;
+            EXPECT_TRUE(r.err.ends_with("\nTry '" + name + " --help' for more information.\n"))
+                << r.err;
+            EXPECT_EQ(r.out, "") << name << " " << bad;
+        }
+    }
+}
+
+} // namespace

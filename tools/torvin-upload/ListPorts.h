@@ -1,0 +1,14 @@
+#pragma once
+
+#include "tools/torvin-upload/Outcome.h"
+
+#include <cstdio>
+
+namespace torvinupload {
+
+// --list-ports: the window's port list, one port a line, on `out`. When the system's device
+// manager cannot be read the COM names are still printed, the reason goes to `errors`, and the
+// status says that the list is incomplete.
+ExitStatus listPorts(std::FILE* out, std::FILE* errors);
+
+} // namespace torvinupload
