@@ -7,9 +7,29 @@
 #include <QApplication>
 #include <QThread>
 
+#include <cerrno>
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <unistd.h>
+
 namespace app {
 
-FrameworkBridge::FrameworkBridge(Dialogs& dialogs) : dialogs_(dialogs) {
+namespace {
+
+int makeWakeFd() {
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0)
+        throw std::system_error(errno, std::generic_category(),
+                                "cannot create the descriptor that wakes the window's loop");
+    return fd;
+}
+
+} // namespace
+
+FrameworkBridge::FrameworkBridge(Dialogs& dialogs)
+    : dialogs_(dialogs), wakeFd_(makeWakeFd()), wakeNotifier_(wakeFd_, QSocketNotifier::Read) {
+    connect(&wakeNotifier_, &QSocketNotifier::activated, this, &FrameworkBridge::serve);
     fw::setMainThread();
     previousDisplay_ = fw::setErrorDisplay([this](const std::exception& error) {
         QString text = QString::fromUtf8(error.what());
@@ -26,10 +46,11 @@ FrameworkBridge::FrameworkBridge(Dialogs& dialogs) : dialogs_(dialogs) {
 }
 
 FrameworkBridge::~FrameworkBridge() {
-    // Once this returns no thread calls wake() any more; a serve still posted dies with this
-    // object (Qt drops the events of a deleted receiver).
+    // Once this returns no thread calls wake() any more.
     fw::setWakeMainThread({});
     fw::setErrorDisplay(std::move(previousDisplay_));
+    wakeNotifier_.setEnabled(false);
+    ::close(wakeFd_);
 }
 
 void FrameworkBridge::showError(const QString& text) {
@@ -38,11 +59,16 @@ void FrameworkBridge::showError(const QString& text) {
 
 void FrameworkBridge::wake() {
     if (servePending_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, &FrameworkBridge::serve, Qt::QueuedConnection);
+    const std::uint64_t one = 1;
+    // Fails only when the counter would overflow, and it is taken back at every serve.
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
 void FrameworkBridge::serve() {
-    // Cleared first: work queued while checkSynchronize runs posts the next serve.
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    // Cleared before serving: work queued while checkSynchronize runs rings again. Work queued
+    // before a wake that found it still set is served here.
     servePending_ = false;
     runHandler([] { fw::checkSynchronize(); });
 }

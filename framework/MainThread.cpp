@@ -56,9 +56,13 @@ bool waitForSynchronize(std::chrono::milliseconds timeout) {
     requireMainThread("waitForSynchronize");
     auto self = detail::currentInbox();
     auto& h = hub();
-    {
-        std::unique_lock l(h.lock);
-        self->wake.wait_for(l, timeout, [&] { return detail::hasWorkLocked(h, *self, true); });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        {
+            std::lock_guard l(h.lock);
+            if (detail::hasWorkLocked(h, *self, true)) break;
+        }
+        if (!self->parker.park(deadline)) break;
     }
     return checkSynchronize();
 }
@@ -72,21 +76,26 @@ void synchronize(std::function<void()> call) {
         call();
         return;
     }
-    auto queued = std::make_shared<detail::SyncCall>();
-    queued->call = std::move(call);
-    queued->caller = self;
-    h.calls.push_back(queued);
+    detail::SyncCall queued;
+    queued.call = &call;
+    queued.caller = self;
+    if (h.lastCall)
+        h.lastCall->next = &queued;
+    else
+        h.firstCall = &queued;
+    h.lastCall = &queued;
+    ++h.callCount;
     const auto mainInbox = h.mainInbox;
     l.unlock();
     // Woken after the lock is released: a thread woken while the lock is still held would only
     // block on it again, two more context switches on every hand-over.
-    mainInbox->wake.notify_all();
+    mainInbox->parker.unpark();
     detail::callWakeHook();
     l.lock();
     detail::waitServing(
-        l, self, [&] { return queued->done; }, false);
+        l, self, [&] { return queued.done.load(std::memory_order_acquire); }, false);
     l.unlock();
-    if (queued->failure) std::rethrow_exception(queued->failure);
+    if (queued.failure) std::rethrow_exception(queued.failure);
 }
 
 } // namespace fw

@@ -30,7 +30,8 @@ TMessageWindow::~TMessageWindow() {
     auto& queue = entry->owner->sent;
     auto gone = std::remove_if(queue.begin(), queue.end(), [&](const auto& m) {
         if (m->target != entry) return false;
-        detail::releaseLocked(*m, 0);
+        // Woken under the lock: this happens once per window, not per message.
+        if (auto sender = detail::releaseLocked(*m, 0)) sender->parker.unpark();
         return true;
     });
     queue.erase(gone, queue.end());
@@ -58,9 +59,9 @@ std::intptr_t sendMessage(TWindowHandle window, std::uint32_t msg, std::uintptr_
     sent->message = TMessage{msg, wParam, lParam, 0};
     sent->sender = self;
     target->owner->sent.push_back(sent);
-    target->owner->wake.notify_all();
     const bool toMain = target->owner == h.mainInbox;
     l.unlock();
+    target->owner->parker.unpark();
     if (toMain) detail::callWakeHook();
     l.lock();
     detail::waitServing(
@@ -76,9 +77,13 @@ bool replyMessage(std::intptr_t result) {
     detail::SentMessage* current = detail::currentSent();
     if (!current) return false;
     auto& h = hub();
-    std::lock_guard l(h.lock);
-    if (current->released) return false;
-    detail::releaseLocked(*current, result);
+    std::shared_ptr<detail::Inbox> sender;
+    {
+        std::lock_guard l(h.lock);
+        if (current->released) return false;
+        sender = detail::releaseLocked(*current, result);
+    }
+    if (sender) sender->parker.unpark();
     return true;
 }
 
@@ -93,9 +98,13 @@ bool processSentMessages() noexcept {
 bool waitForSentMessages(std::chrono::milliseconds timeout) {
     auto self = detail::currentInbox();
     auto& h = hub();
-    {
-        std::unique_lock l(h.lock);
-        self->wake.wait_for(l, timeout, [&] { return !self->sent.empty(); });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        {
+            std::lock_guard l(h.lock);
+            if (!self->sent.empty()) break;
+        }
+        if (!self->parker.park(deadline)) break;
     }
     return processSentMessages();
 }

@@ -71,11 +71,15 @@ void TThread::run(std::shared_ptr<State> state, TThread* self) {
             fatal = std::current_exception();
         }
     }
-    std::lock_guard l(h.lock);
-    state->fatal = std::move(fatal);
-    state->finished = true;
-    for (auto& w : state->waiters)
-        w->wake.notify_all();
+    std::vector<std::shared_ptr<detail::Inbox>> waiters;
+    {
+        std::lock_guard l(h.lock);
+        state->fatal = std::move(fatal);
+        state->finished = true;
+        waiters = state->waiters;
+    }
+    for (auto& w : waiters)
+        w->parker.unpark();
 }
 
 void TThread::start() {

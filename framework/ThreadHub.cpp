@@ -4,6 +4,7 @@
 #include "framework/Exception.h"
 
 #include <utility>
+#include <vector>
 
 namespace fw::detail {
 
@@ -39,11 +40,16 @@ struct InboxHolder {
 
     ~InboxHolder() {
         Hub& h = hub();
-        std::lock_guard l(h.lock);
-        inbox->closed = true;
-        for (auto& m : inbox->sent)
-            releaseLocked(*m, 0);
-        inbox->sent.clear();
+        std::vector<std::shared_ptr<Inbox>> senders;
+        {
+            std::lock_guard l(h.lock);
+            inbox->closed = true;
+            for (auto& m : inbox->sent)
+                if (auto sender = releaseLocked(*m, 0)) senders.push_back(std::move(sender));
+            inbox->sent.clear();
+        }
+        for (auto& sender : senders)
+            sender->parker.unpark();
     }
 };
 
@@ -80,15 +86,15 @@ void callWakeHook() {
     if (h.wakeHook) h.wakeHook();
 }
 
-void releaseLocked(SentMessage& message, std::intptr_t result) {
-    if (message.released) return;
+std::shared_ptr<Inbox> releaseLocked(SentMessage& message, std::intptr_t result) {
+    if (message.released) return nullptr;
     message.released = true;
     message.result = result;
-    message.sender->wake.notify_all();
+    return message.sender;
 }
 
 bool hasWorkLocked(const Hub& h, const Inbox& inbox, bool isMain) {
-    return !inbox.sent.empty() || (isMain && !h.calls.empty());
+    return !inbox.sent.empty() || (isMain && h.firstCall);
 }
 
 bool serveSentMessages() noexcept {
@@ -100,7 +106,11 @@ bool serveSentMessages() noexcept {
         auto m = std::move(self->sent.front());
         self->sent.pop_front();
         if (!m->target->alive) {
-            releaseLocked(*m, 0);
+            if (auto sender = releaseLocked(*m, 0)) {
+                l.unlock();
+                sender->parker.unpark();
+                l.lock();
+            }
             continue;
         }
         l.unlock();
@@ -116,7 +126,11 @@ bool serveSentMessages() noexcept {
             }
         }
         l.lock();
-        releaseLocked(*m, failure ? 0 : message.result);
+        if (auto sender = releaseLocked(*m, failure ? 0 : message.result)) {
+            l.unlock();
+            sender->parker.unpark();
+            l.lock();
+        }
         if (failure) {
             l.unlock();
             showProcedureFailure(failure);
@@ -130,22 +144,23 @@ bool runQueuedCalls() noexcept {
     Hub& h = hub();
     std::unique_lock l(h.lock);
     bool ran = false;
-    for (std::size_t n = h.calls.size(); n > 0 && !h.calls.empty(); --n) {
-        auto c = std::move(h.calls.front());
-        h.calls.pop_front();
+    for (std::size_t n = h.callCount; n > 0 && h.firstCall; --n) {
+        SyncCall* c = h.firstCall;
+        h.firstCall = c->next;
+        if (!h.firstCall) h.lastCall = nullptr;
+        --h.callCount;
         l.unlock();
         ran = true;
         try {
-            c->call();
+            (*c->call)();
         } catch (...) {
             c->failure = std::current_exception();
         }
-        l.lock();
-        c->done = true;
-        // The caller is woken once the lock is free for it (see synchronize()).
-        const auto caller = c->caller;
-        l.unlock();
-        caller->wake.notify_all();
+        // Once `done` is set the caller may return and its record is gone: its inbox is kept
+        // here for the wake-up, which comes after every lock has been let go.
+        std::shared_ptr<Inbox> caller = std::move(c->caller);
+        c->done.store(true, std::memory_order_release);
+        caller->parker.unpark();
         l.lock();
     }
     return ran;
@@ -157,7 +172,9 @@ void waitServing(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Inbox
     while (!done()) {
         const bool main = runCalls && isMainLocked(h);
         if (!hasWorkLocked(h, *self, main)) {
-            self->wake.wait(lock);
+            lock.unlock();
+            self->parker.park();
+            lock.lock();
             continue;
         }
         lock.unlock();

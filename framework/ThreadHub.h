@@ -7,8 +7,9 @@
 
 #include "framework/MainThread.h"
 #include "framework/MessageWindow.h"
+#include "framework/Parker.h"
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <exception>
@@ -38,18 +39,21 @@ struct SentMessage {
     std::intptr_t result = 0;
 };
 
-// A call queued for the main thread by synchronize().
+// A call queued for the main thread by synchronize(). It lives on the caller's stack, which waits
+// until `done`, so a hand-over allocates nothing.
 struct SyncCall {
-    std::function<void()> call;
-    std::exception_ptr failure;
-    std::shared_ptr<Inbox> caller;
-    bool done = false;
+    const std::function<void()>* call = nullptr;
+    std::exception_ptr failure;    // written before `done`
+    std::shared_ptr<Inbox> caller; // to wake once done
+    std::atomic<bool> done{false}; // the last thing the main thread touches
+    SyncCall* next = nullptr;      // in Hub's queue
 };
 
-// What one thread is asked to serve, and the condition it sleeps on while it waits for anything
-// (a sent message, a queued call when it is the main thread, an answer, a thread ending).
+// What one thread is asked to serve, and the token it sleeps on while it waits for anything (a
+// sent message, a queued call when it is the main thread, an answer, a thread ending). Whoever
+// changes what the thread waits for unparks it, after letting go of the lock.
 struct Inbox {
-    std::condition_variable wake;
+    Parker parker;
     std::deque<std::shared_ptr<SentMessage>> sent;
     bool closed = false;  // the thread has ended
     bool adopted = false; // a thread has taken this inbox as its own
@@ -59,7 +63,10 @@ struct Hub {
     std::mutex lock;
     std::thread::id mainThread;
     std::shared_ptr<Inbox> mainInbox;
-    std::deque<std::shared_ptr<SyncCall>> calls;
+    // Calls queued for the main thread, oldest first (an intrusive list).
+    SyncCall* firstCall = nullptr;
+    SyncCall* lastCall = nullptr;
+    std::size_t callCount = 0;
     std::unordered_map<TWindowHandle, std::shared_ptr<WindowEntry>> windows;
     TWindowHandle nextHandle = 1;
 
@@ -77,8 +84,9 @@ std::shared_ptr<Inbox> currentInbox();
 // Calls the wake hook, if any. Never with Hub::lock held.
 void callWakeHook();
 
-// Answers a sent message and wakes its sender; nothing if it was answered already. Lock held.
-void releaseLocked(SentMessage& message, std::intptr_t result);
+// Answers a sent message; nothing if it was answered already. Lock held. Gives the sender to wake
+// (unpark()) once the lock is let go, or null.
+[[nodiscard]] std::shared_ptr<Inbox> releaseLocked(SentMessage& message, std::intptr_t result);
 
 // Whether the thread of `inbox` has sent messages to serve, or queued calls when it is the main
 // thread. Lock held.
@@ -95,7 +103,8 @@ bool runQueuedCalls() noexcept;
 
 // Blocks the calling thread until `done()` (evaluated with the lock held) is true, serving its
 // sent messages meanwhile, and the main-thread queue too when `runCalls` is set and it is the
-// main thread. `lock` is held on entry and on return.
+// main thread. `lock` is held on entry and on return. `done` must become true only with the
+// lock held or followed by an unpark() of the waiting thread.
 void waitServing(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Inbox>& self,
                  const std::function<bool()>& done, bool runCalls);
 

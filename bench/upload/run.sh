@@ -8,22 +8,38 @@
 # Targets: 1.2 x the floor, 1.05 x the limit at 115200, 1.02 x at 9600. The modelled lines run
 # the floor as well, alternating. A 9600 baud upload takes about 52 s (twice per run: floor and
 # torvin-upload); --slow-runs sets how many (0 leaves it out).
+#   3. where the time goes, per record of one upload each without a line model: context switches
+#      and processor time (perf stat), system calls and futex calls (strace -c, a run of its own
+#      since tracing slows the process down). Target: at most 8 context switches a record. perf
+#      and strace (Debian's linux-perf and strace) are installed when missing; --no-profile
+#      leaves this part out.
 #
-#   bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N]
+#   bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N] [--no-profile]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 runs=7
 fast_runs=3
 slow_runs=1
+profile=1
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
         --fast-runs) fast_runs="$2"; shift 2 ;;
         --slow-runs) slow_runs="$2"; shift 2 ;;
-        *) echo "usage: bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N]" >&2; exit 64 ;;
+        --no-profile) profile=0; shift ;;
+        *) echo "usage: bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N] [--no-profile]" >&2; exit 64 ;;
     esac
 done
+
+if [[ "$profile" -eq 1 ]] && ! { command -v perf && command -v strace; } >/dev/null; then
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "bench: perf and strace are missing; run as root to install them, or pass --no-profile" >&2
+        exit 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq linux-perf strace >/dev/null
+fi
 
 if [[ ! -f build/build.ninja ]]; then
     scripts/build.sh
@@ -84,6 +100,9 @@ line_bytes="$("$bin/torvin-upload" --dump-image | awk '
     length($0) > 0 { bytes += 1 + (length($0) - 1) / 2; items++ }
     END { print 6 + bytes + 3 * (items + 1) }')"
 
+items=$(( $("$bin/torvin-upload" --dump-image | grep -c .) + 1 )) # the records and the command
+
+echo "Load before the runs: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $(nproc) processors"
 echo "Whole uploads of the embedded image (1974 records, $line_bytes bytes on the line) into monitor-sim"
 echo
 
@@ -133,3 +152,35 @@ line_model() {
 }
 line_model 115200 "$fast_runs" 1.05
 line_model 9600 "$slow_runs" 1.02
+
+# --- 3. where the time goes -------------------------------------------------------------------
+# Counted over the whole process (all its threads), divided by the items sent (records and the
+# command); each program runs once under perf and once under strace.
+profile_one() {
+    local name="$1"; shift
+    if ! perf stat -x, -e context-switches,task-clock -o "$work/perf" -- "$@" >/dev/null 2>"$work/run.err"; then
+        echo "bench: '$*' failed under perf: $(cat "$work/run.err")" >&2
+        exit 1
+    fi
+    if ! strace -f -c -o "$work/strace" -- "$@" >/dev/null 2>"$work/run.err"; then
+        echo "bench: '$*' failed under strace: $(cat "$work/run.err")" >&2
+        exit 1
+    fi
+    awk -F, -v n="$items" -v name="$name" '
+        $3 == "context-switches" { cs = $1 }
+        $3 == "task-clock" { ms = $1 }
+        END { printf "  %-22s %6.2f context switches  %6.1f us processor", name, cs / n, ms * 1000 / n }' "$work/perf"
+    # strace -c: the "total" line holds all calls; futex has a line of its own when called.
+    awk -v n="$items" '
+        $NF == "futex" { futex = ($4 ~ /^[0-9]+$/) ? $4 : $5 }
+        $NF == "total" { total = $(NF - 2) ~ /^[0-9]+$/ && $(NF - 1) ~ /^[0-9]+$/ ? $(NF - 2) : $(NF - 1) }
+        END { printf "  %6.2f system calls  %5.2f futex calls\n", total / n, futex / n }' "$work/strace"
+}
+if [[ "$profile" -eq 1 ]]; then
+    start_sim
+    echo "Per item sent ($items: the command and the records), one upload each, no line model:"
+    profile_one "floor (upload-floor)" "$bin/upload-floor" "$work/tty"
+    profile_one "torvin-upload" "$bin/torvin-upload" --quiet --port "$work/tty"
+    stop_sim
+    echo "  target: at most 8 context switches a record"
+fi

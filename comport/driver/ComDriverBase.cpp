@@ -13,10 +13,6 @@ namespace {
 
 thread_local std::uint32_t lastError = 0;
 
-Event* toEvent(EventHandle h) {
-    return reinterpret_cast<Event*>(h);
-}
-
 Event::Timeout toTimeout(std::uint32_t milliseconds) {
     if (milliseconds == infinite) return std::nullopt;
     return std::chrono::milliseconds(milliseconds);
@@ -27,13 +23,13 @@ Event::Timeout toTimeout(std::uint32_t milliseconds) {
 void completeRequest(Overlapped* request, std::uint32_t status, std::uint32_t moved) {
     request->Internal = status;
     request->InternalHigh = moved;
-    if (request->hEvent) toEvent(request->hEvent)->set();
+    if (request->hEvent) reinterpret_cast<Event*>(request->hEvent)->set();
 }
 
 void startRequest(Overlapped* request) {
     request->Internal = statusPending;
     request->InternalHigh = 0;
-    if (request->hEvent) toEvent(request->hEvent)->reset();
+    if (request->hEvent) reinterpret_cast<Event*>(request->hEvent)->reset();
 }
 
 EventHandle ComDriverBase::createEvent(bool manualReset, bool initialState) {
@@ -69,7 +65,16 @@ std::uint32_t ComDriverBase::waitForSingleObject(EventHandle event, std::uint32_
 std::uint32_t ComDriverBase::waitForMultipleObjects(std::uint32_t count, const EventHandle* events,
                                                     bool waitAll, std::uint32_t milliseconds) {
     // Waiting for all events at once is not needed by the component, so it is not offered.
-    if (waitAll || count == 0 || !events) {
+    if (waitAll) {
+        setLastError(EINVAL);
+        return waitFailed;
+    }
+    return waitAnyEvent(count, events, milliseconds, nullptr);
+}
+
+std::uint32_t ComDriverBase::waitAnyEvent(std::uint32_t count, const EventHandle* events,
+                                          std::uint32_t milliseconds, Event::Sleeper* sleeper) {
+    if (count == 0 || !events) {
         setLastError(EINVAL);
         return waitFailed;
     }
@@ -88,7 +93,7 @@ std::uint32_t ComDriverBase::waitForMultipleObjects(std::uint32_t count, const E
         }
         list[i] = toEvent(events[i]);
     }
-    auto index = Event::waitAny(list, count, toTimeout(milliseconds));
+    auto index = Event::waitAny(list, count, toTimeout(milliseconds), sleeper);
     return index ? waitObject0 + static_cast<std::uint32_t>(*index) : waitTimeout;
 }
 

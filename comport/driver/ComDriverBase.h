@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comport/driver/ComDriver.h"
+#include "comport/driver/Event.h"
 
 namespace comport::driver {
 
@@ -19,6 +20,11 @@ public:
     std::uint32_t getLastError() override;
 
 protected:
+    // waitForMultipleObjects (wait-any), sleeping in `sleeper` when one is given.
+    static std::uint32_t waitAnyEvent(std::uint32_t count, const EventHandle* events,
+                                      std::uint32_t milliseconds, Event::Sleeper* sleeper);
+    static Event* toEvent(EventHandle event) { return reinterpret_cast<Event*>(event); }
+
     static void setLastError(std::uint32_t code);
     // Records the code and gives false, for one-line failure returns.
     static bool fail(std::uint32_t code) {

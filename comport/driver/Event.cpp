@@ -20,7 +20,10 @@ void Event::set() {
             std::lock_guard wg(w->lock);
             w->signalled = true;
         }
-        w->woken.notify_one();
+        if (w->sleeper)
+            w->sleeper->wake();
+        else
+            w->woken.notify_one();
     }
 }
 
@@ -56,16 +59,18 @@ bool Event::wait(Timeout timeout) {
     return got;
 }
 
-std::optional<std::size_t> Event::waitAny(Event* const* events, std::size_t count,
-                                          Timeout timeout) {
+std::optional<std::size_t> Event::waitAny(Event* const* events, std::size_t count, Timeout timeout,
+                                          Sleeper* sleeper) {
     Waiter waiter;
+    waiter.sleeper = sleeper;
     for (std::size_t i = 0; i < count; ++i) {
         std::lock_guard guard(events[i]->lock_);
         events[i]->waiters_.push_back(&waiter);
     }
-    const auto deadline = timeout ? std::chrono::steady_clock::now() + *timeout
-                                  : std::chrono::steady_clock::time_point::max();
+    Deadline deadline;
+    if (timeout) deadline = std::chrono::steady_clock::now() + *timeout;
     std::optional<std::size_t> result;
+    bool timedOut = false;
     for (;;) {
         {
             std::lock_guard wg(waiter.lock);
@@ -75,10 +80,16 @@ std::optional<std::size_t> Event::waitAny(Event* const* events, std::size_t coun
             std::lock_guard guard(events[i]->lock_);
             if (events[i]->tryConsumeLocked()) result = i;
         }
-        if (result) break;
+        if (result || timedOut) break;
+        if (sleeper) {
+            // A set() since the look above has called wake(), so this sleep returns at once.
+            timedOut = !sleeper->sleep(deadline);
+            sleeper->serve(); // then the events are looked at again
+            continue;
+        }
         std::unique_lock wg(waiter.lock);
-        if (timeout) {
-            if (!waiter.woken.wait_until(wg, deadline, [&] { return waiter.signalled; })) break;
+        if (deadline) {
+            if (!waiter.woken.wait_until(wg, *deadline, [&] { return waiter.signalled; })) break;
         } else {
             waiter.woken.wait(wg, [&] { return waiter.signalled; });
         }

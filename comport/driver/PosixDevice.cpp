@@ -162,6 +162,7 @@ std::uint32_t PosixDevice::setupComm(std::uint32_t inQueue, std::uint32_t outQue
     if (inQueue > maxQueue || outQueue > maxQueue) return EINVAL;
     inQueue_ = inQueue;
     outQueue_ = outQueue;
+    kickInputWaiterLocked(); // the queue may have room now
     return 0;
 }
 
@@ -217,8 +218,8 @@ std::uint32_t PosixDevice::readNow(std::uint8_t* buffer, std::uint32_t count, st
     }
     if (got == 0) return error ? error : EAGAIN;
     if (above80_ && queuedLocked() * 5 < queueCapacityLocked() * 4) above80_ = false;
-    // A full queue had stopped the I/O thread from taking more from the kernel.
-    if (wasFull && pumpingLocked()) wakeWorker();
+    // A full queue had stopped the input waiter from taking more from the kernel.
+    if (wasFull) kickInputWaiterLocked();
     return 0;
 }
 
@@ -456,11 +457,9 @@ void PosixDevice::workerLoop() {
     std::unique_lock g(lock_);
     while (!stopping_) {
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, 0, 0}};
-        // While events are watched the kernel's input is taken into the queue as it comes, as
-        // long as the queue has room; a hang-up shows whatever is asked for.
-        const bool watching = pumpingLocked();
-        if (!reads_.empty() || (watching && queuedLocked() < queueCapacityLocked()))
-            fds[1].events |= POLLIN;
+        // Input for events is watched by the event wait's own waiter (serveInput); here only
+        // for a read that waits. A hang-up shows whatever is asked for.
+        if (!reads_.empty()) fds[1].events |= POLLIN;
         if (!writes_.empty()) fds[1].events |= POLLOUT;
         std::optional<Clock::time_point> next;
         auto consider = [&](std::deque<Request>& q) {
@@ -480,7 +479,7 @@ void PosixDevice::workerLoop() {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
             timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
         }
-        const nfds_t count = (fds[1].events || watching) ? 2 : 1;
+        const nfds_t count = fds[1].events ? 2 : 1;
         g.unlock();
         const int ready = ::poll(fds, count, timeout);
         g.lock();
@@ -539,6 +538,7 @@ std::uint32_t PosixDevice::purge(std::uint32_t flags) {
         inQueueBytes_.clear();
         inHead_ = 0;
         above80_ = false;
+        kickInputWaiterLocked();
     }
     if (flags & purge::txClear) {
         outputPending_ = false;
@@ -665,8 +665,6 @@ std::uint32_t PosixDevice::setMask(std::uint32_t mask) {
             modemWait_ = std::make_unique<PosixModemWait>(fd_, [this](int e) { modemWoke(e); });
         }
     }
-    ensureWorkerLocked();
-    wakeWorker();
     return 0;
 }
 
@@ -693,8 +691,45 @@ std::uint32_t PosixDevice::waitEvent(std::uint32_t* mask, Overlapped* req) {
     startRequest(req);
     eventWait_ = req;
     eventOut_ = mask;
-    ensureWorkerLocked();
+    // Nothing watches the input until a thread waits for this request (PosixEventWait.h); bytes
+    // that arrive meanwhile stay in the kernel and wake that wait at once.
     return errorIoPending;
+}
+
+bool PosixDevice::waitsOn(EventHandle event) {
+    std::lock_guard g(lock_);
+    return eventWait_ && eventWait_->hEvent == event;
+}
+
+void PosixDevice::attachInputWaiter(Event::Sleeper* waiter) {
+    std::lock_guard g(lock_);
+    if (!inputWaiter_) inputWaiter_ = waiter;
+}
+
+void PosixDevice::detachInputWaiter(Event::Sleeper* waiter) {
+    std::lock_guard g(lock_);
+    if (inputWaiter_ == waiter) inputWaiter_ = nullptr;
+}
+
+bool PosixDevice::inputWatch(short& events) {
+    std::lock_guard g(lock_);
+    if (closed_ || !pumpingLocked()) return false;
+    events = queuedLocked() < queueCapacityLocked() ? POLLIN : 0;
+    return true;
+}
+
+void PosixDevice::serveInput(short revents) {
+    std::lock_guard g(lock_);
+    if (closed_) return;
+    if (pumpingLocked() && (revents & (POLLIN | POLLHUP | POLLERR))) pumpLocked();
+    // The line is gone even when a full queue kept the pump from reading the end of it.
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) hangUpLocked();
+    // The I/O thread may have been woken for the same bytes and found them gone already.
+    if (!reads_.empty()) wakeWorker();
+}
+
+void PosixDevice::kickInputWaiterLocked() {
+    if (inputWaiter_) inputWaiter_->wake();
 }
 
 void PosixDevice::raiseLocked(std::uint32_t events) {

@@ -8,14 +8,17 @@
 // I/O thread, started on the first such request and kept until the device closes. Reads and
 // writes each keep their order.
 //
-// Line events live on the same I/O thread. While an event mask is set the thread moves what
-// the kernel receives into the device's own input queue (so that each arrival is seen once, the
-// event character can be spotted without taking bytes from the program, and the queue's fill
-// level is known); reads are served from that queue first. "Output empty" is watched after each
-// write, the modem lines by a PosixModemWait where the driver counts their changes. An event
-// that is in the mask is kept until a wait takes it, as the platform's driver does.
+// Line events: while an event mask is set, what the kernel receives is moved into the device's
+// own input queue (so that each arrival is seen once, the event character can be spotted without
+// taking bytes from the program, and the queue's fill level is known); reads are served from that
+// queue first. The input is watched by the thread that waits for the pending event wait, in its
+// own sleep (PosixEventWait.h), so an arrival wakes that thread and no other; reads and writes
+// take it in as well. "Output empty" is watched by the I/O thread after each write, the modem
+// lines by a PosixModemWait where the driver counts their changes. An event that is in the mask
+// is kept until a wait takes it, as the platform's driver does.
 
 #include "comport/driver/ComDriver.h"
+#include "comport/driver/Event.h"
 #include "comport/driver/InputFilter.h"
 #include "comport/driver/PosixLockFile.h"
 #include "comport/driver/PosixModemWait.h"
@@ -64,6 +67,19 @@ public:
     std::uint32_t getMask(std::uint32_t* mask);
     std::uint32_t waitEvent(std::uint32_t* mask, Overlapped* req);
 
+    // --- the event wait, served by the thread that waits for it (PosixEventWait.h) ----------
+    // Whether `event` is the completion event of this device's pending event wait.
+    bool waitsOn(EventHandle event);
+    // Makes `waiter` the one that watches the input for events, until it lets go; the first of
+    // several waiters keeps it. Its wake() is called when what to watch for changes.
+    void attachInputWaiter(Event::Sleeper* waiter);
+    void detachInputWaiter(Event::Sleeper* waiter);
+    // What that waiter polls the descriptor for: POLLIN, or 0 (a hang-up only) while the input
+    // queue is full; false when there is nothing to watch (closed, no mask, hung up).
+    bool inputWatch(short& events);
+    // Takes in what the poll reported: input into the queue (raising its events), a hang-up.
+    void serveInput(short revents);
+
 private:
     using Clock = std::chrono::steady_clock;
 
@@ -106,6 +122,8 @@ private:
     // or plans another look (txCheckAt_).
     void checkOutputLocked(Clock::time_point now);
     void hangUpLocked();
+    // Tells the input waiter to poll again, what to watch for having changed.
+    void kickInputWaiterLocked();
     void modemWoke(int error);
     void ensureWorkerLocked();
     bool immediateReadMode() const;
@@ -154,6 +172,7 @@ private:
     struct LineCounters {
         int cts = 0, dsr = 0, rng = 0, dcd = 0, frame = 0, overrun = 0, parity = 0, brk = 0;
     } eventCounters_; // the driver's counters as the event side last saw them
+    Event::Sleeper* inputWaiter_ = nullptr;
     std::unique_ptr<PosixModemWait> modemWait_;
     bool modemWaitTried_ = false;
     std::deque<Request> reads_;

@@ -4,9 +4,13 @@
 
 #include "comport/driver/Event.h"
 #include "comport/driver/PosixDevice.h"
+#include "comport/driver/PosixEventWait.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
+#include <system_error>
 
 namespace comport::driver {
 
@@ -125,18 +129,77 @@ bool PosixDriver::waitCommEvent(Handle handle, std::uint32_t* mask, Overlapped* 
 
 #undef WITH_DEVICE
 
-bool PosixDriver::getOverlappedResult(Handle, Overlapped* request, std::uint32_t* moved,
+bool PosixDriver::getOverlappedResult(Handle handle, Overlapped* request, std::uint32_t* moved,
                                       bool wait) {
     // The record and its event tell everything, as on the platform when an event is given.
     if (!request || !request->hEvent) return fail(EINVAL);
-    auto* event = reinterpret_cast<Event*>(request->hEvent);
+    auto* event = toEvent(request->hEvent);
     if (!event->isSet()) {
-        if (!wait) return fail(errorIoIncomplete);
-        event->wait(std::nullopt);
+        if (wait) {
+            waitForSingleObject(request->hEvent, infinite);
+        } else if (auto device = find(handle); device && device->waitsOn(request->hEvent)) {
+            // Nobody may be watching the line for this event wait: look at what has arrived.
+            device->serveInput(POLLIN);
+        }
+        if (!event->isSet()) return fail(errorIoIncomplete);
     }
     if (moved) *moved = static_cast<std::uint32_t>(request->InternalHigh);
     if (request->Internal != 0) return fail(static_cast<std::uint32_t>(request->Internal));
     return true;
+}
+
+std::size_t PosixDriver::devicesWaitingOn(std::uint32_t count, const EventHandle* events,
+                                          std::shared_ptr<PosixDevice>* found) {
+    std::size_t n = 0;
+    std::lock_guard g(tableLock_);
+    for (auto& [handle, device] : devices_) {
+        for (std::uint32_t i = 0; i < count && n < DeviceSleeper::maxDevices; ++i) {
+            if (events[i] && device->waitsOn(events[i])) {
+                found[n++] = device;
+                break;
+            }
+        }
+    }
+    return n;
+}
+
+std::uint32_t PosixDriver::waitForSingleObject(EventHandle event, std::uint32_t milliseconds) {
+    // A request that has completed (the usual case for a read or a write) needs no look.
+    if (event && !toEvent(event)->isSet()) {
+        std::shared_ptr<PosixDevice> device;
+        if (devicesWaitingOn(1, &event, &device) > 0)
+            return waitForMultipleObjects(1, &event, false, milliseconds);
+    }
+    return ComDriverBase::waitForSingleObject(event, milliseconds);
+}
+
+std::uint32_t PosixDriver::waitForMultipleObjects(std::uint32_t count, const EventHandle* events,
+                                                  bool waitAll, std::uint32_t milliseconds) {
+    std::array<std::shared_ptr<PosixDevice>, DeviceSleeper::maxDevices> devices;
+    const std::size_t n = waitAll || !events || count > DeviceSleeper::maxDevices
+                              ? 0
+                              : devicesWaitingOn(count, events, devices.data());
+    if (n == 0) return ComDriverBase::waitForMultipleObjects(count, events, waitAll, milliseconds);
+
+    auto failWait = [](std::uint32_t code) {
+        setLastError(code);
+        return waitFailed;
+    };
+    DeviceSleeper* sleeper = nullptr;
+    try {
+        sleeper = &DeviceSleeper::forThisThread();
+    } catch (const std::system_error& e) {
+        return failWait(static_cast<std::uint32_t>(e.code().value()));
+    }
+    struct Serving {
+        DeviceSleeper& sleeper;
+        ~Serving() { sleeper.end(); } // the devices must not keep a sleeper that has moved on
+    } serving{*sleeper};
+    sleeper->begin(devices.data(), n);
+    const std::uint32_t result = waitAnyEvent(count, events, milliseconds, sleeper);
+    if (result == waitTimeout && sleeper->failure() != 0)
+        return failWait(static_cast<std::uint32_t>(sleeper->failure()));
+    return result;
 }
 
 std::string PosixDriver::systemErrorMessage(std::uint32_t code) {

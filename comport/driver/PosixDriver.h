@@ -41,8 +41,17 @@ public:
     bool waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) override;
     std::string systemErrorMessage(std::uint32_t code) override;
 
+    // A wait for the completion event of a pending event wait watches that device's input in
+    // the waiting thread (PosixEventWait.h); other waits are the base's.
+    std::uint32_t waitForSingleObject(EventHandle event, std::uint32_t milliseconds) override;
+    std::uint32_t waitForMultipleObjects(std::uint32_t count, const EventHandle* events,
+                                         bool waitAll, std::uint32_t milliseconds) override;
+
 private:
     std::shared_ptr<PosixDevice> find(Handle device);
+    // The devices whose pending event wait completes one of `events`; their number.
+    std::size_t devicesWaitingOn(std::uint32_t count, const EventHandle* events,
+                                 std::shared_ptr<PosixDevice>* found);
     // Records a result code: 0 gives true, anything else false with the code as last error.
     static bool result(std::uint32_t code);
 

@@ -1,5 +1,7 @@
 // Line events of the termios device layer on pseudo-terminals: what wakes a waiting request and
-// what does not, the bytes staying readable, a mask change, and a far end that goes away.
+// what does not, the bytes staying readable, a mask change, and a far end that goes away. The
+// thread that waits for an event wait watches the line itself; the last tests cover the other
+// ways an arrival must still get in.
 
 #include "comport/driver/PosixDriver.h"
 #include "tests/support/Pty.h"
@@ -8,6 +10,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <future>
 #include <thread>
 
 using namespace comport::driver;
@@ -206,4 +209,64 @@ TEST_F(EventWaitOnPty, AFarEndThatGoesAwayEndsTheWaitQuietlyWithoutSpinning) {
     EXPECT_FALSE(driver.readFile(h, &b, 1, nullptr, &r));
     EXPECT_EQ(driver.getLastError(), static_cast<std::uint32_t>(EIO));
     driver.closeEvent(r.hEvent);
+}
+
+TEST_F(EventWaitOnPty, AReadThatWaitsAndAWaitingEventBothTakeOneArrival) {
+    // The read waits for all three bytes (no time-outs): only the arrival can end it, whichever
+    // of its watchers takes the bytes in.
+    ASSERT_TRUE(driver.setCommTimeouts(h, CommTimeouts{0, 0, 0, 0, 0}));
+    ASSERT_TRUE(driver.setCommMask(h, ce::rxChar));
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(startWait());
+        auto event = std::async(std::launch::async, [&] { return completed(); });
+        Overlapped r;
+        r.hEvent = driver.createEvent(true, true);
+        char got[3] = {};
+        EXPECT_FALSE(driver.readFile(h, got, 3, nullptr, &r));
+        ASSERT_EQ(driver.getLastError(), errorIoPending);
+        pty.send("abc");
+        EXPECT_EQ(driver.waitForSingleObject(r.hEvent, 10000), waitObject0) << "round " << round;
+        std::uint32_t n = 0;
+        EXPECT_TRUE(driver.getOverlappedResult(h, &r, &n, false));
+        EXPECT_EQ(std::string(got, n), "abc");
+        EXPECT_EQ(event.get(), ce::rxChar) << "round " << round;
+        driver.closeEvent(r.hEvent);
+    }
+}
+
+TEST_F(EventWaitOnPty, AWaitOnAFullQueueTakesTheRestInOnceAReadMakesRoom) {
+    ASSERT_TRUE(driver.setupComm(h, 10, 10));
+    ASSERT_TRUE(driver.setCommMask(h, ce::rxChar));
+    ASSERT_TRUE(startWait());
+    pty.send("0123456789");
+    EXPECT_EQ(completed(), ce::rxChar);
+    ASSERT_TRUE(startWait());
+    auto event = std::async(std::launch::async, [&] { return completed(); });
+    pty.send("more"); // stays in the kernel: the queue is full
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Overlapped r;
+    r.hEvent = driver.createEvent(true, true);
+    char got[5] = {};
+    std::uint32_t n = 0;
+    ASSERT_TRUE(driver.readFile(h, got, 5, &n, &r));
+    EXPECT_EQ(std::string(got, n), "01234");
+    driver.closeEvent(r.hEvent);
+    EXPECT_EQ(event.get(), ce::rxChar);
+    EXPECT_EQ(readAll(), "56789more");
+}
+
+TEST_F(EventWaitOnPty, AWaitThatIsOnlyLookedAtStillSeesAnArrival) {
+    ASSERT_TRUE(driver.setCommMask(h, ce::rxChar));
+    ASSERT_TRUE(startWait());
+    std::uint32_t unused = 0;
+    EXPECT_FALSE(driver.getOverlappedResult(h, &wait, &unused, false));
+    EXPECT_EQ(driver.getLastError(), errorIoIncomplete);
+    pty.send("x");
+    bool done = false;
+    for (int i = 0; i < 1000 && !done; ++i) {
+        done = driver.getOverlappedResult(h, &wait, &unused, false);
+        if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(done);
+    EXPECT_EQ(events, ce::rxChar);
 }

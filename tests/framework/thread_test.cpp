@@ -15,6 +15,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 using namespace std::chrono_literals;
 using fwtest::serveUntil;
@@ -241,6 +242,30 @@ TEST(Synchronize, DestroyingTheThreadServesTheCallItIsBlockedIn) {
     ASSERT_TRUE(wake.waitForCalls(1)); // the body is now blocked on the main thread
     thread.reset();                    // must serve it, or neither side ever returns
     EXPECT_GE(served, 1);
+}
+
+TEST(Synchronize, CallsFromSeveralThreadsAtOnceAllRunEachCallersInOrder) {
+    constexpr int threads = 4, callsEach = 300;
+    std::vector<int> last(threads, -1); // touched on the main thread only
+    int outOfOrder = 0;
+    std::atomic<int> finished{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < threads; ++t) {
+        callers.emplace_back([&, t] {
+            for (int i = 0; i < callsEach; ++i) {
+                fw::synchronize([&, t, i] {
+                    if (last[t] != i - 1) ++outOfOrder;
+                    last[t] = i;
+                });
+            }
+            ++finished;
+        });
+    }
+    EXPECT_TRUE(serveUntil([&] { return finished == threads; }));
+    for (auto& c : callers)
+        c.join();
+    EXPECT_EQ(outOfOrder, 0);
+    EXPECT_EQ(last, std::vector<int>(threads, callsEach - 1));
 }
 
 TEST(MainThreadQueue, OnlyTheMainThreadServesIt) {

@@ -45,7 +45,8 @@ const Entry entries[] = {
      optionsGroup, false},
     {"--baud", "RATE",
      "model a line of RATE baud, 10 bits a byte: an answer leaves only when the\nitem's last "
-     "byte would have arrived, and arrives after its own line time",
+     "byte would have arrived, and arrives after its own line time;\nhow late this process "
+     "itself wakes up is taken out of the host's time",
      optionsGroup, false},
     {"--delay-ms", "N", "the board's own processing time for each record, in milliseconds",
      optionsGroup, false},

@@ -1,5 +1,6 @@
 #include "tools/monitor-sim/Server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -124,7 +125,8 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
     bytesReceived_ += count;
     lastInput_ = now;
     // Under the line model these bytes cannot have finished arriving before the ones before them.
-    Clock::time_point lineTime = byteTime_.count() != 0 ? std::max(inboundFree_, now) : now;
+    Clock::time_point lineTime =
+        byteTime_.count() != 0 ? std::max(inboundFree_, arrival(now)) : now;
     std::size_t offset = 0;
     while (offset < count) {
         RecordStream::Event event;
@@ -201,8 +203,25 @@ std::string Server::noise() {
     return bytes;
 }
 
+Server::Clock::time_point Server::arrival(Clock::time_point now) const {
+    if (now <= inboundFree_) return now; // more of what is still crossing the line
+    // A new burst from the host. The host had the last answer late by as much as that answer's
+    // timer fired late, and this process saw the burst late by its own wake-up: neither is line
+    // time nor the host's. The wake-up is taken to be as late as the recent timers typically
+    // were (their median: one timer held up by the rest of the machine says little about this
+    // wake-up); the host cannot have started before its answer was due.
+    auto late = recentLate_;
+    std::nth_element(late.begin(), late.begin() + late.size() / 2, late.end());
+    return std::max(now - answerLate_ - late[late.size() / 2], answerDue_);
+}
+
 Server::Step Server::flushDue(Clock::time_point now) {
     while (!pending_.empty() && !writeBlocked_ && pending_.front().due <= now) {
+        if (byteTime_.count() != 0) {
+            answerDue_ = pending_.front().due;
+            answerLate_ = now - answerDue_;
+            recentLate_[answers_++ % recentLate_.size()] = answerLate_;
+        }
         std::string& bytes = pending_.front().bytes;
         const ssize_t n = ::write(terminal_.fd(), bytes.data(), bytes.size());
         if (n < 0) {
@@ -226,7 +245,9 @@ void Server::endSession() {
     stream_.reset();
     pending_.clear();
     writeBlocked_ = false;
-    inboundFree_ = outboundFree_ = busyUntil_ = {};
+    inboundFree_ = outboundFree_ = busyUntil_ = answerDue_ = {};
+    answerLate_ = {};
+    recentLate_.fill({});
     terminal_.discardQueued();
 }
 

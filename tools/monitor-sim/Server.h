@@ -5,6 +5,7 @@
 #include "tools/monitor-sim/PseudoTerminal.h"
 #include "tools/monitor-sim/RecordStream.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,8 @@ private:
     std::optional<End> serveHost(int signalFd);
     Step take(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
     Step flushDue(Clock::time_point now);
+    // When bytes read at `now` began to cross the line, this process's own lateness taken out.
+    Clock::time_point arrival(Clock::time_point now) const;
     void answer(char letter, Clock::time_point ready);
     Clock::duration stallGap() const;
     std::string noise();
@@ -61,6 +64,10 @@ private:
     Clock::time_point outboundFree_{}; // when the answers so far have crossed the line
     Clock::time_point lastInput_{};
     Clock::time_point busyUntil_{}; // a --stall, and the items held during it, keep it busy
+    Clock::time_point answerDue_{}; // when the last answer sent was due to have crossed
+    Clock::duration answerLate_{0}; // how much later its timer let it go out
+    std::array<Clock::duration, 16> recentLate_{}; // the same for the latest answers
+    std::size_t answers_ = 0;
     std::uint64_t bytesReceived_ = 0;
     std::uint32_t noiseState_ = 0x2545F491;
 };
