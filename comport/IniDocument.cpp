@@ -133,8 +133,17 @@ void IniDocument::setValue(std::string_view section, std::string_view key, std::
     // A last line without a line ending gets one before anything is added after it.
     auto append = [this](std::size_t at, std::string text) {
         if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = newLine_;
+        // A lone CR ending and an LF ending with nothing between them read back as one CR LF:
+        // an empty added line after a CR, or an added CR before an empty line, would merge with
+        // its neighbour. CR LF merges with neither.
+        std::string eol = newLine_;
+        const bool afterCr = at > 0 && lines_[at - 1].eol == "\r";
+        const bool beforeEmptyLf =
+            at < lines_.size() && lines_[at].text.empty() && lines_[at].eol.starts_with('\n');
+        if ((text.empty() && afterCr && eol == "\n") || (eol == "\r" && beforeEmptyLf))
+            eol = "\r\n";
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
-                      Line{std::move(text), newLine_});
+                      Line{std::move(text), std::move(eol)});
     };
 
     const std::size_t header = findSection(section);

@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test suite; then the threaded suites again
-# under ThreadSanitizer; then builds and checks the Debian packages.
+# Installs what is missing, builds, and runs every test suite: with GCC, with Clang, under
+# AddressSanitizer and UndefinedBehaviorSanitizer (with the fuzz corpora replayed), and the
+# threaded suites under ThreadSanitizer; then builds and checks the Debian packages. Each pass
+# says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh
-ctest --test-dir build --output-on-failure -j2 --timeout 300
-scripts/test-tsan.sh
+
+pass() {
+    local name=$1 start=$SECONDS
+    shift
+    "$@"
+    echo "test: $name pass: $((SECONDS - start)) s"
+}
+gcc_pass() {
+    scripts/build.sh
+    ctest --test-dir build --output-on-failure -j2 --timeout 300
+}
+pass GCC gcc_pass
+pass Clang scripts/test-clang.sh
+pass ASan+UBSan scripts/test-asan.sh
+pass TSan scripts/test-tsan.sh
 # The Debian packages, the installed programs and the component installed for other programs.
-scripts/check-package.sh
+pass Package scripts/check-package.sh
+echo "test: all passes: $SECONDS s"

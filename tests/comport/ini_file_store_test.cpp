@@ -82,6 +82,16 @@ TEST(IniDocument, AKeyAddedAfterALastLineEndingInCRLeavesThatLineAsItWas) {
     }
 }
 
+TEST(IniDocument, AnAddedLineNeverRunsIntoALoneCRBesideIt) {
+    // A CR ending followed by an LF ending would read back as one CR LF, losing a line.
+    IniDocument afterCr("[S]\nx=2\r");
+    afterCr.setValue("T", "k", "v"); // a blank line, then the section
+    EXPECT_EQ(afterCr.text(), "[S]\nx=2\r\r\n[T]\nk=v\n");
+    IniDocument beforeBlank("[S]\rk=1\n\n"); // added lines end in CR, as the first one
+    beforeBlank.setValue("S", "j", "2");
+    EXPECT_EQ(beforeBlank.text(), "[S]\rk=1\nj=2\r\n\n");
+}
+
 TEST(IniDocument, ReadsNamesInAnyCaseAndTheFirstOfDuplicates) {
     IniDocument doc("[A]\nk=1\nK=2\n[a]\nk=3\nother line\n[B]\n k = spaced \nempty=\n");
     EXPECT_EQ(doc.value("a", "K"), "1");

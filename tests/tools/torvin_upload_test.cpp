@@ -320,7 +320,8 @@ TEST(TorvinUploadSession, EachRefusalOfTheMonitorHasItsStatusAndWords) {
     };
     for (const auto& [reply, status, words] : cases) {
         SessionRig run;
-        run.board.responder = [reply](const Item&) { return Reply{reply}; };
+        // Copied by name: Clang 14 cannot capture a structured binding.
+        run.board.responder = [reply = reply](const Item&) { return Reply{reply}; };
         EXPECT_EQ(run.session.run(), status);
         EXPECT_TRUE(run.out.text().ends_with(std::string(words) + "\n")) << run.out.text();
     }

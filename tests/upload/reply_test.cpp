@@ -96,7 +96,8 @@ TEST_P(VersionStop, StopsWithTheMessageTheStartButtonDisabledAndThePortOpen) {
     const auto [reply, message] = GetParam();
     for (int atRecord : {0, 50}) {
         UploadRig rig;
-        rig.board.responder = [reply, atRecord](const Item& item) {
+        // Copied by name: Clang 14 cannot capture a structured binding.
+        rig.board.responder = [reply = reply, atRecord](const Item& item) {
             if (item.record == atRecord) return Reply{reply};
             return ScriptedBoard::monitorAnswer(item);
         };
