@@ -5,6 +5,7 @@
 #include "app/FormStyle.h"
 #include "app/FrameworkBridge.h"
 #include "app/Glyphs.h"
+#include "app/RunRecorder.h"
 #include "app/TForm2.h"
 #include "app/TPanel.h"
 #include "app/TShape.h"
@@ -29,6 +30,7 @@
 #include <QSignalBlocker>
 #include <QStringList>
 #include <QStyle>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -75,7 +77,14 @@ TForm1::TForm1(Dialogs& dialogs, const std::string& extraPort)
       dialogs_(dialogs), extraPort_(extraPort) {
     createControls();
     createComPort1();
-    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *this);
+    // The logic speaks to the window through the run log's recorder.
+    recorder_ = std::make_unique<RunRecorder>(
+        *this, [this](std::function<void()> call) { QTimer::singleShot(0, this, std::move(call)); },
+        [this](const std::string& text) {
+            dialogs_.error(this, QString::fromUtf8(programTitle), QString::fromStdString(text));
+        });
+    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *recorder_);
+    recorder_->setLogic(*upload_);
     FormCreate();
 }
 

@@ -29,6 +29,7 @@ namespace app {
 
 class AdapterWatch;
 class Dialogs;
+class RunRecorder;
 class TForm2;
 class TPanel;
 class TShape;
@@ -113,6 +114,7 @@ private:
     std::vector<upload::frontend::PortChoice> portChoices_;
     AdapterWatch* adapterWatch_ = nullptr;
     std::unique_ptr<upload::frontend::ComPortOperations> portOperations_;
+    std::unique_ptr<RunRecorder> recorder_;
     std::unique_ptr<upload::UploadLogic> upload_;
     std::vector<std::unique_ptr<TForm2>> changeLogs_;
     bool placed_ = false;

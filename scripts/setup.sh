@@ -10,6 +10,7 @@ packages=(
     srecord xvfb xauth fonts-dejavu-core fonts-liberation
     clang libclang-rt-14-dev ccache
     libudev-dev libcli11-dev help2man lintian dpkg-dev
+    nlohmann-json3-dev libssl-dev
 )
 
 missing=()

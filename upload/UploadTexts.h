@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace upload {
@@ -21,6 +23,14 @@ inline constexpr std::string_view messageCompleted = "TRANSMISSÃO CONCLUIDA !!"
 inline constexpr std::string_view messageNoAnswer = "PLACA NÃO RESPONDE !";
 inline constexpr std::string_view messageOldMonitor = "Monitor Versão Antiga !!";
 inline constexpr std::string_view messageInvalidMonitor = "Monitor Versão Não Válida !!";
+
+// The window leaves the stop after four "[R]" silent; where a run's end must be put in words (the
+// command line, the run log), this names the record, or the programming-mode command (record 0,
+// still outstanding when the refusals came).
+inline std::string recordRejectedMessage(std::int32_t record) {
+    if (record == 0) return "COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !";
+    return "REGISTRO " + std::to_string(record) + " RECUSADO PELA PLACA !";
+}
 
 // Window texts the upload logic sets.
 inline constexpr std::string_view captionStart = "Iniciar";

@@ -102,14 +102,15 @@ bool contains(const std::string& text, std::string_view part) {
 // --- command line ------------------------------------------------------------------------------
 
 TEST(TorvinUploadOptions, TakesEachOptionInBothFormsAndRefusesWhatItDoesNotKnow) {
-    auto ok = parseOptions({"--port", "/dev/pts/7", "--quiet", "--trace", "--image=a.hex"});
+    auto ok = parseOptions({"--port", "/dev/pts/7", "--quiet", "--trace", "--image=a.hex",
+                            "--port=COM2", "--log", "runs.jsonl"});
     ASSERT_EQ(ok.error, "");
-    EXPECT_EQ(ok.options.port, "/dev/pts/7");
+    EXPECT_EQ(ok.options.ports, (std::vector<std::string>{"/dev/pts/7", "COM2"}));
+    EXPECT_EQ(ok.options.logFile, "runs.jsonl");
     EXPECT_TRUE(ok.options.quiet);
     EXPECT_TRUE(ok.options.trace);
     EXPECT_EQ(ok.options.imageFile, "a.hex");
-    EXPECT_EQ(parseOptions({}).options.port, "COM1");
-    EXPECT_EQ(parseOptions({"--port=COM4"}).options.port, "COM4");
+    EXPECT_EQ(parseOptions({}).options.ports, std::vector<std::string>{"COM1"});
 
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port"},
                                                 {"--port", ""},
@@ -118,7 +119,8 @@ TEST(TorvinUploadOptions, TakesEachOptionInBothFormsAndRefusesWhatItDoesNotKnow)
                                                 {"-q"},
                                                 {"--quiet=yes"},
                                                 {"--verbose"},
-                                                {"--port", "COM1", "--port", "COM2"},
+                                                {"--port", "COM1", "--port", "COM1"},
+                                                {"--log", "a", "--log", "b"},
                                                 {"--dump-image", "--image", "x.hex"}}) {
         EXPECT_NE(parseOptions(bad).error, "") << bad.front();
     }

@@ -74,7 +74,7 @@ void ConsoleWindow::finishProgress() {
 }
 
 void ConsoleWindow::printLine(const std::string& text) {
-    std::fprintf(out_, "%s\n", text.c_str());
+    std::fprintf(out_, "%s%s\n", linePrefix_.c_str(), text.c_str());
     std::fflush(out_);
 }
 

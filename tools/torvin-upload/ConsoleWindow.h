@@ -36,6 +36,9 @@ public:
     void finishProgress();
     // Prints a line in the place of a message box.
     void printLine(const std::string& text);
+    // Put before every printed line: the port's name when several boards share the output.
+    void setLinePrefix(std::string prefix) { linePrefix_ = std::move(prefix); }
+    const RunProgress& progress() const { return progress_; }
 
     // upload::WindowSurface
     std::string comboBox1Text() const override { return portName_; }
@@ -57,6 +60,7 @@ private:
     std::string portName_;
     std::unique_ptr<ProgressDisplay> display_;
     std::FILE* out_;
+    std::string linePrefix_;
     RetryTimer timer1_;
     std::function<RetryTimer::Clock::time_point()> now_ = [] { return RetryTimer::Clock::now(); };
     RunProgress progress_;

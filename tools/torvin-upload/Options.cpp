@@ -2,6 +2,8 @@
 
 #include "tools/common/CommandLine.h"
 
+#include <algorithm>
+
 namespace torvinupload {
 
 namespace {
@@ -14,9 +16,12 @@ re-sending on silence (one second, five sends at most) and on "[R]" (four at mos
 run ends, whatever the outcome, and says how in the window's words.)";
 
 const char* const footer =
-    R"(Progress goes to standard output: a bar when it is a terminal, plain lines otherwise.
+    R"(Progress goes to standard output: a bar when it is a terminal, plain lines otherwise. With several
+ports, one bar per board on a terminal, otherwise plain lines that start with the port's name, and
+a table of the outcomes at the end; failures follow the progress, each board's in one piece.
 
-Exit status:
+Exit status (with several ports: 0 when every board completed, otherwise the status of the first
+board in the order given that did not; 130 / 143 when stopped by a signal):
   0   TRANSMISSÃO CONCLUIDA !!       the board acknowledged every record
   1   an unexpected failure (message on standard error)
   2   PLACA NÃO RESPONDE !           five sends of one item went unanswered
@@ -31,17 +36,31 @@ Exit status:
   64  bad usage
   65  the --image file is not a usable Intel HEX image (or not a regular file, or larger
       than 4 MB)
+  73  the --log file cannot be opened (nothing was sent)
+  74  every board completed, but the --log file could not be written
   130 / 143  stopped by Ctrl-C / SIGTERM during the run: the port is closed, and the board may
       hold an incomplete firmware)";
 
-// The options, read into `o` (`image` holds --image until it is known to be given).
-void describe(CLI::App& app, Options& o, std::string& image) {
+// The options, read into `o` (`image` and `log` hold --image and --log until they are known to be
+// given).
+void describe(CLI::App& app, Options& o, std::string& image, std::string& log) {
     toolcommon::setUpCommandLine(app, description, footer, 18);
-    app.add_option("--port", o.port,
+    // Once per board: every --port adds one, in the order given.
+    app.add_option("--port", o.ports,
                    "the serial port: COMn is /dev/ttyS(n-1) (COM1 is /dev/ttyS0), or any device\n"
                    "path such as /dev/ttyUSB0, ./ttyBoard or the path monitor-sim prints\n"
-                   "(default COM1)")
+                   "(default COM1). Give it once per board to flash several boards at once:\n"
+                   "each gets a run of its own, and one board's failure never stops the others")
         ->type_name("NAME")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(toolcommon::nonEmpty());
+    app.add_option("--log", log,
+                   "append one line of JSON per board and run to FILE (created if missing):\n"
+                   "start time (UTC), port, device, adapter serial number, the image's SHA-256\n"
+                   "and records, outcome, exit status, re-sends, refusals, duration, version.\n"
+                   "A file that cannot be opened stops the program before any port is touched")
+        ->type_name("FILE")
         ->check(toolcommon::nonEmpty());
     app.add_option("--image", image,
                    "send this Intel HEX image instead of the embedded one; every line is checked\n"
@@ -65,8 +84,8 @@ void describe(CLI::App& app, Options& o, std::string& image) {
 std::string usageText() {
     CLI::App app("", "torvin-upload");
     Options o;
-    std::string image;
-    describe(app, o, image);
+    std::string image, log;
+    describe(app, o, image, log);
     return app.help();
 }
 
@@ -74,11 +93,20 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
     ParsedOptions result;
     Options& o = result.options;
     CLI::App app("", "torvin-upload");
-    std::string image;
-    describe(app, o, image);
+    std::string image, log;
+    describe(app, o, image, log);
     result.error = toolcommon::parseCommandLine(app, arguments, o.help);
     if (!result.error.empty() || o.help) return result;
     if (app.count("--image")) o.imageFile = image;
+    if (app.count("--log")) o.logFile = log;
+    // The same port twice would only fail to open the second time, the board half watched.
+    for (auto p = o.ports.begin(); p != o.ports.end(); ++p) {
+        if (std::find(o.ports.begin(), p, *p) != p) {
+            result.error = "port " + *p + " given twice";
+            return result;
+        }
+    }
+    if (o.ports.empty()) o.ports.push_back("COM1");
     if (o.dumpImage && o.imageFile)
         result.error = "--dump-image writes the embedded image; it cannot be given with --image";
     return result;

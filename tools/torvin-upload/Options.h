@@ -8,13 +8,14 @@ namespace torvinupload {
 
 // What the command line asks for.
 struct Options {
-    std::string port = "COM1";
+    std::vector<std::string> ports; // each --port in order; none means COM1
     bool quiet = false;
     bool trace = false;
     bool dumpImage = false;
     bool listPorts = false;
     bool help = false;
     std::optional<std::string> imageFile; // another Intel HEX image instead of the embedded one
+    std::optional<std::string> logFile;   // where each board's run is recorded, one JSON line
 };
 
 struct ParsedOptions {
@@ -23,7 +24,7 @@ struct ParsedOptions {
 };
 
 // Reads the arguments after the program's name. "--opt VALUE" and "--opt=VALUE" are both taken;
-// each option is given once at most.
+// each option is given once at most, but --port once per board.
 ParsedOptions parseOptions(const std::vector<std::string>& arguments);
 
 // The text --help prints.

@@ -16,6 +16,8 @@ enum class ExitStatus : int {
     portError = 5,      // the port could not be opened, read or written
     usage = 64,         // bad command line
     badImage = 65,      // the --image file is not a usable image
+    logUnusable = 73,   // the --log file cannot be opened: nothing was sent
+    logLost = 74,       // every board completed, but a run's record could not be written
     interrupted = 130,  // Ctrl-C (SIGINT) during the run, as a shell reports a death by it
     terminated = 143,   // SIGTERM during the run
 };

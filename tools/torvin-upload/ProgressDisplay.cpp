@@ -112,7 +112,8 @@ void TerminalBar::finish(const RunProgress& p, Clock::time_point now) {
 
 void ProgressLines::update(const RunProgress& p, Clock::time_point now) {
     auto line = [&](const std::string& text) {
-        std::fprintf(out_, "%s  %s\n", clockText(now - p.started).c_str(), text.c_str());
+        std::fprintf(out_, "%s%s  %s\n", prefix_.c_str(), clockText(now - p.started).c_str(),
+                     text.c_str());
     };
     const std::string item = p.record == 0 ? std::string("programming-mode command")
                                            : "record " + std::to_string(p.record);

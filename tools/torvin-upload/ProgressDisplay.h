@@ -64,15 +64,18 @@ private:
 };
 
 // Plain lines for a log: the first record, every tenth of the image, the last record, and every
-// re-send, refusal and restart as it happens.
+// re-send, refusal and restart as it happens; each line starts with `prefix` (the port's name
+// when several boards share the output).
 class ProgressLines : public ProgressDisplay {
 public:
-    explicit ProgressLines(std::FILE* out) : out_(out) {}
+    explicit ProgressLines(std::FILE* out, std::string prefix = {})
+        : out_(out), prefix_(std::move(prefix)) {}
     void update(const RunProgress& p, std::chrono::steady_clock::time_point now) override;
     void finish(const RunProgress&, std::chrono::steady_clock::time_point) override {}
 
 private:
     std::FILE* out_;
+    std::string prefix_;
     std::int32_t lastRecord_ = 0;
     int lastTenth_ = 0;
     std::int32_t lastResends_ = 0;

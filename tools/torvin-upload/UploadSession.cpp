@@ -26,6 +26,14 @@ void UploadSession::rxChar(std::int32_t count) {
 }
 
 ExitStatus UploadSession::run() {
+    if (const auto status = start()) return *status;
+    for (;;) {
+        if (const auto status = poll()) return *status;
+        pump_.serve(*nextWake());
+    }
+}
+
+std::optional<ExitStatus> UploadSession::start() {
     try {
         logic_.BitBtn2Click(); // opens the port
         if (onOpened) onOpened();
@@ -34,44 +42,50 @@ ExitStatus UploadSession::run() {
         return fail(std::current_exception());
     }
     window_.noteRecord(logic_.recordIndex());
+    return std::nullopt;
+}
 
+std::optional<ExitStatus> UploadSession::poll() {
     while (!failure_ && window_.runGoingOn()) {
         if (const int signal = interruption ? interruption() : 0) return interrupt(signal);
         auto& timer = window_.timer1();
-        const auto next = timer.nextTick();
-        if (!next) break; // nothing left to wait for: see outcome()
-        if (timer.takeTick(pump_.now())) {
-            try {
-                logic_.Timer1Timer();
-            } catch (...) {
-                return fail(std::current_exception());
-            }
-            window_.noteRecord(logic_.recordIndex());
-            continue;
+        if (!timer.nextTick()) break; // nothing left to wait for: see outcome()
+        if (!timer.takeTick(pump_.now())) return std::nullopt;
+        try {
+            logic_.Timer1Timer();
+        } catch (...) {
+            return fail(std::current_exception());
         }
-        pump_.serve(*next);
+        window_.noteRecord(logic_.recordIndex());
     }
     if (failure_) return fail(failure_);
     return outcome();
+}
+
+std::optional<EventPump::Clock::time_point> UploadSession::nextWake() const {
+    return window_.timer1().nextTick();
 }
 
 ExitStatus UploadSession::outcome() {
     window_.finishProgress();
     const auto& message = window_.message();
     if (message) {
+        outcomeText_ = *message;
         if (*message == upload::messageCompleted) return ExitStatus::completed;
         if (*message == upload::messageNoAnswer) return ExitStatus::noAnswer;
         if (*message == upload::messageOldMonitor || *message == upload::messageInvalidMonitor)
             return ExitStatus::monitorVersion;
     }
     if (window_.runEnded() && logic_.errorCount() == 4) {
-        window_.printLine(recordRejectedMessage(logic_.recordIndex()));
+        outcomeText_ = recordRejectedMessage(logic_.recordIndex());
+        window_.printLine(outcomeText_);
         return ExitStatus::recordRejected;
     }
     // The logic always leaves a run with its retry timer running until the run ends; getting
     // here means it did not, and waiting on would wait for ever.
-    std::fprintf(errors_, "torvin-upload: the run stopped at record %d with no outcome\n",
-                 logic_.recordIndex());
+    outcomeText_ =
+        "the run stopped at record " + std::to_string(logic_.recordIndex()) + " with no outcome";
+    std::fprintf(errors_, "torvin-upload: %s\n", outcomeText_.c_str());
     return ExitStatus::failed;
 }
 
@@ -81,6 +95,8 @@ ExitStatus UploadSession::interrupt(int signal) {
     const std::int32_t record = logic_.recordIndex();
     const std::string where = record == 0 ? std::string("while the programming-mode command waited")
                                           : "at record " + std::to_string(record);
+    outcomeText_ =
+        std::string("stopped by ") + (signal == SIGTERM ? "SIGTERM " : "Ctrl-C ") + where;
     std::fprintf(errors_,
                  "torvin-upload: stopped by %s %s; the port is closed.\n"
                  "The board may hold an incomplete firmware: run the upload again before using "
@@ -102,14 +118,18 @@ ExitStatus UploadSession::fail(std::exception_ptr failure) {
     } catch (const fw::EConvertError& e) {
         // Only a damaged image line can do this; the images sent are checked beforehand.
         text = "a record of the image cannot be sent: " + describe(e);
+        outcomeText_ = "a record of the image cannot be sent";
     } catch (const fw::Exception& e) {
         // Everything else the logic's handlers raise comes from the port.
         status = ExitStatus::portError;
         text = describe(e);
+        outcomeText_ = std::string("port error: ") + e.what();
     } catch (const std::exception& e) {
         text = describe(e);
+        outcomeText_ = e.what();
     } catch (...) {
         text = "unknown failure";
+        outcomeText_ = text;
     }
     std::fprintf(errors_, "torvin-upload: %s\n", text.c_str());
     std::fflush(errors_);

@@ -49,6 +49,16 @@ public:
     // and returns the exit status.
     ExitStatus run();
 
+    // run() in steps, for a loop that drives several boards on one thread: start() presses the
+    // start button twice, poll() runs the retry timer's tick when it is due and looks for the
+    // end (and for an interruption), nextWake() is when the timer wants poll() again. Each gives
+    // the exit status once the run has ended.
+    std::optional<ExitStatus> start();
+    std::optional<ExitStatus> poll();
+    std::optional<EventPump::Clock::time_point> nextWake() const;
+    // The run's end in a few words: the message it ended with, or the failure's own message.
+    const std::string& outcomeText() const { return outcomeText_; }
+
 private:
     ExitStatus fail(std::exception_ptr failure);
     ExitStatus outcome();
@@ -59,6 +69,7 @@ private:
     EventPump& pump_;
     std::FILE* errors_;
     std::exception_ptr failure_;
+    std::string outcomeText_;
 };
 
 } // namespace torvinupload

@@ -6,13 +6,12 @@
 #include "comport/driver/PosixDevice.h"
 #endif
 #include "tools/torvin-upload/ConsoleWindow.h"
-#include "tools/torvin-upload/InterruptWatch.h"
-#include "tools/torvin-upload/MainThreadPump.h"
 #include "tools/torvin-upload/TracingPort.h"
-#include "tools/torvin-upload/UploadSession.h"
 #include "upload/frontend/ComPortOperations.h"
 #include "upload/frontend/MainWindowPort.h"
+#include "upload/frontend/RunDevice.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -20,7 +19,6 @@
 #include <unistd.h>
 
 namespace torvinupload {
-namespace {
 
 std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
     if (quiet) return std::make_unique<NoProgress>();
@@ -39,6 +37,8 @@ std::string deviceBehind(const std::string& name) {
 #endif
     return {};
 }
+
+namespace {
 
 // What to do about a port error, on the line after it.
 std::string hintFor(const comport::EComPort& error, const std::string& port,
@@ -64,69 +64,126 @@ std::string hintFor(const comport::EComPort& error, const std::string& port,
 
 } // namespace
 
-ExitStatus uploadOverPort(const UploadRequest& request) {
-    // Before the port exists: its event thread must not take the signals either.
-    InterruptWatch interrupts;
+struct BoardUpload::Parts {
+    // Declared in the order they need each other: the port goes last, after the handlers that
+    // point at the rest are cleared.
     comport::TComPort port;
-    upload::frontend::applyMainWindowPortSettings(port);
+    upload::frontend::ComPortOperations operations{port};
+    std::optional<TracingPort> tracing;
+    ConsoleWindow window;
+    upload::UploadLogic logic;
+    UploadSession session;
+    std::string device;
+
+    Parts(const UploadRequest& request, BoardOutput& output, EventPump& pump)
+        : window(request.port, std::move(output.display), output.out),
+          logic(line(request, output), window, request.image, request.totalRecords),
+          session(logic, window, pump, output.errors), device(deviceBehind(request.port)) {}
+
+    upload::PortOperations& line(const UploadRequest& request, const BoardOutput& output) {
+        if (!request.trace) return operations;
+        tracing.emplace(operations, output.errors);
+        return *tracing;
+    }
+};
+
+BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, EventPump& pump,
+                         std::function<int()> interruption)
+    : request_(request) {
+    const std::string linePrefix = output.linePrefix;
+    parts_ = std::make_unique<Parts>(request_, output, pump);
+    Parts& p = *parts_;
+    p.window.setLinePrefix(linePrefix);
+    upload::frontend::applyMainWindowPortSettings(p.port);
     // The line is the window's; of the line events only received characters are handled here.
     // Watching the other nine as the window does would add a hand-over to this thread after
     // every record (for "output empty", which nothing here listens to), about a fifth of a whole
     // upload when the line itself is fast.
-    port.setEvents(comport::TComEvents{comport::evRxChar});
-    upload::frontend::ComPortOperations operations(port);
-    std::optional<TracingPort> tracing;
-    if (request.trace) tracing.emplace(operations, stderr);
-    upload::PortOperations& line =
-        tracing ? static_cast<upload::PortOperations&>(*tracing) : operations;
+    p.port.setEvents(comport::TComEvents{comport::evRxChar});
 
-    ConsoleWindow window(request.port, progressDisplay(request.quiet), stdout);
-    upload::UploadLogic logic(line, window, request.image, request.totalRecords);
-    MainThreadPump pump;
-    UploadSession session(logic, window, pump, stderr);
-
-    const std::string device = deviceBehind(request.port);
-    session.describe = [&port, &request, &device](const std::exception& e) {
-        std::string text = "port " + request.port;
-        if (!device.empty()) text += " (" + device + ")";
+    p.session.describe = [this](const std::exception& e) {
+        const Parts& p = *parts_;
+        std::string text = "port " + request_.port;
+        if (!p.device.empty()) text += " (" + p.device + ")";
         text += ": ";
         text += e.what();
         const auto* com = dynamic_cast<const comport::EComPort*>(&e);
         if (!com) return text;
         // The component's message carries the system's code; its text says what it means.
         if (com->systemErrorCode() > 0)
-            text += ": " + port.device().systemErrorMessage(
+            text += ": " + p.port.device().systemErrorMessage(
                                static_cast<std::uint32_t>(com->systemErrorCode()));
         text += "\n";
-        text += hintFor(*com, request.port, device);
+        text += hintFor(*com, request_.port, p.device);
         return text;
     };
-    if (!request.quiet) {
-        session.onOpened = [&] {
-            window.printLine("Port " + request.port + " open (9600 baud, 8N1); sending " +
-                             std::to_string(request.totalRecords) + " records.");
-        };
+    if (!request_.quiet) {
+        // With several boards the line already starts with the port's name.
+        const std::string opened =
+            (linePrefix.empty() ? "Port " + request_.port + " open" : "open") +
+            " (9600 baud, 8N1); sending " + std::to_string(request_.totalRecords) + " records.";
+        p.session.onOpened = [this, opened] { parts_->window.printLine(opened); };
     }
-
-    session.interruption = [&interrupts] { return interrupts.signal(); };
-    session.onInterrupted = [&port] {
-        port.OnRxChar.clear();
+    p.session.interruption = std::move(interruption);
+    p.session.onInterrupted = [this] {
+        Parts& p = *parts_;
+        p.port.OnRxChar.clear();
         try {
-            port.closePort();
+            p.port.closePort();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "torvin-upload: closing the port: %s\n", e.what());
+            std::fprintf(stderr, "torvin-upload: closing the port %s: %s\n", request_.port.c_str(),
+                         e.what());
         }
     };
+    p.port.OnAfterOpen = [&p](fw::TObject*) { p.logic.ComPort1AfterOpen(); };
+    p.port.OnRxChar = [&p](fw::TObject*, std::int32_t count) { p.session.rxChar(count); };
+}
 
-    port.OnAfterOpen = [&logic](fw::TObject*) { logic.ComPort1AfterOpen(); };
-    port.OnRxChar = [&session](fw::TObject*, std::int32_t count) { session.rxChar(count); };
-
-    const ExitStatus status = session.run();
-
+BoardUpload::~BoardUpload() {
     // Replies that arrive while the port closes have no run left to act on.
-    port.OnRxChar.clear();
-    port.OnAfterOpen.clear();
+    parts_->port.OnRxChar.clear();
+    parts_->port.OnAfterOpen.clear();
+}
+
+std::optional<ExitStatus> BoardUpload::ended(std::optional<ExitStatus> status) {
+    if (status && !status_) {
+        status_ = status;
+        endedAt_ = Clock::now();
+    }
     return status;
+}
+
+std::optional<ExitStatus> BoardUpload::start() {
+    startedAt_ = std::chrono::system_clock::now();
+    startedOn_ = Clock::now();
+    return ended(parts_->session.start());
+}
+
+std::optional<ExitStatus> BoardUpload::poll() {
+    if (status_) return status_;
+    return ended(parts_->session.poll());
+}
+
+std::optional<BoardUpload::Clock::time_point> BoardUpload::nextWake() const {
+    if (status_) return std::nullopt;
+    return parts_->session.nextWake();
+}
+
+std::string BoardUpload::devicePath() const {
+    return upload::frontend::deviceFileOf(request_.port);
+}
+
+const std::string& BoardUpload::outcomeText() const {
+    return parts_->session.outcomeText();
+}
+
+const RunProgress& BoardUpload::progress() const {
+    return parts_->window.progress();
+}
+
+std::int32_t BoardUpload::recordsAcknowledged() const {
+    if (status_ == ExitStatus::completed) return request_.totalRecords;
+    return std::max(parts_->logic.recordIndex() - 1, 0);
 }
 
 } // namespace torvinupload

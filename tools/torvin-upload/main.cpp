@@ -2,15 +2,18 @@
 // same upload logic as the updater's window. `torvin-upload --help` tells the rest.
 
 #include "tools/common/CommandLine.h"
+#include "tools/torvin-upload/Batch.h"
 #include "tools/torvin-upload/ImageFile.h"
 #include "tools/torvin-upload/ListPorts.h"
 #include "tools/torvin-upload/Options.h"
 #include "tools/torvin-upload/Outcome.h"
-#include "tools/torvin-upload/Uploader.h"
 #include "upload/FirmwareImage.h"
+#include "upload/frontend/RunDevice.h"
+#include "upload/runlog/RunLog.h"
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,8 +54,8 @@ int main(int argc, char** argv) {
     if (options.dumpImage) return dumpImage();
     if (options.listPorts) return status(listPorts(stdout, stderr));
 
-    UploadRequest request;
-    request.port = options.port;
+    BatchRequest request;
+    request.ports = options.ports;
     request.quiet = options.quiet;
     request.trace = options.trace;
     ImageFile file;
@@ -69,5 +72,22 @@ int main(int argc, char** argv) {
         request.image = upload::firmwareImage();
         request.totalRecords = upload::firmwareRecordCount;
     }
-    return status(uploadOverPort(request));
+    std::unique_ptr<runlog::RunLog> log;
+    if (options.logFile) {
+        try {
+            log = std::make_unique<runlog::RunLog>(*options.logFile);
+            request.imageName = options.imageFile.value_or("embedded");
+            request.imageSha256 = options.imageFile ? runlog::sha256OfFile(*options.imageFile)
+                                                    : runlog::sha256OfLines(request.image);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr,
+                         "torvin-upload: %s\nNothing was sent. Give a --log file that can be "
+                         "written, or leave --log out.\n",
+                         e.what());
+            return status(ExitStatus::logUnusable);
+        }
+        request.log = log.get();
+        request.adapterSerial = upload::frontend::adapterSerialOf;
+    }
+    return status(uploadBoards(request));
 }

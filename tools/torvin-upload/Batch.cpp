@@ -1,0 +1,165 @@
+#include "tools/torvin-upload/Batch.h"
+
+#include "tools/torvin-upload/BatchDisplay.h"
+#include "tools/torvin-upload/CapturedOutput.h"
+#include "tools/torvin-upload/InterruptWatch.h"
+#include "tools/torvin-upload/MainThreadPump.h"
+#include "tools/torvin-upload/Uploader.h"
+#include "upload/runlog/RunLog.h"
+
+#include <csignal>
+#include <memory>
+#include <optional>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace torvinupload {
+namespace {
+
+int terminalColumns() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+bool interruptedBy(ExitStatus s) {
+    return s == ExitStatus::interrupted || s == ExitStatus::terminated;
+}
+
+// What a batch needs besides the boards: where their delayed output waits, and the log's fate.
+struct Batch {
+    const BatchRequest& request;
+    std::vector<std::unique_ptr<BoardUpload>> boards;
+    std::vector<std::unique_ptr<CapturedOutput>> errors;
+    std::optional<BoardLines> lines;
+    CapturedOutput hiddenLines; // lines a board prints while the block holds the terminal
+    std::vector<std::string> logFailures;
+
+    void ended(std::size_t index) {
+        const BoardUpload& board = *boards[index];
+        if (lines) lines->setOutcome(index, board.outcomeText());
+        record(board);
+    }
+
+    void record(const BoardUpload& board) {
+        if (!request.log) return;
+        runlog::RunRecord r;
+        r.started = board.startedAt();
+        r.program = "torvin-upload";
+        r.port = board.port();
+        r.device = board.devicePath();
+        if (request.adapterSerial) r.adapterSerial = request.adapterSerial(r.device);
+        r.image = request.imageName;
+        r.imageSha256 = request.imageSha256;
+        r.imageRecords = request.totalRecords;
+        r.outcome = board.outcomeText();
+        r.exitStatus = static_cast<int>(*board.status());
+        r.recordsAcknowledged = board.recordsAcknowledged();
+        r.resends = board.progress().resends;
+        r.refusals = board.progress().refusals;
+        r.duration = board.duration();
+        try {
+            request.log->append(r);
+        } catch (const std::exception& e) {
+            logFailures.push_back(std::string(e.what()) + "; the record of the run on " +
+                                  board.port() + " is lost");
+        }
+    }
+};
+
+} // namespace
+
+ExitStatus uploadBoards(const BatchRequest& request) {
+    // Before any port exists: their event threads must not take the signals either.
+    InterruptWatch interrupts;
+    MainThreadPump pump;
+    Batch batch{request, {}, {}, {}, {}, {}};
+    const bool several = request.ports.size() > 1;
+    if (several && !request.quiet && ::isatty(STDOUT_FILENO))
+        batch.lines.emplace(stdout, terminalColumns(), request.ports);
+
+    for (std::size_t i = 0; i < request.ports.size(); ++i) {
+        const std::string& port = request.ports[i];
+        BoardOutput output;
+        if (several) {
+            batch.errors.push_back(std::make_unique<CapturedOutput>());
+            if (std::FILE* captured = batch.errors.back()->file()) output.errors = captured;
+            output.linePrefix = port + ": ";
+            if (batch.lines && batch.hiddenLines.file()) output.out = batch.hiddenLines.file();
+        }
+        if (!several)
+            output.display = progressDisplay(request.quiet);
+        else if (batch.lines)
+            output.display = batch.lines->display(i);
+        else if (request.quiet)
+            output.display = std::make_unique<NoProgress>();
+        else
+            output.display = std::make_unique<ProgressLines>(stdout, output.linePrefix);
+        UploadRequest one{port, request.image, request.totalRecords, request.quiet, request.trace};
+        batch.boards.push_back(std::make_unique<BoardUpload>(
+            one, std::move(output), pump, [&interrupts] { return interrupts.signal(); }));
+    }
+
+    for (std::size_t i = 0; i < batch.boards.size(); ++i)
+        if (batch.boards[i]->start()) batch.ended(i);
+    // Every board's retry timer and every port's hand-over are served here, in turn: the queue
+    // runs the hand-overs in the order they came, so no port can starve another.
+    for (;;) {
+        std::optional<BoardUpload::Clock::time_point> wake;
+        for (std::size_t i = 0; i < batch.boards.size(); ++i) {
+            BoardUpload& board = *batch.boards[i];
+            if (board.ended()) continue;
+            if (board.poll()) {
+                batch.ended(i);
+                continue;
+            }
+            const auto next = board.nextWake();
+            if (next && (!wake || *next < *wake)) wake = next;
+        }
+        if (!wake) break;
+        pump.serve(*wake);
+    }
+    if (batch.lines) batch.lines->finish();
+
+    // Failures held back while the terminal showed the block, or to keep them whole.
+    std::vector<const BoardUpload*> stopped;
+    for (std::size_t i = 0; i < batch.boards.size(); ++i) {
+        const BoardUpload& board = *batch.boards[i];
+        if (interruptedBy(*board.status())) {
+            stopped.push_back(&board);
+        } else if (several) {
+            std::fputs(batch.errors[i]->text().c_str(), stderr);
+        }
+    }
+    std::optional<ExitStatus> signalled;
+    if (!stopped.empty()) signalled = *stopped.front()->status();
+    if (several && signalled) {
+        std::fprintf(stderr, "torvin-upload: stopped by %s; every port is closed.\n",
+                     signalled == ExitStatus::terminated ? "SIGTERM" : "Ctrl-C (SIGINT)");
+        std::fputs("These boards may hold an incomplete firmware: run the upload again for them "
+                   "before using them:\n",
+                   stderr);
+        for (const BoardUpload* board : stopped)
+            std::fprintf(stderr, "  %s (%s)\n", board->port().c_str(),
+                         board->outcomeText().c_str());
+    }
+    for (const std::string& failure : batch.logFailures)
+        std::fprintf(stderr, "torvin-upload: %s\n", failure.c_str());
+    std::fflush(stderr);
+
+    if (several) {
+        std::vector<BoardSummary> rows;
+        for (const auto& board : batch.boards)
+            rows.push_back({board->port(), board->outcomeText(), board->recordsAcknowledged(),
+                            request.totalRecords, board->progress().resends,
+                            board->progress().refusals, board->duration()});
+        std::fputs(("\n" + summaryTable(rows)).c_str(), stdout);
+        std::fflush(stdout);
+    }
+
+    if (signalled) return *signalled;
+    for (const auto& board : batch.boards)
+        if (*board->status() != ExitStatus::completed) return *board->status();
+    return batch.logFailures.empty() ? ExitStatus::completed : ExitStatus::logLost;
+}
+
+} // namespace torvinupload

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "tools/torvin-upload/Outcome.h"
+#include "upload/FirmwareImage.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace runlog {
+class RunLog;
+}
+
+namespace torvinupload {
+
+struct BatchRequest {
+    std::vector<std::string> ports; // in the order given; at least one
+    upload::ImageLines image;
+    std::int32_t totalRecords = 0;
+    bool quiet = false;
+    bool trace = false;
+    // Where each board's run is recorded, if anywhere, and what the record says of the image.
+    runlog::RunLog* log = nullptr;
+    std::string imageName;
+    std::string imageSha256;
+    // The serial number of the USB adapter behind a device file; empty when unknown.
+    std::function<std::string(const std::string& device)> adapterSerial;
+};
+
+// Flashes every port at once, each board with a port and an upload run of its own, all served by
+// this thread: a board that fails never holds up the others. One port runs and speaks exactly as
+// torvin-upload always did; several show one progress line per board on a terminal (prefixed
+// plain lines otherwise) and end with a table of the outcomes. Ctrl-C and SIGTERM stop every run
+// and name the boards left with an incomplete firmware.
+//
+// Returns 0 when every board completed; otherwise the status of the first board, in the order
+// given, that did not. A stop by a signal returns its status (130, 143) whatever the boards did,
+// and a run log that could not be written turns a batch of successes into 74.
+ExitStatus uploadBoards(const BatchRequest& request);
+
+} // namespace torvinupload

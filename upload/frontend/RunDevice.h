@@ -1,0 +1,20 @@
+#pragma once
+
+// What a run's record says of the port: the device file behind the name, and the USB adapter's
+// serial number, which names the cable's adapter (and so the board's place on the bench) however
+// the system numbers the devices.
+
+#include <string>
+
+namespace upload::frontend {
+
+// The device file a port name opens, links followed: /dev/ttyS0 for COM1, /dev/ttyUSB0 for a
+// /dev/serial/by-id/ name. The name itself when no such file exists.
+std::string deviceFileOf(const std::string& portName);
+
+// The serial number of the USB adapter that `deviceFile` belongs to, as the system's device
+// manager knows it; empty for a device without one (a built-in port, a pseudo-terminal) or when
+// the device manager cannot be read.
+std::string adapterSerialOf(const std::string& deviceFile);
+
+} // namespace upload::frontend
