@@ -4,10 +4,11 @@
 // the file (comments, blank lines, other sections, line endings) as it was.
 //
 // The format is the common one: "[Section]" headers, "Key=Value" lines, lines starting with ";"
-// or "#" are comments; lines end in CR LF, LF or CR. Section and key names compare without regard to letter case (a to z), and
-// the first of duplicated sections or keys is the one that counts. Blanks around names and values
-// are not part of them; a value that must keep such blanks, or that itself begins and ends with a
-// double quote, is written inside one pair of double quotes, which reading removes.
+// or "#" are comments; lines end in CR LF, LF or CR. Section and key names compare without regard
+// to letter case (a to z), and the first of duplicated sections or keys is the one that counts.
+// Blanks around names and values are not part of them; a value that must keep such blanks, or that
+// itself begins and ends with a double quote, is written inside one pair of double quotes, which
+// reading removes.
 
 #include "framework/Exception.h"
 

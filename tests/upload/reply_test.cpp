@@ -209,7 +209,7 @@ TEST(Replies, RepliesDuringTheNoAnswerBoxAreActedOnBeforeThePortCloses) {
     // the command still owe, and the port closes first.
     EXPECT_EQ(rig.window.label7, "1");
     EXPECT_TRUE(recordsReceived(rig.board).empty());
-    EXPECT_FALSE(rig.window.timer1Enabled);          // the run still ends
+    EXPECT_FALSE(rig.window.timer1Enabled); // the run still ends
     EXPECT_FALSE(rig.board.Connected());
     EXPECT_TRUE(rig.window.bitBtn6Enabled);
 }
