@@ -2,6 +2,7 @@
 // outcome, memory and log line, and the exit status of the whole.
 #include "tests/support/MonitorSimProcess.h"
 #include "tests/support/Pty.h"
+#include "tests/support/TextFiles.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -14,18 +15,10 @@ using testsupport::MonitorSimProcess;
 using testsupport::runCommand;
 using testsupport::TempDir;
 
+using testsupport::contains;
+using testsupport::readFile;
+
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
-}
 
 struct Board {
     TempDir dir;

@@ -5,6 +5,7 @@
 #include "tests/support/MonitorSimProcess.h"
 #include "tests/support/OtherUser.h"
 #include "tests/support/Pty.h"
+#include "tests/support/TextFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,9 @@ using testsupport::MonitorSimProcess;
 using testsupport::runCommand;
 using testsupport::TempDir;
 
+using testsupport::contains;
+using testsupport::readFile;
+
 namespace {
 
 struct Result {
@@ -22,17 +26,6 @@ struct Result {
     std::string out;
     std::string err;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
-}
 
 // Runs torvin-upload with its output in files. A hang would end in `timeout`'s status 124 rather
 // than in a stuck suite; no run here should come near it.

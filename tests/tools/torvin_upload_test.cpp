@@ -1,6 +1,8 @@
 // The command-line uploader's parts without a device: the command line, the image file check, the
 // retry timer, the progress display, and whole runs of the session against the scripted board on
 // a clock that jumps to the next tick whenever the board is silent.
+#include "tests/support/TextFiles.h"
+#include "tools/torvin-upload/CapturedOutput.h"
 #include "tools/torvin-upload/ImageFile.h"
 #include "tools/torvin-upload/Options.h"
 #include "tools/torvin-upload/ProgressDisplay.h"
@@ -17,6 +19,7 @@
 #include <tuple>
 
 using namespace torvinupload;
+using testsupport::contains;
 using namespace std::chrono_literals;
 using upload::scripted::Item;
 using upload::scripted::Reply;
@@ -24,26 +27,6 @@ using upload::scripted::ScriptedBoard;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// A stream whose text the test can read.
-class Captured {
-public:
-    Captured() : file_(open_memstream(&buffer_, &size_)) {}
-    ~Captured() {
-        std::fclose(file_);
-        std::free(buffer_);
-    }
-    std::FILE* file() { return file_; }
-    std::string text() {
-        std::fflush(file_);
-        return std::string(buffer_, size_);
-    }
-
-private:
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
-};
 
 // The port's events as the scripted board lets them arrive; time moves only when the board is
 // silent, straight to the moment the loop waits for.
@@ -71,7 +54,7 @@ private:
 struct SessionRig {
     upload::scripted::CallLog log;
     ScriptedBoard board{log};
-    Captured out, errors;
+    CapturedOutput out, errors;
     ConsoleWindow window{"COM3", std::make_unique<ProgressLines>(out.file()), out.file()};
     upload::UploadLogic logic{board, window};
     ScriptedPump pump{board};
@@ -92,10 +75,6 @@ struct SessionRig {
         return records;
     }
 };
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
-}
 
 } // namespace
 
@@ -245,7 +224,7 @@ TEST(TorvinUploadProgress, OnEightyColumnsEverythingFitsAndNoWordIsCut) {
 }
 
 TEST(TorvinUploadProgress, TheTimeLeftCountsAfreshAfterARestart) {
-    Captured out;
+    CapturedOutput out;
     ConsoleWindow window("COM3", std::make_unique<TerminalBar>(out.file(), 80), out.file());
     Clock::time_point t{};
     window.setClock([&t] { return t; });
