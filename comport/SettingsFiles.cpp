@@ -2,7 +2,7 @@
 
 #include "comport/CustomComPort.h"
 #include "comport/IniFileStore.h"
-#include "comport/SqliteRegistryStore.h"
+#include "comport/PlatformRegistryStore.h"
 #include "framework/FileIO.h"
 
 #include <memory>
@@ -84,26 +84,26 @@ void loadSettingsFromIniFile(TCustomComPort& port, const std::string& path) {
 
 void saveSettingsToRegistry(TCustomComPort& port, const std::string& databasePath,
                             std::string_view keyPath) {
-    withStore<TSqliteRegistryStore>(
+    withStore<TPlatformRegistryStore>(
         port, registryError, storeFailedError,
         [&] {
-            return std::make_unique<TSqliteRegistryStore>(databasePath, keyPath,
-                                                          TSqliteRegistryStore::accessReadWrite);
+            return std::make_unique<TPlatformRegistryStore>(databasePath, keyPath,
+                                                          TPlatformRegistryStore::accessReadWrite);
         },
-        [&](TSqliteRegistryStore& store) {
+        [&](TPlatformRegistryStore& store) {
             inOneUpdate(store, [&] { port.writeSettingsToRegistry(store); });
         });
 }
 
 void loadSettingsFromRegistry(TCustomComPort& port, const std::string& databasePath,
                               std::string_view keyPath) {
-    withStore<TSqliteRegistryStore>(
+    withStore<TPlatformRegistryStore>(
         port, registryError, loadFailedError,
         [&] {
-            return std::make_unique<TSqliteRegistryStore>(databasePath, keyPath,
-                                                          TSqliteRegistryStore::accessRead);
+            return std::make_unique<TPlatformRegistryStore>(databasePath, keyPath,
+                                                          TPlatformRegistryStore::accessRead);
         },
-        [&](TSqliteRegistryStore& store) { port.readSettingsFromRegistry(store); });
+        [&](TPlatformRegistryStore& store) { port.readSettingsFromRegistry(store); });
 }
 
 } // namespace comport

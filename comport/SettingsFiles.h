@@ -36,7 +36,8 @@ private:
 void saveSettingsToIniFile(TCustomComPort& port, const std::string& path);
 void loadSettingsFromIniFile(TCustomComPort& port, const std::string& path);
 
-// The key (e.g. "Software\\Torvin\\Updater") in a registry database file; saving creates the file
+// The key (e.g. "Software\\Torvin\\Updater") in a registry database file (on Windows: in the hive
+// that databasePath names, "HKEY_CURRENT_USER"); saving creates the file
 // and the key, loading needs both.
 void saveSettingsToRegistry(TCustomComPort& port, const std::string& databasePath,
                             std::string_view keyPath);

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -43,12 +44,17 @@ int niceOf(pid_t tid, int& nice) {
 
 } // namespace
 
+ThreadId currentThreadId() {
+    return ::gettid();
+}
+
 int currentNice() {
     int nice = 0;
     return niceOf(0, nice) == 0 ? nice : 0;
 }
 
-int applyThreadPriority(pid_t tid, int baseNice, TThreadPriority priority) {
+int applyThreadPriority(ThreadId id, int baseNice, TThreadPriority priority) {
+    const auto tid = static_cast<pid_t>(id);
     const int policy = sched_getscheduler(tid);
     if (policy < 0) return errno;
     int oldNice = 0;
