@@ -1,11 +1,11 @@
 #include "framework/ThreadError.h"
 
-#include <system_error>
+#include "framework/ThreadPriority.h"
 
 namespace fw {
 
 void raiseThreadError(int code) {
-    throw EThread("Thread Error: " + std::generic_category().message(code) + " (" +
+    throw EThread("Thread Error: " + detail::systemErrorText(code) + " (" +
                   std::to_string(code) + ")");
 }
 

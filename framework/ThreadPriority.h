@@ -4,6 +4,7 @@
 // of one thread. ThreadPriorityPosix.cpp and ThreadPriorityWin32.cpp hold the two platforms.
 
 #include <cstdint>
+#include <string>
 
 namespace fw {
 
@@ -24,6 +25,9 @@ using ThreadId = std::int64_t;
 namespace detail {
 
 ThreadId currentThreadId();
+
+// The system's text for one of its error codes (errno values, Windows error codes).
+std::string systemErrorText(int code);
 
 // The nice value of the calling thread (0 where the platform has none).
 int currentNice();

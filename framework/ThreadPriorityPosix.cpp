@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
 
 namespace fw::detail {
 
@@ -46,6 +47,10 @@ int niceOf(pid_t tid, int& nice) {
 
 ThreadId currentThreadId() {
     return ::gettid();
+}
+
+std::string systemErrorText(int code) {
+    return std::generic_category().message(code);
 }
 
 int currentNice() {

@@ -1,5 +1,7 @@
 #include "framework/ThreadPriority.h"
 
+#include "framework/Win32Text.h"
+
 #include <windows.h>
 
 namespace fw::detail {
@@ -9,6 +11,10 @@ ThreadId currentThreadId() {
 }
 
 // Windows priorities are absolute levels within the process's class, so there is no base to keep.
+std::string systemErrorText(int code) {
+    return win32::errorMessage(static_cast<std::uint32_t>(code));
+}
+
 int currentNice() {
     return 0;
 }
@@ -18,7 +24,7 @@ int applyThreadPriority(ThreadId id, int, TThreadPriority priority) {
                                      THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
                                      THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
                                      THREAD_PRIORITY_TIME_CRITICAL};
-    HANDLE thread = OpenThread(THREAD_SET_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    HANDLE thread = OpenThread(THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE, static_cast<DWORD>(id));
     if (!thread) return static_cast<int>(GetLastError());
     const bool done = SetThreadPriority(thread, levels[priority]) != 0;
     const int code = done ? 0 : static_cast<int>(GetLastError());

@@ -21,10 +21,21 @@ bool Win32Driver::writeFile(Handle device, const void* bytes, std::uint32_t coun
     return done;
 }
 
+namespace {
+// How a driver ends a read or write whose time-out has run out: a success status, the request
+// having moved what it could. Windows reports such a request as succeeded; Wine reports every
+// status but 0 as a failure (ERROR_TIMEOUT), which would turn a read time-out into a read error.
+constexpr std::uintptr_t statusTimeout = 0x102;
+} // namespace
+
 bool Win32Driver::getOverlappedResult(Handle device, Overlapped* request, std::uint32_t* moved,
                                       bool wait) {
     DWORD n = 0;
-    const bool done = GetOverlappedResult(toHandle(device), toOverlapped(request), &n, wait);
+    bool done = GetOverlappedResult(toHandle(device), toOverlapped(request), &n, wait);
+    if (!done && GetLastError() == ERROR_TIMEOUT && request->Internal == statusTimeout) {
+        n = static_cast<DWORD>(request->InternalHigh);
+        done = true;
+    }
     if (moved) *moved = n;
     return done;
 }
