@@ -52,6 +52,15 @@ struct PortOnWinePty : ::testing::Test {
     }
 };
 
+template <typename F> int raisedCode(F&& action) {
+    try {
+        action();
+    } catch (const EComPort& e) {
+        return e.errorCode();
+    }
+    return 0;
+}
+
 std::string everyByte() {
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
@@ -164,7 +173,7 @@ TEST_F(PortOnWinePty, PurgeEmptiesTheInputQueue) {
     driver->closeHandle(h);
 }
 
-TEST_F(PortOnWinePty, AVanishedDeviceFailsReadsWithTheComponentsErrorAndStillCloses) {
+TEST_F(PortOnWinePty, AVanishedDeviceFailsReadsAndWritesWithTheComponentsErrorsAndStillCloses) {
     int errors = 0;
     port.OnError = [&](fw::TObject*, TComErrors) { ++errors; };
     port.openPort();
@@ -177,6 +186,8 @@ TEST_F(PortOnWinePty, AVanishedDeviceFailsReadsWithTheComponentsErrorAndStillClo
         EXPECT_EQ(e.errorCode(), 3) << e.message();
         EXPECT_EQ(e.systemErrorCode(), ERROR_BROKEN_PIPE);
     }
+    // A write the device refuses at once ends at once (the request's event must not stay reset).
+    EXPECT_EQ(raisedCode([&] { port.writeText("x"); }), 2);
     port.closePort();
     EXPECT_FALSE(port.Connected());
 }

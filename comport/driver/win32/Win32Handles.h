@@ -35,4 +35,18 @@ inline OVERLAPPED* toOverlapped(Overlapped* request) {
     return reinterpret_cast<OVERLAPPED*>(request);
 }
 
+// The device layer's contract: a request's event is set when the request has ended, and one that
+// fails at once has ended. Windows leaves the event of such a request as the start left it
+// (reset), and whoever waited for it would wait forever; so it is set here, keeping the error.
+inline bool started(bool done, Overlapped* request) {
+    if (!done && request && request->hEvent) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            SetEvent(toHandle(request->hEvent));
+            SetLastError(error);
+        }
+    }
+    return done;
+}
+
 } // namespace comport::driver::win32

@@ -8,7 +8,8 @@ namespace comport::driver::win32 {
 bool Win32Driver::readFile(Handle device, void* buffer, std::uint32_t count, std::uint32_t* read,
                            Overlapped* request) {
     DWORD n = 0;
-    const bool done = ReadFile(toHandle(device), buffer, count, &n, toOverlapped(request));
+    const bool done =
+        started(ReadFile(toHandle(device), buffer, count, &n, toOverlapped(request)), request);
     if (read) *read = n;
     return done;
 }
@@ -16,7 +17,8 @@ bool Win32Driver::readFile(Handle device, void* buffer, std::uint32_t count, std
 bool Win32Driver::writeFile(Handle device, const void* bytes, std::uint32_t count,
                             std::uint32_t* written, Overlapped* request) {
     DWORD n = 0;
-    const bool done = WriteFile(toHandle(device), bytes, count, &n, toOverlapped(request));
+    const bool done =
+        started(WriteFile(toHandle(device), bytes, count, &n, toOverlapped(request)), request);
     if (written) *written = n;
     return done;
 }

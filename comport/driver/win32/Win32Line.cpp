@@ -54,7 +54,9 @@ bool Win32Driver::getCommMask(Handle device, std::uint32_t* mask) {
 bool Win32Driver::waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) {
     // The system writes the events into *mask when the wait completes; DWORD is the same width.
     static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
-    return WaitCommEvent(toHandle(device), reinterpret_cast<DWORD*>(mask), toOverlapped(request));
+    return started(
+        WaitCommEvent(toHandle(device), reinterpret_cast<DWORD*>(mask), toOverlapped(request)),
+        request);
 }
 
 } // namespace comport::driver::win32

@@ -1,7 +1,7 @@
 // The Linux end of the Windows tests' serial lines. Makes pseudo-terminals, links each as a COM
 // port of the Wine prefix (dosdevices/comN), and plays the far end of the line on request from
 // the test program, which talks to it over one loopback TCP connection at a time. Prints the
-// port it listens on, then serves until standard input closes.
+// port it listens on, then serves until it is ended by a signal.
 //
 // Requests, one per line, each answered with one line:
 //   open N            a new terminal as COMN             -> ok /dev/pts/K
@@ -183,20 +183,9 @@ int main(int argc, char** argv) {
     std::printf("%d\n", ntohs(address.sin_port));
     std::fflush(stdout);
     for (;;) {
-        pollfd watch[2] = {{listener, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        if (::poll(watch, 2, -1) < 0) continue;
-        if (watch[1].revents) {
-            char c;
-            if (::read(STDIN_FILENO, &c, 1) <= 0) break; // the test run is over
-        }
-        if (watch[0].revents & POLLIN) {
-            const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection >= 0) {
-                serve(connection);
-                ::close(connection);
-            }
-        }
+        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) continue;
+        serve(connection);
+        ::close(connection);
     }
-    for (auto& [n, line] : lines) closeLine(line);
-    return 0;
 }
