@@ -87,8 +87,8 @@ void saveSettingsToRegistry(TCustomComPort& port, const std::string& databasePat
     withStore<TPlatformRegistryStore>(
         port, registryError, storeFailedError,
         [&] {
-            return std::make_unique<TPlatformRegistryStore>(databasePath, keyPath,
-                                                          TPlatformRegistryStore::accessReadWrite);
+            return std::make_unique<TPlatformRegistryStore>(
+                databasePath, keyPath, TPlatformRegistryStore::accessReadWrite);
         },
         [&](TPlatformRegistryStore& store) {
             inOneUpdate(store, [&] { port.writeSettingsToRegistry(store); });
@@ -101,7 +101,7 @@ void loadSettingsFromRegistry(TCustomComPort& port, const std::string& databaseP
         port, registryError, loadFailedError,
         [&] {
             return std::make_unique<TPlatformRegistryStore>(databasePath, keyPath,
-                                                          TPlatformRegistryStore::accessRead);
+                                                            TPlatformRegistryStore::accessRead);
         },
         [&](TPlatformRegistryStore& store) { port.readSettingsFromRegistry(store); });
 }

@@ -47,8 +47,8 @@ std::optional<TWin32RegistryStore::TRawValue> TWin32RegistryStore::getValue(std:
     const std::wstring wname = fw::win32::widen(name);
     for (;;) {
         DWORD type = 0, size = 0;
-        LSTATUS status =
-            RegQueryValueExW(static_cast<HKEY>(key_), wname.c_str(), nullptr, &type, nullptr, &size);
+        LSTATUS status = RegQueryValueExW(static_cast<HKEY>(key_), wname.c_str(), nullptr, &type,
+                                          nullptr, &size);
         if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
         if (status != ERROR_SUCCESS)
             throw ERegistryException::failedToGet(name, systemText(status));
@@ -66,9 +66,9 @@ std::optional<TWin32RegistryStore::TRawValue> TWin32RegistryStore::getValue(std:
 
 void TWin32RegistryStore::putValue(std::string_view name, std::uint32_t type,
                                    std::string_view data) {
-    const LSTATUS status = RegSetValueExW(static_cast<HKEY>(key_), fw::win32::widen(name).c_str(), 0,
-                                          type, reinterpret_cast<const BYTE*>(data.data()),
-                                          static_cast<DWORD>(data.size()));
+    const LSTATUS status =
+        RegSetValueExW(static_cast<HKEY>(key_), fw::win32::widen(name).c_str(), 0, type,
+                       reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
     if (status != ERROR_SUCCESS) throw ERegistryException::failedToSet(name, systemText(status));
 }
 
@@ -107,7 +107,8 @@ std::int32_t TWin32RegistryStore::getInteger(std::string_view name) {
 }
 
 void TWin32RegistryStore::putInteger(std::string_view name, std::int32_t value) {
-    putValue(name, REG_DWORD, std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
+    putValue(name, REG_DWORD,
+             std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
 }
 
 } // namespace comport

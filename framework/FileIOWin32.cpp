@@ -12,7 +12,8 @@ namespace fw {
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, DWORD code) {
-    throw EFileError(what + " '" + path + "': " + win32::errorMessage(code), static_cast<int>(code));
+    throw EFileError(what + " '" + path + "': " + win32::errorMessage(code),
+                     static_cast<int>(code));
 }
 
 // Closes a file handle on every path out of a function.
@@ -49,7 +50,8 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     char chunk[8192];
     for (;;) {
         DWORD n = 0;
-        if (!ReadFile(file.get(), chunk, sizeof chunk, &n, nullptr)) fail("Cannot read", path, GetLastError());
+        if (!ReadFile(file.get(), chunk, sizeof chunk, &n, nullptr))
+            fail("Cannot read", path, GetLastError());
         if (n == 0) break;
         content.append(chunk, n);
     }
@@ -67,8 +69,7 @@ void writeFileAtomically(const std::string& path, std::string_view content) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
         temp = (dir / (L"." + std::filesystem::path(target).filename().wstring() + L".tmp" +
-                       std::to_wstring(GetCurrentProcessId()) + L"-" +
-                       std::to_wstring(counter++)))
+                       std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++)))
                    .wstring();
         handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -94,11 +95,11 @@ void writeFileAtomically(const std::string& path, std::string_view content) {
     if (!file.close()) abandon(GetLastError());
     // Replacing keeps the old file's attributes and permissions; a new file is simply moved.
     const bool existed = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
-    const bool done =
-        existed ? ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
-                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
-                : MoveFileExW(temp.c_str(), target.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const bool done = existed
+                          ? ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
+                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+                          : MoveFileExW(temp.c_str(), target.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!done) {
         const DWORD code = GetLastError();
         DeleteFileW(temp.c_str());

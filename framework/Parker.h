@@ -32,8 +32,7 @@ private:
 
 // The system's wait on a word (ParkerPosix.cpp, ParkerWin32.cpp): sleeps while `word` holds
 // `expected`, until woken or `left` (none: no limit) has passed; spurious returns are fine.
-void waitOnWord(std::atomic<int>& word, int expected,
-                std::optional<std::chrono::nanoseconds> left);
+void waitOnWord(std::atomic<int>& word, int expected, std::optional<std::chrono::nanoseconds> left);
 // Wakes one thread sleeping on `word`.
 void wakeOneOnWord(std::atomic<int>& word);
 

@@ -5,8 +5,8 @@
 namespace fw {
 
 void raiseThreadError(int code) {
-    throw EThread("Thread Error: " + detail::systemErrorText(code) + " (" +
-                  std::to_string(code) + ")");
+    throw EThread("Thread Error: " + detail::systemErrorText(code) + " (" + std::to_string(code) +
+                  ")");
 }
 
 } // namespace fw

@@ -20,11 +20,12 @@ int currentNice() {
 }
 
 int applyThreadPriority(ThreadId id, int, TThreadPriority priority) {
-    static constexpr int levels[] = {THREAD_PRIORITY_IDLE,    THREAD_PRIORITY_LOWEST,
+    static constexpr int levels[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
                                      THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
                                      THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
                                      THREAD_PRIORITY_TIME_CRITICAL};
-    HANDLE thread = OpenThread(THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE, static_cast<DWORD>(id));
+    HANDLE thread = OpenThread(THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE,
+                               static_cast<DWORD>(id));
     if (!thread) return static_cast<int>(GetLastError());
     const bool done = SetThreadPriority(thread, levels[priority]) != 0;
     const int code = done ? 0 : static_cast<int>(GetLastError());

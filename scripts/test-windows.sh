@@ -21,6 +21,7 @@ trap cleanup EXIT
 
 # The prefix's server first and without the modem-line library, which belongs in the client only
 # (tests/windows/wine-client.sh); it stays up for the whole run, so each test starts quickly.
+mkdir "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
 # The far ends of the component tests' lines.

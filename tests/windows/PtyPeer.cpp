@@ -40,7 +40,8 @@ std::string unhex(const std::string& text) {
 PtyLine::PtyLine(int number) : number_(number) {
     static Winsock winsock;
     const char* port = std::getenv("TORVIN_PTY_PEER_PORT");
-    if (!port) throw std::runtime_error("TORVIN_PTY_PEER_PORT is not set (run scripts/test-windows.sh)");
+    if (!port)
+        throw std::runtime_error("TORVIN_PTY_PEER_PORT is not set (run scripts/test-windows.sh)");
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -64,7 +65,8 @@ std::string PtyLine::request(const std::string& line) {
     ::send(s, text.data(), static_cast<int>(text.size()), 0);
     std::string reply;
     char c = 0;
-    while (::recv(s, &c, 1, 0) == 1 && c != '\n') reply += c;
+    while (::recv(s, &c, 1, 0) == 1 && c != '\n')
+        reply += c;
     return reply;
 }
 

@@ -25,7 +25,8 @@ namespace {
 
 // Serves the main thread's queue until `done()` holds or a long while has passed.
 template <typename Pred> bool serveUntil(Pred done) {
-    for (int i = 0; i < 500 && !done(); ++i) fw::waitForSynchronize(10ms);
+    for (int i = 0; i < 500 && !done(); ++i)
+        fw::waitForSynchronize(10ms);
     return done();
 }
 
@@ -63,7 +64,8 @@ template <typename F> int raisedCode(F&& action) {
 
 std::string everyByte() {
     std::string all;
-    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+    for (int i = 0; i < 256; ++i)
+        all += static_cast<char>(i);
     return all;
 }
 

@@ -32,7 +32,8 @@ std::vector<std::string> programArguments(int argc, char** argv) {
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
     std::vector<std::string> args;
-    for (int i = 1; i < count; ++i) args.push_back(fw::win32::narrow(wide[i]));
+    for (int i = 1; i < count; ++i)
+        args.push_back(fw::win32::narrow(wide[i]));
     LocalFree(wide);
     return args;
 }

@@ -14,8 +14,8 @@ std::atomic<int> handling{0}; // handler calls that may still touch the watch
 
 struct InterruptWatch::Platform {
     static BOOL WINAPI handler(DWORD event) {
-        const bool closing = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
-                             event == CTRL_SHUTDOWN_EVENT;
+        const bool closing =
+            event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
         if (!closing && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
         ++handling;
         InterruptWatch* watch = active.load();
@@ -25,7 +25,8 @@ struct InterruptWatch::Platform {
         // Windows ends the program as soon as this returns from a close: hold it here until the
         // main thread has closed the ports and ended the program (the system's own limit aside).
         if (closing)
-            for (;;) Sleep(INFINITE);
+            for (;;)
+                Sleep(INFINITE);
         return TRUE;
     }
 };

@@ -2,8 +2,8 @@
 // same upload logic as the updater's window. `torvin-upload --help` tells the rest.
 
 #include "tools/common/CommandLine.h"
-#include "tools/torvin-upload/Console.h"
 #include "tools/torvin-upload/Batch.h"
+#include "tools/torvin-upload/Console.h"
 #include "tools/torvin-upload/ImageFile.h"
 #include "tools/torvin-upload/ListPorts.h"
 #include "tools/torvin-upload/Options.h"

@@ -3,8 +3,8 @@
 // A file that lines are appended to, whole, by any number of programs at once, each line flushed
 // to the disk before append() returns.
 
-#include <string>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace runlog {

@@ -15,8 +15,8 @@ struct Sha256::State {
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&state_->algorithm, BCRYPT_SHA256_ALGORITHM,
-                                                    nullptr, 0)) ||
+    if (!BCRYPT_SUCCESS(
+            BCryptOpenAlgorithmProvider(&state_->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
         !BCRYPT_SUCCESS(
             BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
         if (state_->algorithm) BCryptCloseAlgorithmProvider(state_->algorithm, 0);

@@ -74,7 +74,8 @@ std::wstring devicePathOf(const std::string& path) {
     std::string name = path;
     // The component names every port in the device namespace; a name given that way already
     // keeps its single prefix.
-    while (name.starts_with(prefix + prefix)) name.erase(0, prefix.size());
+    while (name.starts_with(prefix + prefix))
+        name.erase(0, prefix.size());
     return fw::win32::widen(name);
 }
 
@@ -115,9 +116,8 @@ bool Win32Driver::getCommTimeouts(Handle device, CommTimeouts& timeouts) {
 }
 
 bool Win32Driver::setCommTimeouts(Handle device, const CommTimeouts& t) {
-    COMMTIMEOUTS s{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
-                   t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
-                   t.WriteTotalTimeoutConstant};
+    COMMTIMEOUTS s{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+                   t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
     return SetCommTimeouts(toHandle(device), &s);
 }
 

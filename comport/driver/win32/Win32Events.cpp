@@ -32,7 +32,8 @@ std::uint32_t Win32Driver::waitForSingleObject(EventHandle event, std::uint32_t 
 std::uint32_t Win32Driver::waitForMultipleObjects(std::uint32_t count, const EventHandle* events,
                                                   bool waitAll, std::uint32_t milliseconds) {
     std::vector<HANDLE> handles(count);
-    for (std::uint32_t i = 0; i < count; ++i) handles[i] = toHandle(events[i]);
+    for (std::uint32_t i = 0; i < count; ++i)
+        handles[i] = toHandle(events[i]);
     return WaitForMultipleObjects(count, handles.data(), waitAll, milliseconds);
 }
 

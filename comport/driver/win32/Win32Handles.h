@@ -28,7 +28,8 @@ static_assert(offsetof(Overlapped, OffsetHigh) == offsetof(OVERLAPPED, OffsetHig
 static_assert(offsetof(Overlapped, hEvent) == offsetof(OVERLAPPED, hEvent));
 static_assert(sizeof(EventHandle) == sizeof(HANDLE) && sizeof(Handle) == sizeof(HANDLE));
 static_assert(invalidHandleValue == static_cast<Handle>(-1));
-static_assert(waitTimeout == WAIT_TIMEOUT && waitFailed == WAIT_FAILED && waitObject0 == WAIT_OBJECT_0);
+static_assert(waitTimeout == WAIT_TIMEOUT && waitFailed == WAIT_FAILED &&
+              waitObject0 == WAIT_OBJECT_0);
 static_assert(errorIoPending == ERROR_IO_PENDING && errorIoIncomplete == ERROR_IO_INCOMPLETE);
 
 inline OVERLAPPED* toOverlapped(Overlapped* request) {

@@ -73,7 +73,8 @@ std::string openLine(int n) {
     tcsetattr(line.terminal, TCSANOW, &t);
     const std::string link = dosdevices + "/com" + std::to_string(n);
     ::unlink(link.c_str());
-    if (::symlink(path.c_str(), link.c_str()) != 0) return std::string("error ") + std::strerror(errno);
+    if (::symlink(path.c_str(), link.c_str()) != 0)
+        return std::string("error ") + std::strerror(errno);
     lines[n] = line;
     return "ok " + path;
 }
@@ -84,7 +85,8 @@ std::string receive(Line& line, std::size_t count, int ms) {
         pollfd p{line.controller, POLLIN, 0};
         if (::poll(&p, 1, ms) <= 0) break;
         char buffer[4096];
-        const ssize_t n = ::read(line.controller, buffer, std::min(sizeof buffer, count - bytes.size()));
+        const ssize_t n =
+            ::read(line.controller, buffer, std::min(sizeof buffer, count - bytes.size()));
         if (n <= 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
@@ -95,8 +97,8 @@ std::string settings(const Line& line) {
     termios t{};
     if (tcgetattr(line.terminal, &t) != 0) return std::string("error ") + std::strerror(errno);
     static const std::map<speed_t, int> rates = {
-        {B110, 110},     {B300, 300},     {B600, 600},       {B1200, 1200},     {B2400, 2400},
-        {B4800, 4800},   {B9600, 9600},   {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
+        {B110, 110},       {B300, 300},       {B600, 600},      {B1200, 1200},   {B2400, 2400},
+        {B4800, 4800},     {B9600, 9600},     {B19200, 19200},  {B38400, 38400}, {B57600, 57600},
         {B115200, 115200}, {B230400, 230400}, {B460800, 460800}};
     const auto rate = rates.find(cfgetospeed(&t));
     const int sizes[] = {5, 6, 7, 8};
@@ -122,7 +124,8 @@ std::string answer(const std::string& request) {
     in >> verb >> n;
     if (verb == "open") return openLine(n);
     auto found = lines.find(n);
-    if (found == lines.end() || found->second.controller < 0) return "error no line " + std::to_string(n);
+    if (found == lines.end() || found->second.controller < 0)
+        return "error no line " + std::to_string(n);
     Line& line = found->second;
     if (verb == "send") {
         std::string text;
