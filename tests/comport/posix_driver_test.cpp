@@ -355,6 +355,34 @@ TEST_F(DriverOnPty, WhatTheLineCannotDoIsRefused) {
     EXPECT_EQ(back.BaudRate, 9600u);
 }
 
+// A block refused after part of it reached the line (here RTS toggling, which a pseudo-terminal
+// cannot do, after parity replacement) leaves the line as it was: a marked \377 would otherwise
+// arrive doubled.
+TEST_F(DriverOnPty, ABlockRefusedHalfwayLeavesTheLineAsItWas) {
+    setTimeouts(maxDword, 0, 0);
+    Dcb d = lineOf(9600);
+    d.fParity = true;
+    d.fErrorChar = true;
+    d.ErrorChar = '?';
+    d.fRtsControl = rtsControl::toggle;
+    EXPECT_FALSE(driver.setCommState(h, d));
+    EXPECT_EQ(driver.getLastError(), static_cast<std::uint32_t>(ENOTTY));
+    EXPECT_FALSE(kernelSettings().c_iflag & (PARMRK | INPCK));
+    pty.send("\xFF"
+             "a");
+    std::string got;
+    for (int i = 0; i < 200 && got.size() < 2; ++i) {
+        std::uint8_t buffer[8];
+        std::uint32_t read = 0;
+        Request r(driver);
+        ASSERT_TRUE(driver.readFile(h, buffer, sizeof buffer, &read, &r.ov));
+        got.append(reinterpret_cast<char*>(buffer), read);
+        if (got.size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(got, "\xFF"
+                   "a");
+}
+
 TEST_F(DriverOnPty, LinesDrivenByTheDriverCannotBeSetByHand) {
     Dcb d = lineOf(9600);
     d.fRtsControl = rtsControl::handshake;
