@@ -138,15 +138,13 @@ std::uint32_t PosixDevice::close() {
     wakeWorker();
     if (worker_.joinable()) worker_.join();
     if (wakeFd_ >= 0) ::close(wakeFd_);
-    // Long enough for output that moves to show it, even from an adapter that sends in blocks.
-    const auto pause = std::clamp<Clock::duration>(
-        characterTime(dcb_) * 64, std::chrono::milliseconds(100), std::chrono::seconds(2));
     settleOutput({[this] {
                       int queued = 0;
                       return ::ioctl(fd_, TIOCOUTQ, &queued) < 0 ? 0 : queued;
                   },
-                  [pause] { std::this_thread::sleep_for(pause); },
-                  [this] { (void)flushQueues(fd_, false, true); }});
+                  [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
+                  [this] { (void)flushQueues(fd_, false, true); }},
+                 characterTime(dcb_));
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
     const std::uint32_t result = ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;

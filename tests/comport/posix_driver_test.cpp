@@ -9,8 +9,10 @@
 #include "comport/driver/PosixDriver.h"
 #include "tests/support/Pty.h"
 
+#include <algorithm>
 #include <asm/termbits.h>
 #include <cerrno>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <thread>
@@ -462,23 +464,37 @@ TEST_F(DriverOnPty, OutputEmptyReachesAPendingWaitAndTheNextWait) {
     EXPECT_EQ(mask, commEvent::rxChar);
 }
 
-// Real UARTs only: a pseudo-terminal holds no output of its own to wait for.
-TEST(OutputSettle, OutputThatMovesGoesOutAndOutputThatStopsIsDiscarded) {
+// Real UARTs and adapters only: a pseudo-terminal holds no output of its own to wait for. The
+// driver's output queue is played by a line on a clock that only the pauses move.
+TEST(OutputSettle, OutputThatMovesGoesOutWithinTheClosingWaitOutputThatStopsIsDiscarded) {
+    using std::chrono::microseconds, std::chrono::milliseconds, std::chrono::seconds;
+    const microseconds character{1042}; // 9600 baud, 10 bits a character
     struct Case {
-        std::vector<int> queued; // what each look at the driver's output queue finds
+        const char* line;
+        int held;
+        std::function<int(microseconds)> sentBy;
         bool discarded;
-        int pauses;
+        microseconds longest;
     };
-    const Case cases[] = {{{0}, false, 0}, {{300, 120, 0}, false, 2}, {{300, 120, 120}, true, 2}};
+    const Case cases[] = {
+        {"nothing held", 0, [](microseconds) { return 0; }, false, microseconds{0}},
+        {"a UART", 3000, [&](microseconds t) { return int(t / character); }, false, seconds(30)},
+        {"a USB adapter sending 512-byte blocks", 4096,
+         [](microseconds t) { return 512 * int(t / microseconds(533'334)); }, false, seconds(30)},
+        {"output held by XOFF", 300, [](microseconds) { return 0; }, true, seconds(1)},
+        {"a byte now and then, for minutes", 4096,
+         [](microseconds t) { return int(t / milliseconds(100)); }, true, seconds(30)},
+    };
     for (const Case& c : cases) {
-        std::size_t look = 0;
-        int pauses = 0;
+        SCOPED_TRACE(c.line);
+        microseconds clock{0};
         bool discarded = false;
+        auto queued = [&] { return discarded ? 0 : std::max(0, c.held - c.sentBy(clock)); };
         const bool result = settleOutput(
-            {[&] { return c.queued.at(look++); }, [&] { ++pauses; }, [&] { discarded = true; }});
+            {queued, [&](microseconds pause) { clock += pause; }, [&] { discarded = true; }},
+            character);
         EXPECT_EQ(result, c.discarded);
         EXPECT_EQ(discarded, c.discarded);
-        EXPECT_EQ(pauses, c.pauses);
-        EXPECT_EQ(look, c.queued.size());
+        EXPECT_LE(clock, c.longest);
     }
 }
