@@ -15,7 +15,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 using namespace comport::driver;
 
@@ -233,6 +236,58 @@ TEST_F(DriverOnPty, AbortCancelAndCloseEndWaitingRequests) {
     EXPECT_TRUE(driver.closeHandle(h));
     h = invalidHandleValue;
     EXPECT_EQ(std::get<2>(finish(c)), static_cast<std::uint32_t>(ECANCELED));
+}
+
+// A request that has to wait needs the device's I/O thread and its wake-up descriptor. With no
+// descriptor left to make one, the request fails with that error at once, instead of being taken
+// as pending with nobody to end it (and the close then waiting for ever).
+TEST_F(DriverOnPty, ARequestThatCannotWaitForWantOfDescriptorsFailsAtOnce) {
+    setTimeouts(0, 0, 0, 0, 0); // no time-outs: a read waits for all its bytes
+    pty.send("ab");
+    std::vector<std::uint8_t> big(1 << 20, 'x'); // more than the line holds: the write waits
+    struct NoDescriptorsLeft {
+        rlimit saved{};
+        NoDescriptorsLeft() {
+            getrlimit(RLIMIT_NOFILE, &saved);
+            const int lowestFree = ::dup(0);
+            ::close(lowestFree);
+            rlimit tight = saved;
+            tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+            setrlimit(RLIMIT_NOFILE, &tight);
+        }
+        ~NoDescriptorsLeft() { setrlimit(RLIMIT_NOFILE, &saved); }
+    };
+    struct Outcome {
+        bool started;
+        std::uint32_t error;
+        bool ended;
+    };
+    Request read(driver), write(driver);
+    std::uint8_t buffer[4];
+    std::uint32_t moved = 0;
+    Outcome outcomes[2];
+    {
+        const NoDescriptorsLeft limit;
+        outcomes[0].started = driver.readFile(h, buffer, 4, &moved, &read.ov);
+        outcomes[0].error = driver.getLastError();
+        outcomes[1].started = driver.writeFile(
+            h, big.data(), static_cast<std::uint32_t>(big.size()), &moved, &write.ov);
+        outcomes[1].error = driver.getLastError();
+    }
+    outcomes[0].ended = driver.waitForSingleObject(read.ov.hEvent, 0) == waitObject0;
+    outcomes[1].ended = driver.waitForSingleObject(write.ov.hEvent, 0) == waitObject0;
+    for (const Outcome& o : outcomes) {
+        EXPECT_FALSE(o.started);
+        EXPECT_EQ(o.error, static_cast<std::uint32_t>(EMFILE));
+        EXPECT_TRUE(o.ended);
+    }
+    // Nothing was taken from the line for the failed read.
+    Request later(driver);
+    setTimeouts(maxDword, 0, 0);
+    ASSERT_TRUE(driver.readFile(h, buffer, 4, &moved, &later.ov));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), moved), "ab");
+    EXPECT_TRUE(driver.closeHandle(h));
+    h = invalidHandleValue;
 }
 
 TEST_F(DriverOnPty, AWaitingReadFailsWhenTheFarEndGoesAway) {
