@@ -181,13 +181,19 @@ int place(const std::string& folder, const std::string& path, struct stat& ident
 // Removes the stale lock `found` unless it is no longer the file at `path`. Takers of the same
 // stale lock take turns on it (flock), and each checks under its turn that the name still leads
 // to that very file: a lock that another taker has put in its place is never the one removed.
-// Returns 0 to look again, or why the port is refused.
+// (A program that removes stale locks without such a turn can still remove ours; nothing on
+// this side can stop that.) Returns 0 to look again, or why the port is refused.
 int removeStale(const std::string& path, const Found& found) {
     if (::flock(found.file.fd, LOCK_EX | LOCK_NB) != 0)
         return EBUSY; // another taker is at it right now, and will hold the port
     struct stat now {};
     if (::lstat(path.c_str(), &now) != 0) return errno == ENOENT ? 0 : errno;
     if (!sameFile(now, found.identity)) return 0;
+    // Read again under the turn: a program may have written its new number into its own lock.
+    char text[64];
+    long long pid = 0;
+    const ssize_t n = ::pread(found.file.fd, text, sizeof text, 0);
+    if (n < 0 || !holderNumber(text, static_cast<std::size_t>(n), pid) || running(pid)) return 0;
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         return errno == EPERM || errno == EACCES ? EBUSY : errno; // another user's lock
     return 0;
@@ -243,12 +249,11 @@ int PosixLockFile::take(const std::string& devicePath, const std::string& lockFo
             inode_ = identity.st_ino;
             return 0;
         }
+        if (placed != EEXIST && !cannotWrite(placed)) return placed;
         const Found found = examine(path);
-        if (placed != EEXIST) {
-            if (!cannotWrite(placed)) return placed;
-            // No lock of our own can be taken here; anyone else's is still honoured.
+        // No lock of our own can be taken here; anyone else's is still honoured.
+        if (placed != EEXIST)
             return found.kind == Found::live || found.kind == Found::unusable ? EBUSY : 0;
-        }
         // A lock that cannot be read is left alone: better a port refused than one shared.
         if (found.kind == Found::live || found.kind == Found::unusable) return EBUSY;
         if (found.kind == Found::stale)

@@ -211,7 +211,7 @@ TEST_F(LockFolder, OfTakersRacingOverOneStaleLockExactlyOneWins) {
     std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(endedProcess()));
     write(lock, text);
     int doubled = 0, neither = 0;
-    constexpr int rounds = 2000, takers = 4;
+    constexpr int rounds = 1500, takers = 4;
     for (int round = 0; round < rounds; ++round) {
         int start[2], results[2], end[2];
         ASSERT_EQ(::pipe(start), 0);
