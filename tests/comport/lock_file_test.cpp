@@ -27,8 +27,8 @@
 
 using comport::driver::posix::PosixLockFile;
 
-// Hard links as a filesystem without them, or a taker killed at that step, stand in for the
-// system's own link calls while a test sets this; the rest of the program gets the real ones.
+// A filesystem without hard links, or a taker killed as it links its lock into place: the
+// system's linkat fails or stops while a test sets this; otherwise the real one runs.
 namespace {
 std::function<int()> linkFault; // an errno value to fail with, or 0 to go on
 }
@@ -43,10 +43,6 @@ extern "C" int linkat(int fromDir, const char* from, int toDir, const char* to,
     using Real = int (*)(int, const char*, int, const char*, int);
     static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "linkat"));
     return real(fromDir, from, toDir, to, flags);
-}
-
-extern "C" int link(const char* from, const char* to) noexcept {
-    return linkat(AT_FDCWD, from, AT_FDCWD, to, 0);
 }
 
 namespace {
@@ -106,17 +102,6 @@ struct LockFolder : ::testing::Test {
 };
 
 } // namespace
-
-TEST_F(LockFolder, IsTakenWithThisProcessNumberAndReleased) {
-    PosixLockFile taken;
-    ASSERT_EQ(taken.take(device, folder.path()), 0);
-    EXPECT_EQ(contentOf(lock), mine());
-    EXPECT_EQ(entries(folder.path()), std::set<std::string>{PosixLockFile::nameFor(device)});
-    PosixLockFile second; // the same process: the port is in use
-    EXPECT_EQ(second.take(device, folder.path()), EBUSY);
-    taken.release();
-    EXPECT_TRUE(entries(folder.path()).empty());
-}
 
 // Whoever may write the folder can leave a link where a draft of the lock would be written.
 TEST_F(LockFolder, NoDraftIsWrittenThroughALinkPlantedInTheFolder) {
