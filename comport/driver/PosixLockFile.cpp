@@ -2,6 +2,7 @@
 
 #include "comport/driver/PosixLockFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -51,7 +52,8 @@ bool running(long long pid) {
 // some tools add more words after a blank), or (older tools) four binary bytes. Nothing when
 // the content names no number: such a lock may be one being written.
 bool holderNumber(const char* text, std::size_t n, long long& pid) {
-    if (n == 4 && std::strspn(text, " 0123456789\n") < 4) {
+    auto isText = [](char c) { return c == ' ' || c == '\n' || (c >= '0' && c <= '9'); };
+    if (n == 4 && !std::all_of(text, text + 4, isText)) {
         std::int32_t binary = 0;
         std::memcpy(&binary, text, sizeof binary);
         pid = binary;
@@ -139,7 +141,6 @@ int fill(int fd, bool named, struct stat& identity) {
     if (!S_ISREG(identity.st_mode) || identity.st_uid != ::geteuid() ||
         identity.st_nlink != (named ? 1u : 0u))
         return EIO; // not the new file of ours that was asked for
-
     if (::fchmod(fd, 0644) != 0) return errno;
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
@@ -293,6 +294,9 @@ std::string PosixLockFile::describe(const std::string& devicePath, const std::st
             std::fclose(comm);
             while (!name.empty() && name.back() == '\n')
                 name.pop_back();
+            // The process chose its name: nothing of it may steer the user's terminal.
+            for (char& c : name)
+                if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = '?';
         }
         return lock + " says that process " + std::to_string(found.pid) +
                (name.empty() ? "" : " (" + name + ")") +

@@ -19,6 +19,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -188,6 +189,31 @@ TEST_F(LockFolder, TheLocksContentDecidesBetweenTakingOverAndRefusing) {
         taken.release();
         ::unlink(lock.c_str());
     }
+}
+
+// The holder's name comes from the holder, who may be another user: printed as it stands, it
+// could move the cursor or recolour the technician's terminal.
+TEST_F(LockFolder, TheHolderIsNamedWithNothingThatSteersATerminal) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::prctl(PR_SET_NAME, "\x1b]0;x\x07ok");
+        (void)!::write(ready[1], "", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(holder));
+    write(lock, text);
+    const std::string told = PosixLockFile::describe(device, folder.path());
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_NE(told.find(std::to_string(holder) + " (?]0;x?ok)"), std::string::npos) << told;
 }
 
 // Programs that find the same dead holder at the same moment: exactly one gets the port.
