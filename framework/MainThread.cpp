@@ -17,6 +17,32 @@ void requireMainThread(const char* operation) {
     }
 }
 
+// The main thread usually runs a hand-over within microseconds of being woken. A caller that
+// spins that long first is spared its own sleep, and the main thread the system call that would
+// end it. A spin that did not pay is not tried again for a while (a loaded machine, a main
+// thread busy elsewhere), so it costs little processor time where it does not help.
+template <class Done> void spinBriefly(Done done) {
+    static const bool manyProcessors = std::thread::hardware_concurrency() > 1;
+    thread_local int skip = 0;
+    if (!manyProcessors) return;
+    if (skip > 0) {
+        --skip;
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    while (!done()) {
+        for (int i = 0; i < 32; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            skip = 16;
+            return;
+        }
+    }
+}
+
 } // namespace
 
 void setMainThread() {
@@ -91,6 +117,7 @@ void synchronize(std::function<void()> call) {
     // block on it again, two more context switches on every hand-over.
     mainInbox->parker.unpark();
     detail::callWakeHook();
+    spinBriefly([&] { return queued.done.load(std::memory_order_acquire); });
     l.lock();
     detail::waitServing(
         l, self, [&] { return queued.done.load(std::memory_order_acquire); }, false);
