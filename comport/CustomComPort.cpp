@@ -24,6 +24,7 @@ TCustomComPort::TCustomComPort(fw::TComponent* owner, std::shared_ptr<driver::Co
 
 TCustomComPort::~TCustomComPort() {
     closeForDestruction();
+    delete spareRequest_.exchange(nullptr);
 }
 
 // --- property writers ----------------------------------------------------------------------

@@ -3,6 +3,8 @@
 #include "framework/ThreadError.h"
 #include "framework/ThreadHub.h"
 
+#include <algorithm>
+
 namespace fw {
 
 using detail::hub;
@@ -19,11 +21,11 @@ void requireMainThread(const char* operation) {
 
 // The main thread usually runs a hand-over within microseconds of being woken. A caller that
 // spins that long first is spared its own sleep, and the main thread the system call that would
-// end it. A spin that did not pay is not tried again for a while (a loaded machine, a main
-// thread busy elsewhere), so it costs little processor time where it does not help.
+// end it. After spins that did not pay (a loaded machine, a main thread busy elsewhere) the next
+// ones are left out, for longer each time, so it costs little where it does not help.
 template <class Done> void spinBriefly(Done done) {
     static const bool manyProcessors = std::thread::hardware_concurrency() > 1;
-    thread_local int skip = 0;
+    thread_local int skip = 0, backoff = 0;
     if (!manyProcessors) return;
     if (skip > 0) {
         --skip;
@@ -37,10 +39,12 @@ template <class Done> void spinBriefly(Done done) {
 #endif
         }
         if (std::chrono::steady_clock::now() >= until) {
-            skip = 16;
+            backoff = std::min(backoff * 2 + 1, 63);
+            skip = backoff;
             return;
         }
     }
+    backoff = 0;
 }
 
 } // namespace

@@ -6,7 +6,8 @@
 // and 99th percentile of the round trip (as the far end sees it), and per round trip the
 // program's processor time and context switches (getrusage in the program, over the measured
 // trips only) and its system calls (strace -c -f, runs of their own, the difference between a
-// short and a long run so that start-up and shut-down fall out).
+// short and a long run so that start-up and shut-down fall out; perf's count of the same, where
+// perf is installed, since strace's stops lengthen hand-overs and so change what they cost).
 //
 // Usage: bench_roundtrip [--rounds N] [--trips N] [--strace-trips N] [--no-strace] [--calls]
 //                       [--only c-loop,qt,smNone,smThreadSync]
@@ -155,7 +156,7 @@ struct Totals {
     std::vector<double> samples;
     double cpu = 0;
     long voluntary = 0, involuntary = 0, trips = 0;
-    double syscalls = -1;
+    double syscalls = -1, perfCalls = -1;
     std::map<std::string, double> calls;
 };
 
@@ -178,15 +179,22 @@ void runRound(const std::string& self, int c, long trips, Totals& totals) {
     totals.trips += trips;
 }
 
-// System calls of one traced run of `trips` round trips: the total and each call's count.
-std::map<std::string, double> tracedCalls(const std::string& self, int c, long trips) {
+// System calls of one counted run of `trips` round trips: the total and (strace) each call's
+// count. strace stops the program at every call, which stretches a hand-over past any spin, so
+// perf's kernel-side count (no stops) is given beside it where perf is there.
+std::map<std::string, double> tracedCalls(const std::string& self, int c, long trips,
+                                          bool withPerf) {
     Pty pty;
-    char file[] = "/tmp/bench-roundtrip-strace.XXXXXX";
+    char file[] = "/tmp/bench-roundtrip-count.XXXXXX";
     const int fd = ::mkstemp(file);
-    if (fd < 0) die("cannot create the strace output file");
+    if (fd < 0) die("cannot create the count's output file");
     ::close(fd);
-    Child child({"strace", "-f", "-c", "-o", file, self, "serve", contenders[c].name, pty.path,
-                 std::to_string(warmUp), std::to_string(trips)});
+    std::vector<std::string> args = {"strace", "-f", "-c", "-o", file};
+    if (withPerf) args = {"perf", "stat", "-x,", "-e", "raw_syscalls:sys_enter", "-o", file};
+    for (const std::string& a : {self, std::string("serve"), std::string(contenders[c].name),
+                                 pty.path, std::to_string(warmUp), std::to_string(trips)})
+        args.push_back(a);
+    Child child(args);
     if (child.line() != "ready")
         die(std::string(contenders[c].name) + " did not start under strace");
     farEnd(contenders[c].name, pty, trips, nullptr);
@@ -196,7 +204,9 @@ std::map<std::string, double> tracedCalls(const std::string& self, int c, long t
     std::map<std::string, double> calls;
     FILE* in = std::fopen(file, "r");
     char line[512];
-    while (in && std::fgets(line, sizeof line, in)) {
+    while (in && withPerf && std::fgets(line, sizeof line, in))
+        if (std::strstr(line, "raw_syscalls:sys_enter")) calls["total"] = std::atof(line);
+    while (in && !withPerf && std::fgets(line, sizeof line, in)) {
         // "% time seconds usecs/call calls errors syscall"; errors may be empty.
         std::vector<std::string> words;
         for (char* w = std::strtok(line, " \t\n"); w; w = std::strtok(nullptr, " \t\n"))
@@ -265,6 +275,7 @@ int main(int argc, char** argv) {
         }
     }
     ::signal(SIGPIPE, SIG_IGN);
+    const bool withPerf = traced && std::system("perf --version >/dev/null 2>&1") == 0;
     const std::string self = selfPath();
     double load[3] = {};
     if (::getloadavg(load, 3) != 3) load[0] = load[1] = load[2] = -1;
@@ -291,8 +302,8 @@ int main(int argc, char** argv) {
         const long shortRun = std::max(1L, straceTrips / 4);
         for (int c = 0; c < contenderCount; ++c) {
             if (!chosen[c]) continue;
-            auto few = tracedCalls(self, c, shortRun);
-            auto many = tracedCalls(self, c, straceTrips);
+            auto few = tracedCalls(self, c, shortRun, false);
+            auto many = tracedCalls(self, c, straceTrips, false);
             const double span = static_cast<double>(straceTrips - shortRun);
             for (auto& [name, count] : many)
                 totals[c].calls[name] = (count - few[name]) / span;
@@ -300,12 +311,17 @@ int main(int argc, char** argv) {
             if (showCalls)
                 std::printf("  traced %s: %.0f calls in %ld round trips, %.0f in %ld\n",
                             contenders[c].name, few["total"], shortRun, many["total"], straceTrips);
+            if (withPerf)
+                totals[c].perfCalls = (tracedCalls(self, c, straceTrips, true)["total"] -
+                                       tracedCalls(self, c, shortRun, true)["total"]) /
+                                      span;
         }
     }
 
-    std::printf("\n%-24s %8s %8s %10s %9s %9s %9s\n", "per round trip", "median", "p99",
-                "processor", "switches", "(volunt.)", "syscalls");
-    std::printf("%-24s %8s %8s %10s %9s %9s %9s\n", "", "us", "us", "us", "", "", "(strace)");
+    std::printf("\n%-24s %8s %8s %10s %9s %9s %9s %9s\n", "per round trip", "median", "p99",
+                "processor", "switches", "(volunt.)", "syscalls", "syscalls");
+    std::printf("%-24s %8s %8s %10s %9s %9s %9s %9s\n", "", "us", "us", "us", "", "", "(strace)",
+                "(perf)");
     double median[contenderCount];
     for (int c = 0; c < contenderCount; ++c) {
         Totals& t = totals[c];
@@ -317,10 +333,12 @@ int main(int argc, char** argv) {
         std::printf("%-24s %8.1f %8.1f %10.1f %9.2f %9.2f ", contenders[c].label, median[c], p99,
                     t.cpu / n, static_cast<double>(t.voluntary + t.involuntary) / n,
                     static_cast<double>(t.voluntary) / n);
-        if (t.syscalls >= 0)
-            std::printf("%9.2f\n", t.syscalls);
-        else
-            std::printf("%9s\n", "-");
+        for (double calls : {t.syscalls, t.perfCalls})
+            if (calls >= 0)
+                std::printf(" %9.2f", calls);
+            else
+                std::printf(" %9s", "-");
+        std::printf("\n");
     }
     if (showCalls && traced) {
         std::printf("\nSystem calls per round trip, by call (0.05 and more):\n");
