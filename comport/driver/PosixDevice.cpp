@@ -662,6 +662,7 @@ std::uint32_t PosixDevice::setMask(std::uint32_t mask) {
     if (closed_) return EBADF;
     eventMask_ = mask;
     history_ = 0;
+    held_ = 0;
     // A waiting request ends with no events, as the platform's does when the mask changes.
     completeWaitLocked(0, 0);
     if (!(mask & commEvent::txEmpty)) {
@@ -697,7 +698,7 @@ std::uint32_t PosixDevice::waitEvent(std::uint32_t* mask, Overlapped* req) {
     const auto now = Clock::now();
     if (history_ != 0) {
         checkOutputLocked(now); // output written while nobody waited goes with what is due
-        *mask = std::exchange(history_, 0);
+        *mask = std::exchange(history_, 0) | std::exchange(held_, 0);
         completeRequest(req, 0, 0);
         return 0;
     }
@@ -707,11 +708,15 @@ std::uint32_t PosixDevice::waitEvent(std::uint32_t* mask, Overlapped* req) {
     startRequest(req);
     eventWait_ = req;
     eventOut_ = mask;
-    // Output written while nobody waited (a handler's answer) is looked at when this wait's
-    // waiter wakes for anything else, or one character's time from now: "output empty" then
-    // shares a wake-up (and a hand-over) with the events that come with it, instead of ending
-    // this wait at once with a hand-over of its own.
-    if (outputPending_ && writes_.empty()) {
+    // Output written while nobody waited (a handler's answer) is looked at now, while the far
+    // end takes the answer in, rather than on the way to the next hand-over. "Output empty" is
+    // then held for this wait's waiter to hand over with whatever wakes it next, or one
+    // character's time from now: it shares a hand-over instead of costing one of its own.
+    holdEvents_ = true;
+    checkOutputLocked(now, true);
+    holdEvents_ = false;
+    held_ |= std::exchange(history_, 0);
+    if (held_ != 0) {
         const auto at = now + characterTime(dcb_);
         if (!txCheckAt_ || at < *txCheckAt_) txCheckAt_ = at;
     }
@@ -752,9 +757,9 @@ void PosixDevice::serveInput(short revents) {
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) hangUpLocked();
     const auto now = Clock::now();
     if (txCheckAt_ && now >= *txCheckAt_) txCheckAt_.reset();
-    checkOutputLocked(now);
+    checkOutputLocked(now, true);
     holdEvents_ = false;
-    raiseLocked(0);
+    raiseLocked(std::exchange(held_, 0));
     // The I/O thread may have been woken for the same bytes and found them gone already.
     if (!reads_.empty()) wakeWorker();
 }
@@ -766,7 +771,7 @@ void PosixDevice::kickInputWaiterLocked() {
 void PosixDevice::raiseLocked(std::uint32_t events) {
     history_ |= events & eventMask_;
     if (history_ != 0 && eventWait_ && !holdEvents_) {
-        completeWaitLocked(history_, 0);
+        completeWaitLocked(history_ | std::exchange(held_, 0), 0);
         history_ = 0;
     }
 }
@@ -796,7 +801,7 @@ void PosixDevice::checkCountersLocked() {
     raiseLocked(events);
 }
 
-void PosixDevice::checkOutputLocked(Clock::time_point now) {
+void PosixDevice::checkOutputLocked(Clock::time_point now, bool waiterComing) {
     if (!outputPending_ || !writes_.empty() || closed_) return;
     int queued = 0;
     if (::ioctl(fd_, TIOCOUTQ, &queued) < 0) queued = 0;
@@ -819,6 +824,7 @@ void PosixDevice::checkOutputLocked(Clock::time_point now) {
     txLastQueued_ = queued;
     txCheckAt_ = now + std::max<Clock::duration>(txBackoff_, std::chrono::milliseconds(1));
     // The waiter of the event wait looks then, in its own sleep; the I/O thread when none waits.
+    if (waiterComing) return;
     if (inputWaiter_) {
         kickInputWaiterLocked();
         return;

@@ -123,8 +123,9 @@ private:
     // Compares the driver's counters with the last look and raises what changed.
     void checkCountersLocked();
     // After bytes went out: raises "output empty" once the driver's output queue has drained,
-    // or plans another look (txCheckAt_).
-    void checkOutputLocked(Clock::time_point now);
+    // or plans another look (txCheckAt_), which the event wait's waiter takes (kicked to see
+    // it unless `waiterComing`), or else the I/O thread.
+    void checkOutputLocked(Clock::time_point now, bool waiterComing = false);
     void hangUpLocked();
     // Tells the input waiter to poll again, what to watch for having changed.
     void kickInputWaiterLocked();
@@ -173,6 +174,7 @@ private:
     bool outputSeenEmpty_ = true; // the output queue was empty at the last look, no write since
     bool kernelDrained_ = false;  // the last pump read the kernel dry; nobody counted since
     bool holdEvents_ = false;     // events raised now complete the wait at the end, together
+    std::uint32_t held_ = 0;      // seen, kept for the waiter's next wake-up, to share it
     std::optional<Clock::time_point> txCheckAt_;
     Clock::duration txBackoff_{};
     int txLastQueued_ = 0;
