@@ -71,7 +71,7 @@ void UploadLogic::BitBtn2Click() {
 
 void UploadLogic::openAndShowPort() {
     const bool opening = !port_.Connected();
-    port_.openPort(); // does nothing when already open
+    port_.openPort();                        // does nothing when already open
     if (opening) lastHeard_ = window_.now(); // the line is heard from its opening on
     port_.setDtrLine(true);
     port_.setRtsLine(false);
