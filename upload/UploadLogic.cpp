@@ -46,9 +46,14 @@ template <typename Steps> void UploadLogic::releasingOnFailure(Steps&& steps) {
 
 void UploadLogic::BitBtn2Click() {
     if (!port_.Connected()) {
-        // Opening only: a failure here leaves the window as it was. A new connection owes
-        // nothing from an earlier one.
-        forgetOwed();
+        // Opening only: a failure here leaves the window as it was. Should a run be going on
+        // (the port lost under it), what the board still owes is unknown: the item goes out
+        // again only once the line has been quiet.
+        if (hold_ != Hold::none || !owed_.empty()) {
+            owed_.clear();
+            hold_ = Hold::quiet;
+            holdSince_ = window_.now();
+        }
         const std::string chosen = window_.comboBox1Text();
         port_.setPort(chosen.empty() ? std::string(defaultPortName) : chosen);
         openAndShowPort();
@@ -150,7 +155,7 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
     const std::string reply = std::move(replyBuffer_);
     replyBuffer_.clear();
     // Before the command goes out everything heard is an earlier session's.
-    if (hold_ == Hold::command) return;
+    if (hold_ == Hold::quiet) return;
 
     // The board answers what it received in the order it received it, so this reply belongs to
     // the oldest send still owed an answer: a send of an earlier item (a copy that crossed the
@@ -284,7 +289,7 @@ void UploadLogic::holdCommand() {
         if (port_.readBytes(&byte, 1) < 1) break;
         lastHeard_ = window_.now();
     }
-    hold_ = Hold::command;
+    hold_ = Hold::quiet;
     holdSince_ = window_.now();
     if (port_.Connected() && quietFor() >= quietTime()) release();
 }
@@ -292,14 +297,13 @@ void UploadLogic::holdCommand() {
 void UploadLogic::release() {
     const Hold held = hold_;
     hold_ = Hold::none;
-    if (held == Hold::command) {
-        // What the quiet line showed: whatever was owed before will not be answered now.
-        owed_.clear();
+    // What the quiet line showed: whatever was owed before will not be answered now.
+    owed_.clear();
+    if (held == Hold::none) return;
+    if (recordIndex_ == 0)
         sendCommand();
-    } else if (held == Hold::record) {
-        owed_.clear();
+    else
         envia();
-    }
 }
 
 void UploadLogic::owe(std::int32_t bytes) {

@@ -77,7 +77,9 @@ private:
         std::int32_t bytes;     // its length on the wire
         bool earlier;           // a send of an earlier item, not of the one being sent now
     };
-    enum class Hold { none, command, record };
+    // What the item due waits for: a quiet line (the command of a new run, or the item that was
+    // going out when the port was opened again), or the answers owed to earlier copies.
+    enum class Hold { none, quiet, record };
 
     void openAndShowPort();
     static bool isReply(std::string_view text);
@@ -120,8 +122,7 @@ private:
     // Sends still owed an answer, oldest first: those of earlier items, then the copies of the
     // item being sent now (the first send and every re-send).
     std::deque<Owed> owed_;
-    // The item due waits: the command until the line is quiet, a record until the earlier
-    // copies' answers have come or the line is quiet.
+    // Whether the item due waits, and since when.
     Hold hold_ = Hold::none;
     Clock::time_point holdSince_{};
     Clock::time_point lastHeard_{}; // the latest byte read, the port's opening, or the latest send
