@@ -23,10 +23,10 @@
 #include "upload/WindowSurface.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <chrono>
 #include <deque>
 #include <set>
 #include <string>
@@ -303,7 +303,7 @@ private:
     // One event, chosen by the next input byte.
     void step() {
         const std::uint8_t op = next();
-        static constexpr const char* names[] = {"press",        "time",  "noise", "failure",
+        static constexpr const char* names[] = {"press",        "time", "noise", "failure",
                                                 "cable pulled", "time", "time",  "time"};
         trace("event: %s\n", names[op % 8]);
         try {
