@@ -168,8 +168,10 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
     owed_.pop_front();
     if (tooSoon(owner)) {
         // Something the logic never sent was answered: every answer since may have been taken
-        // for the wrong item. Before any record was accepted the run can begin again.
-        if (recordIndex_ == 0) {
+        // for the wrong item. Before any record was accepted the run can begin again, a few
+        // times: a line that always answers at once is no board at the rate it was set to.
+        if (recordIndex_ == 0 && attempts_ < maxSends) {
+            ++attempts_;
             holdCommand();
             return;
         }

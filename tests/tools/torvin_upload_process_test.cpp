@@ -150,7 +150,7 @@ TEST(TorvinUploadProcess, CtrlCOrSigtermDuringARunClosesThePortAndWarns) {
         testsupport::PtyPair terminal;
         const int shell = runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " +
                                      board.port() + " </dev/null >'" + terminal.path() + "' 2>'" +
-                                     err + "' & pid=$!; sleep 1; kill -" + name +
+                                     err + "' & pid=$!; sleep 3; kill -" + name +
                                      " $pid; wait $pid; echo $? >'" + out + "'");
         ASSERT_EQ(shell, 0);
         EXPECT_EQ(std::stoi(readFile(out)), status) << name << readFile(err);
@@ -298,7 +298,7 @@ TEST(TorvinUploadProcess, OnATerminalTheProgressIsABarRedrawnInPlace) {
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string screen = terminal.drain();
     EXPECT_TRUE(contains(screen, "\r[")) << screen;
-    EXPECT_TRUE(contains(screen, "] 100%  record 3 of 3  0:00 elapsed, 0:00 left")) << screen;
+    EXPECT_TRUE(contains(screen, "] 100%  record 3 of 3  0:02 elapsed, 0:00 left")) << screen;
     EXPECT_TRUE(contains(screen, "\nTRANSMISSÃO CONCLUIDA !!")) << screen; // after the bar's line
     EXPECT_FALSE(contains(screen, "record 1 of 3 (0%)")) << screen;        // no plain lines
 }
