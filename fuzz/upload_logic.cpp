@@ -237,7 +237,10 @@ private:
         const auto byteTime = std::chrono::microseconds(rate_ ? 10'000'000 / rate_ : 0);
         Clock::time_point from = clock_ + byteTime * bytes;
         if (!board_.empty()) from = std::max(from, board_.back().due);
-        const auto due = from + byteTime * 3 + std::chrono::milliseconds(wait * 1990 / 255);
+        // An item the board drops takes none of its time: the silence counts from the answer
+        // before.
+        const auto due =
+            letter ? from + byteTime * 3 + std::chrono::milliseconds(wait * 1990 / 255) : from;
         board_.push_back(Answer{letter, due, item});
         if (item == 0) accepted_.clear(); // the command starts the board's run afresh
         if (letter == 'N' && item > 0) accepted_.insert(item);
