@@ -76,8 +76,8 @@ void UploadLogic::BitBtn2Click() {
 
 void UploadLogic::openAndShowPort() {
     const bool opening = !port_.Connected();
-    port_.openPort();                        // does nothing when already open
-    if (opening) lastHeard_ = window_.now(); // the line is heard from its opening on
+    port_.openPort();                                              // does nothing when already open
+    if (opening) lastHeard_ = std::max(lastHeard_, window_.now()); // heard from its opening on
     port_.setDtrLine(true);
     port_.setRtsLine(false);
     window_.setBitBtn2Caption(std::string(captionStart));
@@ -128,7 +128,7 @@ void UploadLogic::ComPort1RxChar(std::int32_t count) {
         for (std::int32_t i = 0; i < count; ++i) {
             std::uint8_t byte = 0;
             if (port_.readBytes(&byte, 1) < 1) break; // fewer bytes waiting than announced
-            lastHeard_ = window_.now();
+            lastHeard_ = std::max(lastHeard_, window_.now());
             if (byte == '[') {
                 // A complete reply followed by the next one is still an answer.
                 if (isReply(replyBuffer_)) takeReply(answerable);
@@ -235,13 +235,9 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
 }
 
 bool UploadLogic::tooSoon(const Owed& send) const {
-    const std::uint32_t rate = port_.lineRate();
-    if (rate == 0) return false;
-    // Ten bits a byte; the item's last byte and the three of the reply give some leeway for
-    // clocks and for a rate a little off.
-    const auto crossing = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::microseconds(std::int64_t{send.bytes - 1} * 10'000'000 / rate));
-    return window_.now() - send.sent < crossing;
+    // The item's last byte and the three of the reply are left out: leeway for clocks and for a
+    // rate a little off.
+    return window_.now() - send.sent < lineTime(send.bytes - 1);
 }
 
 WindowSurface::Clock::duration UploadLogic::quietTime() const {
@@ -289,7 +285,7 @@ void UploadLogic::holdCommand() {
          --waiting) {
         std::uint8_t byte = 0;
         if (port_.readBytes(&byte, 1) < 1) break;
-        lastHeard_ = window_.now();
+        lastHeard_ = std::max(lastHeard_, window_.now());
     }
     hold_ = Hold::quiet;
     holdSince_ = window_.now();
@@ -315,7 +311,22 @@ void UploadLogic::owe(std::int32_t bytes) {
 void UploadLogic::sendCommand() {
     owe(static_cast<std::int32_t>(programmingModeCommand.size()));
     port_.writeText(std::string(programmingModeCommand));
-    lastHeard_ = window_.now();
+    sent(static_cast<std::int32_t>(programmingModeCommand.size()));
+}
+
+void UploadLogic::sent(std::int32_t bytes) {
+    // The write returns before the bytes have crossed the line, and the answer crosses it too:
+    // the silence that counts begins after both.
+    lastHeard_ = std::max(lastHeard_,
+                          window_.now() + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
+}
+
+UploadLogic::Clock::duration UploadLogic::lineTime(std::int32_t bytes) const {
+    const std::uint32_t rate = port_.lineRate();
+    if (rate == 0) return {};
+    // Ten bits a byte.
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::microseconds(std::int64_t{bytes} * 10'000'000 / rate));
 }
 
 void UploadLogic::stopUncertain() {
@@ -361,7 +372,7 @@ void UploadLogic::envia() {
             port_.writeBytes(&byte, 1);
         }
     }
-    lastHeard_ = window_.now();
+    sent(static_cast<std::int32_t>(1 + (line.empty() ? 0 : (line.size() - 1) / 2)));
     window_.setTimer1Enabled(true);
 }
 

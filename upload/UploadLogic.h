@@ -101,6 +101,10 @@ private:
     void release();
     void sendCommand();
     void owe(std::int32_t bytes);
+    // `bytes` have been written: the line is busy until they and their answer have crossed it.
+    void sent(std::int32_t bytes);
+    // How long `bytes` take on the line; nothing when its rate is not known.
+    Clock::duration lineTime(std::int32_t bytes) const;
     void stopForMonitorVersion(std::string_view message);
     void stopUncertain();
     std::string_view recordLine(std::int32_t record) const;
@@ -125,8 +129,10 @@ private:
     // Whether the item due waits, and since when.
     Hold hold_ = Hold::none;
     Clock::time_point holdSince_{};
-    Clock::time_point lastHeard_{}; // the latest byte read, the port's opening, or the latest send
-    Clock::duration slowest_{};     // the slowest answer heard since the window was created
+    // The latest byte read, the port's opening, or when the latest send and its answer will have
+    // crossed the line.
+    Clock::time_point lastHeard_{};
+    Clock::duration slowest_{}; // the slowest answer heard since the window was created
 };
 
 } // namespace upload
