@@ -2,6 +2,7 @@
 
 #include "comport/CustomComPort.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace comport {
@@ -128,7 +129,10 @@ std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
         // line's error flags) is not worth making.
         if (!linkList_.empty() && bytesWaiting() == 0) notifyLinksState(lnReceiving, false);
     } else if (request->data) {
-        notifyLinksSent(request->data.get(), request->size);
+        // What went out, not what was asked for: a write that ran out of time or failed moved less.
+        const auto sent = static_cast<std::int32_t>(
+            std::min<std::uint32_t>(moved, static_cast<std::uint32_t>(request->size)));
+        if (sent > 0) notifyLinksSent(request->data.get(), sent);
     }
     return static_cast<std::int32_t>(moved);
 }
@@ -140,7 +144,7 @@ std::int32_t TCustomComPort::writeBytes(const std::uint8_t* bytes, std::int32_t 
     std::int32_t unused = 0;
     const bool started = startWrite(bytes, count, *request, false, unused);
     const std::int32_t moved = waitForCompletion(request.get());
-    if (started) notifyLinksSent(bytes, count);
+    if (started && moved > 0) notifyLinksSent(bytes, std::min(moved, count));
     return moved;
 }
 

@@ -24,6 +24,8 @@ TCustomComPort::TCustomComPort(fw::TComponent* owner, std::shared_ptr<driver::Co
 
 TCustomComPort::~TCustomComPort() {
     closeForDestruction();
+    // Whatever called the handler that destroyed the port stops at its next look.
+    life_->alive = false;
 }
 
 // --- property writers ----------------------------------------------------------------------

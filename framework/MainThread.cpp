@@ -90,8 +90,14 @@ void synchronize(std::function<void()> call) {
     // Woken after the lock is released: a thread woken while the lock is still held would only
     // block on it again, two more context switches on every hand-over.
     mainInbox->parker.unpark();
-    detail::callWakeHook();
+    std::exception_ptr wakeFailure = detail::callWakeHook();
     l.lock();
+    // Not left behind in the queue when it goes: the record is on this stack. A call that the main
+    // thread has taken already (woken some other way) is waited for as usual.
+    if (wakeFailure && detail::withdrawCallLocked(h, queued)) {
+        l.unlock();
+        std::rethrow_exception(wakeFailure);
+    }
     detail::waitServing(
         l, self, [&] { return queued.done.load(std::memory_order_acquire); }, false);
     l.unlock();

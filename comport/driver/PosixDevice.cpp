@@ -15,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -138,15 +139,13 @@ std::uint32_t PosixDevice::close() {
     wakeWorker();
     if (worker_.joinable()) worker_.join();
     if (wakeFd_ >= 0) ::close(wakeFd_);
-    // Long enough for output that moves to show it, even from an adapter that sends in blocks.
-    const auto pause = std::clamp<Clock::duration>(
-        characterTime(dcb_) * 64, std::chrono::milliseconds(100), std::chrono::seconds(2));
     settleOutput({[this] {
                       int queued = 0;
                       return ::ioctl(fd_, TIOCOUTQ, &queued) < 0 ? 0 : queued;
                   },
-                  [pause] { std::this_thread::sleep_for(pause); },
-                  [this] { (void)flushQueues(fd_, false, true); }});
+                  [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
+                  [this] { (void)flushQueues(fd_, false, true); }},
+                 characterTime(dcb_));
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
     const std::uint32_t result = ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
@@ -325,6 +324,10 @@ std::uint32_t PosixDevice::read(void* buffer, std::uint32_t count, std::uint32_t
             completeRequest(req, 0, 0);
             return 0;
         }
+        // A read that may have to wait needs the I/O thread; one that cannot have it fails
+        // before it takes anything from the queue.
+        if (!immediateReadMode())
+            if (const std::uint32_t e = ensureWorkerLocked()) return e;
         const std::uint32_t e = readNow(in, count, got);
         if (e != 0 && e != EAGAIN) return e;
         Request r(req, in, nullptr, count, got);
@@ -336,12 +339,10 @@ std::uint32_t PosixDevice::read(void* buffer, std::uint32_t count, std::uint32_t
             return 0;
         }
         startRequest(req);
-        enqueueLocked(reads_, r);
-        return errorIoPending;
+        return enqueueLocked(reads_, r);
     }
     startRequest(req);
-    enqueueLocked(reads_, Request(req, in, nullptr, count, 0));
-    return errorIoPending;
+    return enqueueLocked(reads_, Request(req, in, nullptr, count, 0));
 }
 
 std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::uint32_t* moved,
@@ -371,24 +372,38 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
         Request r(req, nullptr, out, count, done);
         activateWrite(r, Clock::now());
         startRequest(req);
-        enqueueLocked(writes_, r);
-        return errorIoPending;
+        return enqueueLocked(writes_, r);
     }
     startRequest(req);
-    enqueueLocked(writes_, Request(req, nullptr, out, count, 0));
+    return enqueueLocked(writes_, Request(req, nullptr, out, count, 0));
+}
+
+std::uint32_t PosixDevice::enqueueLocked(std::deque<Request>& queue, Request r) {
+    // Nobody would ever end a request queued without the I/O thread: it fails, with what it moved.
+    if (const std::uint32_t e = ensureWorkerLocked()) {
+        completeRequest(r.ov, e, r.done);
+        return e;
+    }
+    queue.push_back(r);
+    wakeWorker();
     return errorIoPending;
 }
 
-void PosixDevice::enqueueLocked(std::deque<Request>& queue, Request r) {
-    queue.push_back(r);
-    ensureWorkerLocked();
-    wakeWorker();
-}
-
-void PosixDevice::ensureWorkerLocked() {
-    if (worker_.joinable()) return;
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    worker_ = std::thread([this] { workerLoop(); });
+std::uint32_t PosixDevice::ensureWorkerLocked() {
+    if (worker_.joinable()) return 0;
+    // The thread sleeps on this descriptor between requests; without it, it could not be woken
+    // (nor stopped).
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) return static_cast<std::uint32_t>(errno);
+    try {
+        wakeFd_ = fd;
+        worker_ = std::thread([this] { workerLoop(); });
+    } catch (const std::system_error& e) {
+        ::close(fd);
+        wakeFd_ = -1;
+        return static_cast<std::uint32_t>(e.code().value());
+    }
+    return 0;
 }
 
 void PosixDevice::wakeWorker() {
@@ -786,8 +801,8 @@ void PosixDevice::checkOutputLocked(Clock::time_point now) {
         txBackoff_ = expected;
     txLastQueued_ = queued;
     txCheckAt_ = now + std::max<Clock::duration>(txBackoff_, std::chrono::milliseconds(1));
-    ensureWorkerLocked();
-    wakeWorker();
+    // Without the I/O thread the next event wait looks instead (waitEvent).
+    if (ensureWorkerLocked() == 0) wakeWorker();
 }
 
 void PosixDevice::hangUpLocked() {

@@ -125,7 +125,9 @@ private:
     // Tells the input waiter to poll again, what to watch for having changed.
     void kickInputWaiterLocked();
     void modemWoke(int error);
-    void ensureWorkerLocked();
+    // Starts the I/O thread if it is not running; 0, or why it cannot run (no descriptor, no
+    // thread to be had).
+    std::uint32_t ensureWorkerLocked();
     bool immediateReadMode() const;
     void activateRead(Request& r, Clock::time_point now);
     void activateWrite(Request& r, Clock::time_point now);
@@ -134,7 +136,8 @@ private:
     bool advanceWrite(Request& r, short revents, Clock::time_point now);
     void progressLocked(short revents);
     void abortLocked(bool reads, bool writes);
-    void enqueueLocked(std::deque<Request>& queue, Request r);
+    // Queues a request for the I/O thread: errorIoPending, or the error that ended it at once.
+    std::uint32_t enqueueLocked(std::deque<Request>& queue, Request r);
     void workerLoop();
     void wakeWorker();
 

@@ -79,14 +79,16 @@ bool DeviceSleeper::sleep(Event::Deadline deadline) {
     }
     const int ready = ::ppoll(fds, n, deadline ? &left : nullptr, nullptr);
     const int error = errno;
-    bool took = false;
     {
         std::lock_guard g(lock_);
         asleep_ = false;
         pending_ = false; // whatever woke it, the caller looks at its events next
-        took = std::exchange(written_, false);
+        written_ = false;
     }
-    if (took) {
+    // Taken whenever it is readable, not only when a wake() is known to have written: a wake()
+    // that raced with the line's own wake-up may write after this sleep has looked, and a count
+    // nobody takes would end every later sleep at once.
+    if (ready > 0 && (fds[0].revents & POLLIN)) {
         std::uint64_t value = 0;
         [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &value, sizeof value);
     }
