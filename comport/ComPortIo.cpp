@@ -40,6 +40,20 @@ void TCustomComPort::releaseRequest(std::unique_ptr<TComRequest>& request) {
     request.reset();
 }
 
+std::unique_ptr<TComRequest> TCustomComPort::takeSyncRequest() {
+    if (TComRequest* spare = spareRequest_.exchange(nullptr))
+        return std::unique_ptr<TComRequest>(spare);
+    return createRequest();
+}
+
+void TCustomComPort::keepSyncRequest(std::unique_ptr<TComRequest> request) {
+    // Only a request that has ended is kept (a failure that OnException took may leave one
+    // running); the destructor of one that is not kept waits for it.
+    if (driver_->waitForSingleObject(request->overlapped.hEvent, 0) != driver::waitObject0) return;
+    TComRequest* none = nullptr;
+    if (spareRequest_.compare_exchange_strong(none, request.get())) request.release();
+}
+
 // --- starting and finishing requests -------------------------------------------------------
 
 std::int32_t TCustomComPort::writeBytesAsync(const std::uint8_t* bytes, std::int32_t count,
@@ -140,10 +154,11 @@ std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
 std::int32_t TCustomComPort::writeBytes(const std::uint8_t* bytes, std::int32_t count) {
     // The caller's bytes outlive this call (and the request), so the device writes from them
     // directly: one byte at a time is how the upload sends, and a copy per byte buys nothing.
-    auto request = createRequest();
+    auto request = takeSyncRequest();
     std::int32_t unused = 0;
     const bool started = startWrite(bytes, count, *request, false, unused);
     const std::int32_t moved = waitForCompletion(request.get());
+    keepSyncRequest(std::move(request));
     if (started && moved > 0) notifyLinksSent(bytes, std::min(moved, count));
     return moved;
 }
@@ -155,9 +170,11 @@ std::int32_t TCustomComPort::writeText(const std::string& text) {
 }
 
 std::int32_t TCustomComPort::readBytes(std::uint8_t* buffer, std::int32_t count) {
-    auto request = createRequest();
+    auto request = takeSyncRequest();
     readBytesAsync(buffer, count, request.get());
-    return waitForCompletion(request.get());
+    const std::int32_t moved = waitForCompletion(request.get());
+    keepSyncRequest(std::move(request));
+    return moved;
 }
 
 void TCustomComPort::abortAllRequests() {

@@ -240,6 +240,11 @@ private:
     // Received bytes for OnRxBuf and the linked readers (TriggersOnRxChar false): reads them and
     // hands them out; sets count to 0 when it read them, also when a reader fails.
     void deliverReceivedData(std::int32_t& count);
+    // The record of the synchronous operations, kept from one call to the next: most of them
+    // end at once, and a record (with its completion event) made and freed for each byte
+    // written would cost more than the write. A caller that finds it taken makes its own.
+    std::unique_ptr<TComRequest> takeSyncRequest();
+    void keepSyncRequest(std::unique_ptr<TComRequest> request);
     // Checks a write's arguments and starts it (false, nothing started, when they are refused).
     // With keepCopy the device writes from the request's own copy of the bytes; without, from
     // `bytes`, which must then stay valid until the request has ended.
@@ -269,6 +274,7 @@ private:
     driver::Handle portHandle_ = driver::invalidHandleValue;
     std::vector<TPortLink*> linkList_;
     bool triggersOnRxChar_ = true;
+    std::atomic<TComRequest*> spareRequest_{nullptr};
     bool rxBufLinked_ = false;
     bool connected_ = false;
     TBaudRate baudRate_ = br9600;

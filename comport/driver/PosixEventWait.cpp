@@ -40,6 +40,7 @@ void DeviceSleeper::begin(const std::shared_ptr<PosixDevice>* devices, std::size
     }
     devices_ = devices;
     count_ = count < maxDevices ? count : maxDevices;
+    due_.fill(false);
     for (std::size_t i = 0; i < count_; ++i)
         devices_[i]->attachInputWaiter(this);
 }
@@ -64,20 +65,25 @@ bool DeviceSleeper::sleep(Event::Deadline deadline) {
     std::size_t owner[maxDevices + 1];
     fds[0] = {wakeFd_, POLLIN, 0};
     nfds_t n = 1;
+    // The sleep also ends for the devices' planned looks (see inputWatch).
+    Event::Deadline wakeAt = deadline;
+    Event::Deadline lookAt[maxDevices];
     for (std::size_t i = 0; i < count_; ++i) {
         short events = 0;
-        if (!devices_[i]->inputWatch(events)) continue;
+        lookAt[i].reset();
+        if (!devices_[i]->inputWatch(events, lookAt[i])) continue;
         fds[n] = {devices_[i]->fd(), events, 0};
         owner[n++] = i;
+        if (lookAt[i] && (!wakeAt || *lookAt[i] < *wakeAt)) wakeAt = lookAt[i];
     }
     timespec left{};
-    if (deadline) {
-        auto rest = *deadline - std::chrono::steady_clock::now();
+    if (wakeAt) {
+        auto rest = *wakeAt - std::chrono::steady_clock::now();
         if (rest.count() < 0) rest = {};
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(rest).count();
         left = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     }
-    const int ready = ::ppoll(fds, n, deadline ? &left : nullptr, nullptr);
+    const int ready = ::ppoll(fds, n, wakeAt ? &left : nullptr, nullptr);
     const int error = errno;
     {
         std::lock_guard g(lock_);
@@ -100,12 +106,17 @@ bool DeviceSleeper::sleep(Event::Deadline deadline) {
     }
     for (nfds_t k = 1; k < n; ++k)
         revents_[owner[k]] = fds[k].revents;
-    return ready != 0;
+    const auto now = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < count_; ++i)
+        due_[i] = lookAt[i] && now >= *lookAt[i];
+    // Only the caller's own deadline counts as a time-out.
+    return ready != 0 || !deadline || now < *deadline;
 }
 
 void DeviceSleeper::serve() {
     for (std::size_t i = 0; i < count_; ++i) {
-        if (revents_[i] == 0) continue;
+        if (revents_[i] == 0 && !due_[i]) continue;
+        due_[i] = false;
         devices_[i]->serveInput(std::exchange(revents_[i], short{0}));
     }
 }

@@ -55,6 +55,7 @@ private:
     std::size_t count_ = 0;
     int failure_ = 0;
     std::array<short, maxDevices> revents_{};
+    std::array<bool, maxDevices> due_{}; // a device's planned look has come
 };
 
 } // namespace comport::driver::posix

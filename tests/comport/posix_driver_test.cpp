@@ -499,16 +499,35 @@ TEST_F(DriverOnPty, OutputEmptyReachesAPendingWaitAndTheNextWait) {
     EXPECT_TRUE(std::get<0>(finish(pending)));
     EXPECT_EQ(mask, commEvent::txEmpty);
 
-    // Written byte by byte while nobody waits: the next wait reports it at once, once.
+    // Written byte by byte while nobody waits: the next wait reports it once, when its waiter
+    // looks (a character's time later, as nothing else comes).
     for (char c : std::string("bcd")) {
         Request w(driver);
         ASSERT_TRUE(driver.writeFile(h, &c, 1, &written, &w.ov));
     }
     Request next(driver);
     mask = 0;
-    EXPECT_TRUE(driver.waitCommEvent(h, &mask, &next.ov));
+    driver.waitCommEvent(h, &mask, &next.ov);
+    EXPECT_TRUE(std::get<0>(finish(next)));
     EXPECT_EQ(mask, commEvent::txEmpty);
     EXPECT_EQ(pty.receive(4), "abcd");
+
+    // Written while nobody waits, and bytes arrive: one wake-up reports both (a handler's
+    // answer and the next request cost one hand-over, not two).
+    Request answer(driver);
+    ASSERT_TRUE(driver.writeFile(h, "e", 1, &written, &answer.ov));
+    pty.send("y");
+    Request both(driver);
+    mask = 0;
+    driver.waitCommEvent(h, &mask, &both.ov);
+    EXPECT_TRUE(std::get<0>(finish(both)));
+    EXPECT_EQ(mask, commEvent::rxChar | commEvent::txEmpty);
+    EXPECT_EQ(pty.receive(1), "e");
+    char y = 0;
+    std::uint32_t got = 0;
+    Request drain(driver);
+    ASSERT_TRUE(driver.readFile(h, &y, 1, &got, &drain.ov));
+    EXPECT_EQ(got, 1u);
 
     // Nothing written since: the wait stays pending until the far end sends.
     Request quiet(driver);
