@@ -14,4 +14,8 @@ std::string deviceFileOf(const std::string& portName) {
     return name;
 }
 
+bool isPseudoTerminal(const std::string&) {
+    return false;
+}
+
 } // namespace upload::frontend
