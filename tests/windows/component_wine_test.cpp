@@ -5,8 +5,8 @@
 #include "PtyPeer.h"
 
 #include "comport/ComPort.h"
-#include "comport/SettingsFiles.h"
-#include "comport/Win32RegistryStore.h"
+#include "comport/settings/SettingsFiles.h"
+#include "comport/settings/Win32RegistryStore.h"
 #include "comport/driver/ComDriver.h"
 #include "framework/MainThread.h"
 

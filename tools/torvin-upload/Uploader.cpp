@@ -3,7 +3,7 @@
 #include "comport/ComPort.h"
 #include "comport/PortAccess.h"
 #ifndef _WIN32
-#include "comport/driver/PosixDevice.h"
+#include "comport/driver/posix/PosixDevice.h"
 #endif
 #include "tools/torvin-upload/Console.h"
 #include "tools/torvin-upload/ConsoleWindow.h"

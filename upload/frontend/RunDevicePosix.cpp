@@ -1,6 +1,6 @@
 #include "upload/frontend/RunDevice.h"
 
-#include "comport/driver/PosixDevice.h"
+#include "comport/driver/posix/PosixDevice.h"
 
 #include <climits>
 #include <cstdlib>

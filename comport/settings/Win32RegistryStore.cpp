@@ -1,4 +1,4 @@
-#include "comport/Win32RegistryStore.h"
+#include "comport/settings/Win32RegistryStore.h"
 
 #include "framework/Win32Text.h"
 

@@ -19,10 +19,10 @@
 
 #include "comport/driver/ComDriver.h"
 #include "comport/driver/Event.h"
-#include "comport/driver/InputFilter.h"
-#include "comport/driver/PosixLockFile.h"
-#include "comport/driver/PosixModemWait.h"
-#include "comport/driver/PosixTermios.h"
+#include "comport/driver/posix/InputFilter.h"
+#include "comport/driver/posix/PosixLockFile.h"
+#include "comport/driver/posix/PosixModemWait.h"
+#include "comport/driver/posix/PosixTermios.h"
 
 #include <chrono>
 #include <cstdint>

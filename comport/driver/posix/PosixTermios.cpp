@@ -1,6 +1,6 @@
 #ifndef _WIN32
 
-#include "comport/driver/PosixTermios.h"
+#include "comport/driver/posix/PosixTermios.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #ifndef _WIN32
 
-#include "comport/driver/PosixEventWait.h"
+#include "comport/driver/posix/PosixEventWait.h"
 
-#include "comport/driver/PosixDevice.h"
+#include "comport/driver/posix/PosixDevice.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "comport/IniFileStore.h"
+#include "comport/settings/IniFileStore.h"
 
 #include "framework/Convert.h"
 #include "framework/FileIO.h"

@@ -1,6 +1,6 @@
 #ifndef _WIN32
 
-#include "comport/driver/PosixLockFile.h"
+#include "comport/driver/posix/PosixLockFile.h"
 
 #include <algorithm>
 #include <cerrno>

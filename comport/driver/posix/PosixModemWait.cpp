@@ -1,6 +1,6 @@
 #ifndef _WIN32
 
-#include "comport/driver/PosixModemWait.h"
+#include "comport/driver/posix/PosixModemWait.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "comport/IniDocument.h"
+#include "comport/settings/IniDocument.h"
 
 #include "framework/Convert.h"
 

@@ -3,7 +3,7 @@
 // A key of the Windows registry as the port's registry store. Texts are kept as REG_SZ (UTF-8 in
 // the program, UTF-16 in the registry), integers as REG_DWORD.
 
-#include "comport/SettingsStores.h"
+#include "comport/settings/SettingsStores.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,8 +1,8 @@
-#include "comport/SettingsFiles.h"
+#include "comport/settings/SettingsFiles.h"
 
 #include "comport/CustomComPort.h"
-#include "comport/IniFileStore.h"
-#include "comport/PlatformRegistryStore.h"
+#include "comport/settings/IniFileStore.h"
+#include "comport/settings/PlatformRegistryStore.h"
 #include "framework/FileIO.h"
 
 #include <memory>

@@ -5,12 +5,12 @@
 // the hive on Windows ("HKEY_CURRENT_USER"), the database file elsewhere.
 
 #ifdef _WIN32
-#include "comport/Win32RegistryStore.h"
+#include "comport/settings/Win32RegistryStore.h"
 namespace comport {
 using TPlatformRegistryStore = TWin32RegistryStore;
 }
 #else
-#include "comport/SqliteRegistryStore.h"
+#include "comport/settings/SqliteRegistryStore.h"
 namespace comport {
 using TPlatformRegistryStore = TSqliteRegistryStore;
 }

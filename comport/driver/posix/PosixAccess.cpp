@@ -5,7 +5,7 @@
 // "Device or resource busy", the serial tools' lock file.
 
 #include "comport/PortAccess.h"
-#include "comport/driver/PosixDevice.h"
+#include "comport/driver/posix/PosixDevice.h"
 
 #include <cerrno>
 #include <grp.h>

@@ -1,4 +1,4 @@
-#include "comport/driver/InputFilter.h"
+#include "comport/driver/posix/InputFilter.h"
 
 namespace comport::driver {
 

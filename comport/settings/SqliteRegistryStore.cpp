@@ -1,4 +1,4 @@
-#include "comport/SqliteRegistryStore.h"
+#include "comport/settings/SqliteRegistryStore.h"
 
 #include <sqlite3.h>
 

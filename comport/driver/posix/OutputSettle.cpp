@@ -1,4 +1,4 @@
-#include "comport/driver/OutputSettle.h"
+#include "comport/driver/posix/OutputSettle.h"
 
 #include <algorithm>
 

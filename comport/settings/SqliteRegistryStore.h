@@ -7,7 +7,7 @@
 // joins the one that beginUpdate opened; closing the store without endUpdate drops it): a
 // crash leaves the value either old or new.
 
-#include "comport/SettingsStores.h"
+#include "comport/settings/SettingsStores.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,10 +1,10 @@
 #ifndef _WIN32
 
-#include "comport/driver/PosixDriver.h"
+#include "comport/driver/posix/PosixDriver.h"
 
 #include "comport/driver/Event.h"
-#include "comport/driver/PosixDevice.h"
-#include "comport/driver/PosixEventWait.h"
+#include "comport/driver/posix/PosixDevice.h"
+#include "comport/driver/posix/PosixEventWait.h"
 
 #include <array>
 #include <cerrno>

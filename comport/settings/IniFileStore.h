@@ -1,7 +1,7 @@
 #pragma once
 
-#include "comport/IniDocument.h"
-#include "comport/SettingsStores.h"
+#include "comport/settings/IniDocument.h"
+#include "comport/settings/SettingsStores.h"
 
 #include <string>
 
