@@ -5,9 +5,9 @@
 #include "PtyPeer.h"
 
 #include "comport/ComPort.h"
+#include "comport/driver/ComDriver.h"
 #include "comport/settings/SettingsFiles.h"
 #include "comport/settings/Win32RegistryStore.h"
-#include "comport/driver/ComDriver.h"
 #include "framework/MainThread.h"
 
 #include <windows.h>
