@@ -21,6 +21,8 @@ pass GCC gcc_pass
 pass Clang scripts/test-clang.sh
 pass ASan+UBSan scripts/test-asan.sh
 pass TSan scripts/test-tsan.sh
+# The Windows build under Wine; its end-to-end runs use the GCC tree's simulated board.
+pass Windows scripts/test-windows.sh
 # The Debian packages, the installed programs and the component installed for other programs.
 pass Package scripts/check-package.sh
 echo "test: all passes: $SECONDS s"

@@ -12,6 +12,10 @@ namespace upload::frontend {
 // /dev/serial/by-id/ name. The name itself when no such file exists.
 std::string deviceFileOf(const std::string& portName);
 
+// Whether the device file is the terminal end of a pseudo-terminal, which moves bytes at once
+// whatever rate it was set to (never on Windows, whose ports are devices of their own).
+bool isPseudoTerminal(const std::string& deviceFile);
+
 // The serial number of the USB adapter that `deviceFile` belongs to, as the system's device
 // manager knows it; empty for a device without one (a built-in port, a pseudo-terminal) or when
 // the device manager cannot be read.
