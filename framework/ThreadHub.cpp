@@ -2,6 +2,7 @@
 
 #include "framework/ErrorDisplay.h"
 #include "framework/Exception.h"
+#include "framework/PerThread.h"
 
 #include <utility>
 #include <vector>
@@ -72,8 +73,7 @@ Hub& hub() {
 }
 
 std::shared_ptr<Inbox> currentInbox() {
-    thread_local InboxHolder holder;
-    return holder.inbox;
+    return perThread<InboxHolder>().inbox;
 }
 
 bool isMainLocked(const Hub& h) {
