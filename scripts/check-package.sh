@@ -66,13 +66,19 @@ bin=$work/root/usr/bin
 "$bin/torvin-upload" --help >"$work/help" || fail "the installed torvin-upload --help failed"
 grep -q '^Usage: torvin-upload' "$work/help" || fail "torvin-upload --help: $(head -3 "$work/help")"
 "$bin/torvin-upload" --list-ports >"$work/ports" || fail "torvin-upload --list-ports failed"
-[[ $(head -1 "$work/ports") == COM1 ]] || fail "torvin-upload --list-ports: $(head -3 "$work/ports")"
-QT_QPA_PLATFORM=offscreen "$bin/torvin-updater" --help >/dev/null 2>&1 ||
-    fail "the installed torvin-updater --help failed"
+[[ $(head -1 "$work/ports") == "COM1: /dev/ttyS0" ]] ||
+    fail "torvin-upload --list-ports: $(head -3 "$work/ports")"
+# Every program answers --help and --version without a display, with the project's version.
 for p in torvin-updater torvin-upload monitor-sim; do
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/$p" --help >/dev/null 2>"$work/err" ||
+        fail "the installed $p --help failed: $(cat "$work/err")"
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/$p" --version 2>&1) || true
+    [[ $said == "$p $version" ]] || fail "the installed $p --version says '$said', not '$p $version'"
     zcat "$work/root/usr/share/man/man1/$p.1.gz" | grep -qi "^\.TH \"\?$p" ||
         fail "the man page of $p has no title"
 done
+scripts/check-man-pages.sh "$work/root/usr/share/man/man1" "$bin" torvin-updater torvin-upload \
+    monitor-sim
 desktop=$work/root/usr/share/applications/torvin-updater.desktop
 grep -qx 'Exec=torvin-updater' "$desktop" && grep -qx 'Icon=torvin-updater' "$desktop" ||
     fail "the menu entry does not start the installed program with its icon"

@@ -1,6 +1,7 @@
-// The two command-line programs read their options the same way: the same help layout, the same
-// report of bad usage with status 64.
+// Every program answers -h, --help and --version; the two command-line programs read their
+// options the same way: the same help layout, the same report of bad usage with status 64.
 #include "tests/support/MonitorSimProcess.h"
+#include "upload/ProgramVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -29,17 +30,37 @@ Output run(const std::string& program, const std::string& arguments) {
     return r;
 }
 
-TEST(CommandLine, BothProgramsShareHelpAndBadUsage) {
+TEST(CommandLine, EveryProgramAnswersHelpAndVersionWithoutADisplay) {
+    // The window's program too: neither needs a window system, so none is offered.
+    std::vector<std::pair<std::string, std::string>> programs = {
+        {"torvin-upload", TORVIN_UPLOAD_PATH}, {"monitor-sim", MONITOR_SIM_PATH}};
+#ifdef TORVIN_UPDATER_PATH
+    programs.emplace_back("torvin-updater", TORVIN_UPDATER_PATH);
+#endif
+    const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+    for (const auto& [name, path] : programs) {
+        for (const char* option : {"-h", "--help"}) {
+            const Output help = run(noDisplay + path, option);
+            EXPECT_EQ(help.status, 0) << name << " " << option << ": " << help.err;
+            EXPECT_TRUE(help.out.starts_with("Usage: ")) << help.out;
+            EXPECT_NE(help.out.find("--version"), std::string::npos) << help.out;
+        }
+        const Output version = run(noDisplay + path, "--version");
+        EXPECT_EQ(version.status, 0) << name << ": " << version.err;
+        EXPECT_EQ(version.out, name + " " + upload::programVersion() + "\n");
+    }
+}
+
+TEST(CommandLine, BothToolsShareHelpAndBadUsage) {
     const std::pair<std::string, std::string> programs[] = {{"torvin-upload", TORVIN_UPLOAD_PATH},
                                                             {"monitor-sim", MONITOR_SIM_PATH}};
     for (const auto& [name, path] : programs) {
         const Output help = run(path, "--help");
-        EXPECT_EQ(help.status, 0) << name;
         EXPECT_TRUE(help.out.starts_with("Usage: " + name + " [OPTION]...\n")) << help.out;
-        EXPECT_NE(help.out.find("\n  --help "), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("\n  -h, --help "), std::string::npos) << help.out;
 
-        for (const char* bad :
-             {"stray", "--no-such-option", "--verbose=yes --quiet=yes", "--help=1", "--link"}) {
+        for (const char* bad : {"stray", "--no-such-option", "--verbose=yes --quiet=yes",
+                                "--help=1", "--version=1", "--link"}) {
             const Output r = run(path, bad);
             EXPECT_EQ(r.status, 64) << name << " " << bad << ": " << r.err;
             EXPECT_TRUE(r.err.starts_with(name + ": ")) << r.err;

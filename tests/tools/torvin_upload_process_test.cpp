@@ -221,13 +221,14 @@ TEST(TorvinUploadProcess, APortRefusedForLackOfPermissionSaysHowToGetIt) {
     EXPECT_TRUE(contains(err, "sudo usermod -aG " + group + " nobody\n")) << err;
 }
 
-// The window's list, for scripts: COM1 to COM15 first, then whatever adapters this machine has.
+// The window's list, for scripts: COM1 to COM15 first, each with its device, then whatever
+// adapters this machine has.
 TEST(TorvinUploadProcess, ListPortsPrintsTheWindowsList) {
     const Result r = upload("--list-ports");
     EXPECT_EQ(r.status, 0) << r.err;
     std::string coms;
     for (int n = 1; n <= 15; ++n)
-        coms += "COM" + std::to_string(n) + "\n";
+        coms += "COM" + std::to_string(n) + ": /dev/ttyS" + std::to_string(n - 1) + "\n";
     EXPECT_TRUE(r.out.starts_with(coms)) << r.out;
 }
 

@@ -11,11 +11,15 @@
 
 namespace upload::frontend {
 
-std::string deviceFileOf(const std::string& portName) {
-    std::string path = portName;
+std::string devicePathOf(const std::string& portName) {
 #ifndef _WIN32
-    if (const auto resolved = comport::driver::posix::resolveDevicePath(portName)) path = *resolved;
+    if (const auto resolved = comport::driver::posix::resolveDevicePath(portName)) return *resolved;
 #endif
+    return portName;
+}
+
+std::string deviceFileOf(const std::string& portName) {
+    const std::string path = devicePathOf(portName);
     char real[PATH_MAX];
     return ::realpath(path.c_str(), real) ? std::string(real) : path;
 }

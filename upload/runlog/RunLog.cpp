@@ -1,5 +1,7 @@
 #include "upload/runlog/RunLog.h"
 
+#include "upload/ProgramVersion.h"
+
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
 
@@ -104,7 +106,7 @@ std::string sha256OfFile(const std::string& path) {
 }
 
 std::string programVersion() {
-    return TORVIN_VERSION;
+    return upload::programVersion();
 }
 
 RunLog::RunLog(std::string path) : path_(std::move(path)) {
