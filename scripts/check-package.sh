@@ -26,6 +26,10 @@ lintian --fail-on error --tag-display-limit 0 "$programs" "$development" 2>&1 |
     grep -v 'running with root privileges' || true
 lintian --fail-on error -q "$programs" "$development" >/dev/null 2>&1 ||
     fail "lintian reports errors (above)"
+# Built as Debian builds its programs (dpkg-buildflags): lintian finds no hardening missing, even
+# among the notes it only shows when asked.
+hardening=$(lintian -I --tag-display-limit 0 "$programs" "$development" 2>/dev/null | grep ': hardening-' || true)
+[[ -z $hardening ]] || fail "the programs lack Debian's hardening: $hardening"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/torvin-package.XXXXXX")
 sim=""
