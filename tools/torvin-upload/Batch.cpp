@@ -152,7 +152,8 @@ ExitStatus uploadBoards(const BatchRequest& request) {
             rows.push_back({board->port(), board->outcomeText(), board->recordsAcknowledged(),
                             request.totalRecords, board->progress().resends,
                             board->progress().refusals, board->duration()});
-        std::fputs(("\n" + summaryTable(rows)).c_str(), stdout);
+        const int columns = ::isatty(STDOUT_FILENO) ? terminalColumns() : 0;
+        std::fputs(("\n" + summaryTable(rows, columns)).c_str(), stdout);
         std::fflush(stdout);
     }
 
