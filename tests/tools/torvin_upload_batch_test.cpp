@@ -142,7 +142,7 @@ TEST(TorvinUploadBatch, CtrlCStopsEveryBoardAndNamesThoseLeftIncomplete) {
     // comes; on a terminal, one line per board.
     Board done, stuck({"--silent", "2:4"});
     const std::string image = done.dir.file("small.hex");
-    std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n";
+    std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n:00000001FF\n";
     TempDir dir;
     testsupport::PtyPair terminal;
     const std::string err = dir.file("err"), status = dir.file("status");

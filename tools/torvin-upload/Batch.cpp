@@ -49,6 +49,8 @@ struct Batch {
         r.device = board.devicePath();
         if (request.adapterSerial) r.adapterSerial = request.adapterSerial(r.device);
         r.image = request.imageName;
+        r.imagePath = request.imagePath;
+        r.imageWarning = request.imageWarning;
         r.imageSha256 = request.imageSha256;
         r.imageRecords = request.totalRecords;
         r.outcome = board.outcomeText();

@@ -65,7 +65,8 @@ void describe(CLI::App& app, Options& o, std::string& image, std::string& log) {
                    "send this Intel HEX image instead of the embedded one; every line is checked\n"
                    "first (data records 00, upper address records 04, an end-of-file record 01 "
                    "is\naccepted and not sent), and a bad file is refused before the port is "
-                   "touched")
+                   "touched.\nA file without an end-of-file record is sent with a warning: it "
+                   "may have been\ncut short")
         ->type_name("FILE")
         ->check(toolcommon::nonEmpty());
     app.add_flag("--quiet", o.quiet, "no progress display (the outcome is still printed)");

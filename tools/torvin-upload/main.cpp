@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,11 @@ int main(int argc, char** argv) {
         }
         request.image = file.lines();
         request.totalRecords = file.recordCount();
+        if (!file.endsWithEndOfFileRecord()) {
+            request.imageWarning = "no end-of-file record: if the file was cut short, the board "
+                                   "gets only part of it";
+            std::fprintf(stderr, "torvin-upload: %s\n", request.imageWarning.c_str());
+        }
     } else {
         request.image = upload::firmwareImage();
         request.totalRecords = upload::firmwareRecordCount;
@@ -78,6 +84,10 @@ int main(int argc, char** argv) {
         try {
             log = std::make_unique<runlog::RunLog>(*options.logFile);
             request.imageName = options.imageFile.value_or("embedded");
+            // Records appended from several folders name the same file in several ways.
+            if (options.imageFile)
+                request.imagePath =
+                    std::filesystem::absolute(*options.imageFile).lexically_normal().string();
             request.imageSha256 = options.imageFile ? runlog::sha256OfFile(*options.imageFile)
                                                     : runlog::sha256OfLines(request.image);
         } catch (const std::exception& e) {

@@ -42,6 +42,10 @@ private:
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context_;
 };
 
+nlohmann::ordered_json orNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
 std::string systemError() {
     return std::strerror(errno);
 }
@@ -68,11 +72,12 @@ std::string jsonLine(const RunRecord& r) {
         {"version", programVersion()},
         {"port", r.port},
         {"device", r.device},
-        {"adapter_serial", r.adapterSerial.empty() ? nlohmann::ordered_json(nullptr)
-                                                   : nlohmann::ordered_json(r.adapterSerial)},
+        {"adapter_serial", orNull(r.adapterSerial)},
         {"image", r.image},
+        {"image_path", orNull(r.imagePath)},
         {"image_sha256", r.imageSha256},
         {"image_records", r.imageRecords},
+        {"image_warning", orNull(r.imageWarning)},
         {"outcome", r.outcome},
         {"exit_status", r.exitStatus},
         {"records_acknowledged", r.recordsAcknowledged},
