@@ -61,6 +61,19 @@ contains "$development" usr/include/torvin/comport/ComPort.h \
     "usr/lib/$multiarch/libtorvin-comport.a" "usr/lib/$multiarch/libtorvin-framework.a" \
     "usr/lib/$multiarch/cmake/TorvinComPort/TorvinComPortConfig.cmake" \
     "usr/lib/$multiarch/pkgconfig/torvin-comport.pc"
+# The third-party code compiled into the programs (header-only libraries) is named with its
+# licence: a Files paragraph for its headers and the licence's text in a paragraph of its own.
+dpkg-deb --fsys-tarfile "$programs" | tar -xO ./usr/share/doc/torvin-updater/copyright >"$work/copyright"
+for library in "CLI/*:BSD-3-clause" "nlohmann/*:Expat"; do
+    files=${library%%:*} licence=${library#*:}
+    awk -v files="Files: $files" -v licence="License: $licence" '
+        $0 == files { stanza = 1 } /^$/ { stanza = 0; blank = 1; next }
+        stanza && $0 == licence { named = 1 }
+        blank && $0 == licence { text = 1 } { blank = 0 }
+        text == 1 && /^ / { text = 2 }
+        END { exit !(named && text == 2) }' "$work/copyright" ||
+        fail "the copyright file does not name $files with the $licence licence and its text"
+done
 depends=$(dpkg-deb -f "$programs" Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "the programs' dependencies miss Qt: $depends"
 
@@ -90,6 +103,17 @@ grep -qx 'Exec=torvin-updater' "$desktop" && grep -qx 'Icon=torvin-updater' "$de
 # --- the example against the unpacked development package ---
 dpkg-deb -x "$development" "$work/dev"
 prefix=$work/dev/usr
+# The component's headers need C++20: every imported target says so, and the example leaves it to
+# them, as the README's snippet does.
+targets=$prefix/lib/$multiarch/cmake/TorvinComPort/TorvinComPortTargets.cmake
+for target in ComPort Framework; do
+    awk -v t="Torvin::$target" '$0 ~ "set_target_properties\\(" t " " { on = 1 }
+        on && /INTERFACE_COMPILE_FEATURES "cxx_std_20"/ { found = 1 } on && /^\)/ { on = 0 }
+        END { exit !found }' "$targets" ||
+        fail "the installed Torvin::$target does not carry its C++20 requirement"
+done
+! grep -q 'CXX_STANDARD' examples/comport-terminal/CMakeLists.txt ||
+    fail "the example sets a C++ standard of its own; the installed targets must bring it"
 cmake -S examples/comport-terminal -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null ||
     fail "the example does not configure against the installed package"

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -69,6 +71,29 @@ TEST(CommandLine, BothToolsShareHelpAndBadUsage) {
             EXPECT_EQ(r.out, "") << name << " " << bad;
         }
     }
+}
+
+// The README's table of exit statuses says what --help says: every status, none more.
+TEST(CommandLine, TheReadmeListsTheExitStatusesOfTheHelp) {
+    auto statuses = [](const std::string& text, const std::regex& row) {
+        std::set<int> found;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch m;
+            if (!std::regex_search(line, m, row)) continue;
+            std::istringstream each(std::regex_replace(m[1].str(), std::regex("/"), " "));
+            for (int n; each >> n;)
+                found.insert(n);
+        }
+        return found;
+    };
+    const Output help = run(TORVIN_UPLOAD_PATH, "--help");
+    const std::string helpList = help.out.substr(help.out.find("\nExit status"));
+    std::stringstream readme;
+    readme << std::ifstream(README_PATH).rdbuf();
+    const auto listed = statuses(readme.str(), std::regex("^\\| ([0-9][0-9 /]*) \\|"));
+    EXPECT_FALSE(listed.empty());
+    EXPECT_EQ(listed, statuses(helpList, std::regex("^  ([0-9]+) ")));
 }
 
 } // namespace
