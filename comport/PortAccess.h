@@ -22,8 +22,8 @@ struct AccessFacts {
 std::string accessAdvice(const AccessFacts& facts);
 
 // The advice for the port `portName` ("COM1", a path) that could not be opened with the
-// platform's error `code`; empty unless the code means access refused and the node can be
-// looked at.
+// platform's error `code`: for access refused, from the node and the user's groups; for a busy
+// port, what the lock file says (its holder, or what is wrong with it); empty otherwise.
 std::string accessAdvice(const std::string& portName, std::int64_t code);
 
 } // namespace comport

@@ -1,7 +1,8 @@
 #ifndef _WIN32
 
 // The facts behind "Permission denied" on a serial device: the node's owner, group and mode, and
-// the user's groups, both as the system lists them and as this process holds them.
+// the user's groups, both as the system lists them and as this process holds them; and behind
+// "Device or resource busy", the serial tools' lock file.
 
 #include "comport/PortAccess.h"
 #include "comport/driver/PosixDevice.h"
@@ -55,8 +56,10 @@ bool sessionHas(gid_t gid) {
 } // namespace
 
 std::string accessAdvice(const std::string& portName, std::int64_t code) {
-    if (code != EACCES) return {};
     const auto path = driver::posix::resolveDevicePath(portName);
+    // A port held through the serial tools' lock file: by whom, or what is in its place.
+    if (code == EBUSY && path) return driver::posix::PosixLockFile::describe(*path);
+    if (code != EACCES) return {};
     struct stat node {};
     if (!path || ::stat(path->c_str(), &node) != 0) return {};
     AccessFacts facts;

@@ -8,6 +8,7 @@
 // so the port takes and honours this lock too.
 
 #include <string>
+#include <sys/types.h>
 
 namespace comport::driver::posix {
 
@@ -22,17 +23,26 @@ public:
     PosixLockFile& operator=(const PosixLockFile&) = delete;
 
     // Takes the lock for a device path. Returns 0 when taken, and also when the lock folder
-    // cannot be written (nothing is taken then, but a lock of a live process still refuses);
-    // EBUSY when a live process (this one included) holds the lock; otherwise an errno value. A
-    // lock of a process that no longer runs is removed and taken over.
+    // cannot be written (nothing is taken then, but a lock of anyone else still refuses); EBUSY
+    // when a live process (this one included) holds the lock, or when something that is no
+    // readable lock is in its place; otherwise an errno value. A lock whose number no running
+    // process has is removed and taken over, by one taker only when several race.
     int take(const std::string& devicePath, const std::string& lockFolder = "/run/lock");
     void release();
 
-    // The lock file's name for a device path: its real path without "/dev/", "/" as "_".
+    // The lock file's name for a device path: its real path without "/dev/".
+    // Ordinary names (ttyS0, ttyUSB0) as they stand; others with "/" and "%" escaped.
     static std::string nameFor(const std::string& devicePath);
+
+    // What in the lock folder keeps the port from being taken, and what to do about it, in
+    // words for the user; empty when nothing there does.
+    static std::string describe(const std::string& devicePath,
+                                const std::string& lockFolder = "/run/lock");
 
 private:
     std::string path_; // the lock file this object took, or empty
+    dev_t device_ = 0; // and the file it made there
+    ino_t inode_ = 0;
 };
 
 } // namespace comport::driver::posix

@@ -2,6 +2,7 @@
 // far end that goes away.
 
 #include "PortFixture.h"
+#include "comport/PortAccess.h"
 #include "tests/support/Pty.h"
 
 #include <algorithm>
@@ -140,8 +141,9 @@ TEST(PortOnDevices, TheSerialToolsLockFileIsTakenHonouredAndReleased) {
     const std::string folder = "/run/lock";
     if (::access(folder.c_str(), W_OK) != 0) GTEST_SKIP() << folder << " cannot be written here";
     testsupport::PtyPair pty(false);
-    std::string name = pty.path().substr(std::string("/dev/").size());
-    std::replace(name.begin(), name.end(), '/', '_');
+    std::string name; // a device in a folder of /dev: pts/3 is written pts%2F3
+    for (const char c : pty.path().substr(std::string("/dev/").size()))
+        name += c == '/' ? std::string("%2F") : std::string(1, c);
     const std::string lock = folder + "/LCK.." + name;
     auto content = [&] {
         std::ifstream in(lock);
@@ -163,6 +165,8 @@ TEST(PortOnDevices, TheSerialToolsLockFileIsTakenHonouredAndReleased) {
     EXPECT_EQ(e.errorCode(), 1);
     EXPECT_EQ(e.systemErrorCode(), EBUSY);
     EXPECT_EQ(content().find_first_not_of(' '), 9u);
+    EXPECT_NE(accessAdvice(pty.path(), EBUSY).find(lock + " says that process 1 "),
+              std::string::npos);
 
     const pid_t gone = ::fork(); // a holder that has ended: its lock is stale
     if (gone == 0) ::_exit(0);

@@ -199,6 +199,10 @@ TEST(TorvinUploadProcess, APortThatDoesNotExistOrIsHeldFailsAtOnce) {
     EXPECT_EQ(held.status, 5);
     EXPECT_TRUE(contains(held.err, "Unable to open com port (Error: 16): Device or resource busy"))
         << held.err;
+    if (::access("/run/lock", W_OK) == 0) { // the holder is named, from its lock file
+        EXPECT_TRUE(contains(held.err, "says that process " + std::to_string(::getpid()) + " "))
+            << held.err;
+    }
     holder.closePort();
     board.sim.stop();
     EXPECT_TRUE(contains(board.sim.errorOutput(), " 0 bytes received")) << board.sim.errorOutput();
