@@ -1,5 +1,7 @@
 #include "tools/torvin-upload/BatchDisplay.h"
 
+#include "tools/torvin-upload/Outcome.h"
+
 #include <algorithm>
 #include <cctype>
 #include <sstream>
@@ -85,8 +87,8 @@ std::vector<std::string> wrapped(const std::string& text, std::size_t columns) {
     std::istringstream in(text);
     for (std::string word; in >> word;) {
         const bool marks = std::none_of(word.begin(), word.end(), [](char c) {
-            return std::isalnum(static_cast<unsigned char>(c)) || continuationByte(c) ||
-                   (static_cast<unsigned char>(c) & 0x80);
+            const auto u = static_cast<unsigned char>(c);
+            return std::isalnum(u) || u >= 0x80; // letters beyond ASCII count as letters
         });
         if (marks && !words.empty())
             words.back() += " " + word;
@@ -115,15 +117,14 @@ std::vector<std::string> wrapped(const std::string& text, std::size_t columns) {
     return lines;
 }
 
-// The longest outcome the window and the program give; a line that can hold it beside the port
-// shows every board's outcome whole.
-constexpr std::size_t outcomeRoom = 44; // "COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !"
 constexpr std::size_t gap = 2;
 
-// The columns a port's name may take on a line of `limit` columns beside its outcome.
+// The columns a port's name may take on a line of `limit` columns: what leaves room beside it for
+// the longest outcome of a run (the refused programming-mode command), so that every board's
+// outcome reads whole, but a third of the line at least.
 std::size_t nameRoom(std::size_t limit) {
-    return std::max(
-        {limit > outcomeRoom + gap ? limit - outcomeRoom - gap : 0, limit / 3, std::size_t{8}});
+    const std::size_t outcome = width(recordRejectedMessage(0));
+    return std::max({limit > outcome + gap ? limit - outcome - gap : 0, limit / 3, std::size_t{8}});
 }
 
 } // namespace
