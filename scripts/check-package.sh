@@ -60,7 +60,8 @@ contains "$development" usr/include/torvin/comport/ComPort.h \
     usr/include/torvin/comport/driver/ComDriver.h usr/include/torvin/framework/EventSlot.h \
     "usr/lib/$multiarch/libtorvin-comport.a" "usr/lib/$multiarch/libtorvin-framework.a" \
     "usr/lib/$multiarch/cmake/TorvinComPort/TorvinComPortConfig.cmake" \
-    "usr/lib/$multiarch/pkgconfig/torvin-comport.pc"
+    "usr/lib/$multiarch/pkgconfig/torvin-comport.pc" \
+    usr/share/doc/libtorvin-comport-dev/html/index.html
 # The third-party code compiled into the programs (header-only libraries) is named with its
 # licence: a Files paragraph for its headers and the licence's text in a paragraph of its own.
 dpkg-deb --fsys-tarfile "$programs" | tar -xO ./usr/share/doc/torvin-updater/copyright >"$work/copyright"
@@ -114,6 +115,15 @@ for target in ComPort Framework; do
 done
 ! grep -q 'CXX_STANDARD' examples/comport-terminal/CMakeLists.txt ||
     fail "the example sets a C++ standard of its own; the installed targets must bring it"
+# What a newcomer trips over is said atop the installed comport/ComPort.h and on the API
+# reference's main page: reads that return at once, events that wait for the main thread's
+# queue, the system's words for a failed open.
+for where in "$prefix/include/torvin/comport/ComPort.h" \
+    "$prefix/share/doc/libtorvin-comport-dev/html/index.html"; do
+    for note in setReadTotalConstant smNone systemErrorMessage; do
+        grep -q "$note" "$where" || fail "$where does not tell about $note"
+    done
+done
 cmake -S examples/comport-terminal -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null ||
     fail "the example does not configure against the installed package"
@@ -126,6 +136,13 @@ PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --exists torvin-co
 c++ -std=c++20 -Wall -Wextra -Werror -o "$work/terminal-pc" examples/comport-terminal/main.cpp \
     $(PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --cflags --libs torvin-comport) ||
     fail "the example does not build with the flags pkg-config gives"
+
+# A port that cannot be opened: the example says why in the system's words.
+status=0
+"$work/example/comport-terminal" "$work/no-such-port" </dev/null >/dev/null 2>"$work/terminal.log" ||
+    status=$?
+[[ $status -eq 1 ]] && grep -q 'No such file or directory' "$work/terminal.log" ||
+    fail "comport-terminal on a missing port (status $status): '$(cat "$work/terminal.log")'"
 
 # The board's Monitor answers the programming-mode command with "[N]".
 "$bin/monitor-sim" --link "$work/ttyBoard" >/dev/null 2>"$work/sim.log" &
