@@ -2,27 +2,35 @@
 // hidden window) calls, and the open and close reports of the input lines.
 
 #include "comport/CustomComPort.h"
-#include "comport/NotifyingScope.h"
 
 namespace comport {
 
 namespace ce = driver::commEvent;
 
+// A handler may destroy the port (the event thread lets go of a port destroyed by its own
+// handlers): after each notice or event, what follows runs only while the port is there.
+
 void TCustomComPort::reportLineSignals(bool opening) {
+    const std::shared_ptr<PortLife> life = life_;
     if (opening) {
         // Each reads the lines afresh, so the owner learns their state right after opening.
-        handleCTSChange();
-        handleDSRChange();
-        handleRLSDChange();
+        for (auto handle : {&TCustomComPort::handleCTSChange, &TCustomComPort::handleDSRChange,
+                            &TCustomComPort::handleRLSDChange}) {
+            (this->*handle)();
+            if (!life->alive) return;
+        }
         return;
     }
     // Closing: all three go off, without asking the device.
-    notifyLinksState(lnCTS, false);
-    notifyLinksState(lnDSR, false);
-    notifyLinksState(lnRLSD, false);
-    fireCTSChange(false);
-    fireDSRChange(false);
-    fireRLSDChange(false);
+    for (TLinkNotice notice : {lnCTS, lnDSR, lnRLSD}) {
+        notifyLinksState(notice, false);
+        if (!life->alive) return;
+    }
+    for (auto fire : {&TCustomComPort::fireCTSChange, &TCustomComPort::fireDSRChange,
+                      &TCustomComPort::fireRLSDChange}) {
+        (this->*fire)(false);
+        if (!life->alive) return;
+    }
 }
 
 void TCustomComPort::handleLineEvent(std::uintptr_t maskBit) {
@@ -58,11 +66,13 @@ void TCustomComPort::handleError() {
 }
 
 void TCustomComPort::handleRxChar() {
+    const std::shared_ptr<PortLife> life = life_;
     std::int32_t count = bytesWaiting();
     if (count > 0) notifyLinksState(lnReceiving, true);
+    if (!life->alive) return;
     deliverReceivedData(count);
     // Bytes that went to OnRxBuf or the linked readers are not announced again.
-    if (count > 0) fireRxChar(count);
+    if (count > 0 && life->alive) fireRxChar(count);
 }
 
 void TCustomComPort::deliverReceivedData(std::int32_t& count) {
@@ -73,7 +83,7 @@ void TCustomComPort::deliverReceivedData(std::int32_t& count) {
     try {
         // A reader that detaches (or attaches another) from inside dataReceived is refused, as in
         // every other walk over the links.
-        const NotifyingScope scope(notifying_);
+        const NotifyingScope scope(life_);
         const std::size_t links = linkList_.size();
         for (std::size_t i = 0; i < links; ++i) {
             auto& slot = linkList_[i]->dataReceived;
@@ -81,8 +91,14 @@ void TCustomComPort::deliverReceivedData(std::int32_t& count) {
             if (!read) {
                 read = true;
                 got = readForRxBuf(buffer, count);
+                if (!scope.portAlive()) break;
             }
             slot(this, buffer.get(), got);
+            if (!scope.portAlive()) break;
+        }
+        if (!scope.portAlive()) {
+            count = 0;
+            return;
         }
         if (!read && !triggersOnRxChar_) {
             read = true;
@@ -97,16 +113,20 @@ void TCustomComPort::deliverReceivedData(std::int32_t& count) {
 
 std::int32_t TCustomComPort::readForRxBuf(std::unique_ptr<std::uint8_t[]>& buffer,
                                           std::int32_t count) {
+    const std::shared_ptr<PortLife> life = life_;
     buffer.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
     // Only what was read is handed out: a short read must not pass on bytes never received.
     const std::int32_t got = readBytes(buffer.get(), count);
-    fireRxBuf(buffer.get(), got);
+    if (life->alive) fireRxBuf(buffer.get(), got); // the read tells links of the drained queue
     return got;
 }
 
 void TCustomComPort::handleTxEmpty() {
+    const std::shared_ptr<PortLife> life = life_;
     notifyLinksState(lnSending, false);
+    if (!life->alive) return;
     notifyLinks(lnTxEmpty);
+    if (!life->alive) return;
     fireTxEmpty();
 }
 
@@ -115,31 +135,35 @@ void TCustomComPort::handleBreak() {
 }
 
 void TCustomComPort::handleRing() {
+    const std::shared_ptr<PortLife> life = life_;
     notifyLinks(lnRing);
-    fireRing();
+    if (life->alive) fireRing();
+}
+
+void TCustomComPort::reportLine(TLineSignal line, TLinkNotice notice,
+                                void (TCustomComPort::*fire)(bool)) {
+    const std::shared_ptr<PortLife> life = life_;
+    const bool on = modemSignals().contains(line);
+    notifyLinksState(notice, on);
+    if (life->alive) (this->*fire)(on);
 }
 
 void TCustomComPort::handleCTSChange() {
-    const bool on = modemSignals().contains(lsCTS);
-    notifyLinksState(lnCTS, on);
-    fireCTSChange(on);
+    reportLine(lsCTS, lnCTS, &TCustomComPort::fireCTSChange);
 }
 
 void TCustomComPort::handleDSRChange() {
-    const bool on = modemSignals().contains(lsDSR);
-    notifyLinksState(lnDSR, on);
-    fireDSRChange(on);
+    reportLine(lsDSR, lnDSR, &TCustomComPort::fireDSRChange);
 }
 
 void TCustomComPort::handleRLSDChange() {
-    const bool on = modemSignals().contains(lsRLSD);
-    notifyLinksState(lnRLSD, on);
-    fireRLSDChange(on);
+    reportLine(lsRLSD, lnRLSD, &TCustomComPort::fireRLSDChange);
 }
 
 void TCustomComPort::handleRxFlag() {
+    const std::shared_ptr<PortLife> life = life_;
     notifyLinks(lnRxFlag);
-    fireRxFlag();
+    if (life->alive) fireRxFlag();
 }
 
 void TCustomComPort::handleRx80Full() {

@@ -1,7 +1,6 @@
 // Event hooks, the open and close notifications, and the notices to linked objects.
 
 #include "comport/CustomComPort.h"
-#include "comport/NotifyingScope.h"
 
 #include <algorithm>
 
@@ -57,24 +56,33 @@ void TCustomComPort::handleBeforeOpen() {
     fireBeforeOpen();
 }
 
+// A handler may destroy the port: after each one, what follows runs only while the port is there.
+
 void TCustomComPort::handleAfterOpen() {
+    const std::shared_ptr<PortLife> life = life_;
     notifyLinksState(lnConnection, true);
+    if (!life->alive) return;
     fireAfterOpen();
+    if (!life->alive) return;
     reportLineSignals(true);
 }
 
 void TCustomComPort::handleBeforeClose() {
+    const std::shared_ptr<PortLife> life = life_;
     reportLineSignals(false);
+    if (!life->alive) return;
     fireBeforeClose();
 }
 
 void TCustomComPort::handleAfterClose() {
+    const std::shared_ptr<PortLife> life = life_;
     notifyLinksState(lnConnection, false);
+    if (!life->alive) return;
     fireAfterClose();
 }
 
 void TCustomComPort::registerLink(TPortLink* link) {
-    if (!link || notifying_ > 0 ||
+    if (!link || life_->notifying > 0 ||
         std::find(linkList_.begin(), linkList_.end(), link) != linkList_.end()) {
         reportError(CE_RegFailed + 1);
         return;
@@ -85,7 +93,7 @@ void TCustomComPort::registerLink(TPortLink* link) {
 
 void TCustomComPort::unregisterLink(TPortLink* link) {
     auto it = std::find(linkList_.begin(), linkList_.end(), link);
-    if (!link || notifying_ > 0 || it == linkList_.end()) {
+    if (!link || life_->notifying > 0 || it == linkList_.end()) {
         reportError(CE_RegFailed + 1);
         return;
     }
@@ -97,15 +105,18 @@ void TCustomComPort::unregisterLink(TPortLink* link) {
 namespace {
 
 // Fires one slot of every attached link with the port as sender. Registration is refused while
-// `notifying` is raised, so the list cannot change beneath the walk.
+// the walk is under way, so the list cannot change beneath it; a link that destroys the port (and
+// with it the list) ends the walk.
 template <typename Slot, typename... Args>
-void notifyEach(std::atomic<int>& notifying, const std::vector<TPortLink*>& links,
+void notifyEach(const std::shared_ptr<PortLife>& life, const std::vector<TPortLink*>& links,
                 Slot TPortLink::*member, TCustomComPort* port, Args... args) {
-    const NotifyingScope scope(notifying);
+    const NotifyingScope scope(life);
     const std::size_t count = links.size();
     for (std::size_t i = 0; i < count; ++i) {
         Slot& slot = links[i]->*member;
-        if (slot.assigned()) slot(port, args...);
+        if (!slot.assigned()) continue;
+        slot(port, args...);
+        if (!scope.portAlive()) return;
     }
 }
 
@@ -144,15 +155,15 @@ TPortLink::NoticeSlot TPortLink::*noticeSlot(TLinkNotice kind) {
 } // namespace
 
 void TCustomComPort::notifyLinksState(TLinkNotice kind, bool onOff) {
-    if (const auto member = stateSlot(kind)) notifyEach(notifying_, linkList_, member, this, onOff);
+    if (const auto member = stateSlot(kind)) notifyEach(life_, linkList_, member, this, onOff);
 }
 
 void TCustomComPort::notifyLinks(TLinkNotice kind) {
-    if (const auto member = noticeSlot(kind)) notifyEach(notifying_, linkList_, member, this);
+    if (const auto member = noticeSlot(kind)) notifyEach(life_, linkList_, member, this);
 }
 
 void TCustomComPort::notifyLinksSent(const std::uint8_t* buffer, std::int32_t count) {
-    notifyEach(notifying_, linkList_, &TPortLink::dataSent, this, buffer, count);
+    notifyEach(life_, linkList_, &TPortLink::dataSent, this, buffer, count);
 }
 
 } // namespace comport

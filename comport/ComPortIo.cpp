@@ -2,6 +2,7 @@
 
 #include "comport/CustomComPort.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace comport {
@@ -37,6 +38,20 @@ std::unique_ptr<TComRequest> TCustomComPort::createRequest() {
 
 void TCustomComPort::releaseRequest(std::unique_ptr<TComRequest>& request) {
     request.reset();
+}
+
+std::unique_ptr<TComRequest> TCustomComPort::takeSyncRequest() {
+    if (TComRequest* spare = spareRequest_.exchange(nullptr))
+        return std::unique_ptr<TComRequest>(spare);
+    return createRequest();
+}
+
+void TCustomComPort::keepSyncRequest(std::unique_ptr<TComRequest> request) {
+    // Only a request that has ended is kept (a failure that OnException took may leave one
+    // running); the destructor of one that is not kept waits for it.
+    if (driver_->waitForSingleObject(request->overlapped.hEvent, 0) != driver::waitObject0) return;
+    TComRequest* none = nullptr;
+    if (spareRequest_.compare_exchange_strong(none, request.get())) request.release();
 }
 
 // --- starting and finishing requests -------------------------------------------------------
@@ -128,7 +143,10 @@ std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
         // line's error flags) is not worth making.
         if (!linkList_.empty() && bytesWaiting() == 0) notifyLinksState(lnReceiving, false);
     } else if (request->data) {
-        notifyLinksSent(request->data.get(), request->size);
+        // What went out, not what was asked for: a write that ran out of time or failed moved less.
+        const auto sent = static_cast<std::int32_t>(
+            std::min<std::uint32_t>(moved, static_cast<std::uint32_t>(request->size)));
+        if (sent > 0) notifyLinksSent(request->data.get(), sent);
     }
     return static_cast<std::int32_t>(moved);
 }
@@ -136,11 +154,12 @@ std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
 std::int32_t TCustomComPort::writeBytes(const std::uint8_t* bytes, std::int32_t count) {
     // The caller's bytes outlive this call (and the request), so the device writes from them
     // directly: one byte at a time is how the upload sends, and a copy per byte buys nothing.
-    auto request = createRequest();
+    auto request = takeSyncRequest();
     std::int32_t unused = 0;
     const bool started = startWrite(bytes, count, *request, false, unused);
     const std::int32_t moved = waitForCompletion(request.get());
-    if (started) notifyLinksSent(bytes, count);
+    keepSyncRequest(std::move(request));
+    if (started && moved > 0) notifyLinksSent(bytes, std::min(moved, count));
     return moved;
 }
 
@@ -151,9 +170,11 @@ std::int32_t TCustomComPort::writeText(const std::string& text) {
 }
 
 std::int32_t TCustomComPort::readBytes(std::uint8_t* buffer, std::int32_t count) {
-    auto request = createRequest();
+    auto request = takeSyncRequest();
     readBytesAsync(buffer, count, request.get());
-    return waitForCompletion(request.get());
+    const std::int32_t moved = waitForCompletion(request.get());
+    keepSyncRequest(std::move(request));
+    return moved;
 }
 
 void TCustomComPort::abortAllRequests() {

@@ -2,12 +2,21 @@
 
 #include "comport/CustomComPort.h"
 #include "framework/ErrorDisplay.h"
+#include "framework/MainThread.h"
+#include "framework/MessageWindow.h"
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace comport {
 
 void TCustomComPort::openPort() {
     if (connected_ || designing()) return;
+    const std::shared_ptr<PortLife> life = life_;
     handleBeforeOpen();
+    if (!life->alive) return; // destroyed by its handler
     createDeviceHandle();
     connected_ = true;
     try {
@@ -24,40 +33,72 @@ void TCustomComPort::openPort() {
 
 namespace {
 
-// Marks a close under way for its whole length, whichever way it ends.
-class ClosingScope {
+// Claims the close of a port for the calling thread, for the length of the close. Only one thread
+// closes at a time; a claim that loses marks the rest of the hand-over it may come from as
+// dropped.
+class CloseClaim {
 public:
-    ClosingScope(std::atomic<bool>& closing, std::atomic<bool>& asked)
-        : closing_(closing), asked_(asked) {
-        asked_ = false;
-        closing_ = true;
+    explicit CloseClaim(std::shared_ptr<PortLife> life) : life_(std::move(life)) {
+        std::lock_guard g(life_->closeLock);
+        if (life_->closer == std::thread::id{}) {
+            life_->closer = std::this_thread::get_id();
+            life_->closeAsked = false;
+            won_ = true;
+        } else {
+            holder_ = life_->closer;
+            life_->closeAsked = true;
+        }
     }
-    ~ClosingScope() {
-        closing_ = false;
-        asked_ = false;
+    ~CloseClaim() {
+        if (!won_) return;
+        std::lock_guard g(life_->closeLock);
+        life_->closer = std::thread::id{};
+        life_->closeAsked = false;
     }
-    ClosingScope(const ClosingScope&) = delete;
-    ClosingScope& operator=(const ClosingScope&) = delete;
+    CloseClaim(const CloseClaim&) = delete;
+    CloseClaim& operator=(const CloseClaim&) = delete;
+
+    bool won() const { return won_; }
+    // A claim that lost to a close under way on this very thread (asked for from its handlers).
+    bool heldHere() const { return holder_ == std::this_thread::get_id(); }
 
 private:
-    std::atomic<bool>& closing_;
-    std::atomic<bool>& asked_;
+    std::shared_ptr<PortLife> life_;
+    bool won_ = false;
+    std::thread::id holder_;
 };
+
+// Waits until no close is under way, serving meanwhile what the calling thread serves in the
+// framework's waits: the closing thread's handlers may hand work to it.
+void waitForCloseToEnd(PortLife& life) {
+    using namespace std::chrono_literals;
+    for (;;) {
+        {
+            std::lock_guard g(life.closeLock);
+            if (life.closer == std::thread::id{}) return;
+        }
+        if (fw::isMainThread())
+            fw::waitForSynchronize(10ms);
+        else
+            fw::waitForSentMessages(10ms);
+    }
+}
 
 } // namespace
 
-bool TCustomComPort::closeAlreadyUnderWay() {
-    if (!closing_.load()) return false;
-    closeAsked_ = true;
-    return true;
-}
-
 void TCustomComPort::closePort() {
-    if (!connected_ || designing() || closeAlreadyUnderWay()) return;
-    const ClosingScope scope(closing_, closeAsked_);
+    if (designing()) return;
+    const std::shared_ptr<PortLife> life = life_;
+    const CloseClaim claim(life);
+    // With a close under way (on another thread, or on this one and asked for again from its
+    // handlers) that close closes the port. This call cannot wait for it, since it may itself be
+    // waiting for the hand-over this call comes from.
+    if (!claim.won() || !connected_) return;
     handleBeforeClose();
+    if (!life->alive) return; // destroyed, and so closed, by a handler
     abortAllRequests();
     stopEventDelivery();
+    if (!life->alive) return;
     destroyDeviceHandle();
     connected_ = false;
     handleAfterClose();
@@ -72,8 +113,18 @@ void TCustomComPort::closeForDestruction() noexcept {
             // failures have already been reported there.
         }
     };
+    const std::shared_ptr<PortLife> life = life_;
+    // Another thread's close has to be over before the port goes. A close under way on this
+    // thread (the port destroyed by one of its handlers) cannot be waited for: the steps run here,
+    // and that close stops when it finds the port gone.
+    std::optional<CloseClaim> claim;
+    for (;;) {
+        claim.emplace(life);
+        if (claim->won() || claim->heldHere()) break;
+        claim.reset();
+        step([&] { waitForCloseToEnd(*life); });
+    }
     if (connected_ && !designing()) {
-        const ClosingScope scope(closing_, closeAsked_);
         step([this] { handleBeforeClose(); });
         step([this] { abortAllRequests(); });
         step([this] { stopEventDelivery(); });

@@ -41,7 +41,7 @@ TComEvents maskToEvents(std::uint32_t mask) {
 }
 
 TComThread::TComThread(TCustomComPort& port)
-    : ownerPort(port), device_(port.driver_), handle_(port.portHandle()) {
+    : ownerPort(port), portLife_(port.life_), device_(port.driver_), handle_(port.portHandle()) {
     stopEvent = device_->createEvent(true, false);
     try {
         setPriority(port.threadPriority_);
@@ -140,7 +140,7 @@ void TComThread::runEventHandlers() {
     handlersOn_.store(std::this_thread::get_id());
     for (TComEvent e : deliveryOrder) {
         // A handler that closed the port ends the hand-over.
-        if (abandoned_.load() || !ownerPort.deliveringEvents()) break;
+        if (abandoned_.load() || !portLife_->alive.load() || !ownerPort.deliveringEvents()) break;
         if (!currentEvents.contains(e)) continue;
         // A failing handler is shown and the other events still go out: ending the thread would
         // leave the port open with nothing ever delivered again.

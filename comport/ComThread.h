@@ -6,6 +6,7 @@
 // window (smWindowSync), or directly on this thread (smNone). It never reads or writes data.
 
 #include "comport/ComTypes.h"
+#include "comport/PortLife.h"
 #include "comport/driver/ComDriver.h"
 #include "framework/MessageWindow.h"
 #include "framework/Thread.h"
@@ -63,6 +64,9 @@ private:
     void releaseWaitRequest();
 
     TCustomComPort& ownerPort;
+    // Tells whether a handler has destroyed the port (while its owner's close waited for this
+    // thread, so that it was not let go).
+    const std::shared_ptr<PortLife> portLife_;
     // The device layer, held so that it outlives the thread whatever happens to the port.
     std::shared_ptr<driver::ComDriver> device_;
     const driver::Handle handle_;

@@ -24,6 +24,9 @@ TCustomComPort::TCustomComPort(fw::TComponent* owner, std::shared_ptr<driver::Co
 
 TCustomComPort::~TCustomComPort() {
     closeForDestruction();
+    delete spareRequest_.exchange(nullptr);
+    // Whatever called the handler that destroyed the port stops at its next look.
+    life_->alive = false;
 }
 
 // --- property writers ----------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "comport/ComRequest.h"
 #include "comport/ComSettings.h"
 #include "comport/ComTypes.h"
+#include "comport/PortLife.h"
 #include "comport/PortLink.h"
 #include "comport/driver/ComDriver.h"
 #include "framework/Component.h"
@@ -224,7 +225,7 @@ protected:
     bool mayApply() const { return connected_ && !loading() && !designing(); }
     // Whether the line events still to be handled should go out: not once a handler has asked
     // for a close while the port was already closing.
-    bool deliveringEvents() const { return !closeAsked_.load(); }
+    bool deliveringEvents() const { return !life_->closeAsked.load(); }
 
 private:
     friend class TComThread;
@@ -239,21 +240,26 @@ private:
     // Received bytes for OnRxBuf and the linked readers (TriggersOnRxChar false): reads them and
     // hands them out; sets count to 0 when it read them, also when a reader fails.
     void deliverReceivedData(std::int32_t& count);
+    // The record of the synchronous operations, kept from one call to the next: most of them
+    // end at once, and a record (with its completion event) made and freed for each byte
+    // written would cost more than the write. A caller that finds it taken makes its own.
+    std::unique_ptr<TComRequest> takeSyncRequest();
+    void keepSyncRequest(std::unique_ptr<TComRequest> request);
     // Checks a write's arguments and starts it (false, nothing started, when they are refused).
     // With keepCopy the device writes from the request's own copy of the bytes; without, from
     // `bytes`, which must then stay valid until the request has ended.
     bool startWrite(const std::uint8_t* bytes, std::int32_t count, TComRequest& request,
                     bool keepCopy, std::int32_t& written);
+    // handleCTSChange and its two siblings: reads the line, tells the links, fires the event.
+    void reportLine(TLineSignal line, TLinkNotice notice, void (TCustomComPort::*fire)(bool));
     // Reads count bytes into a new buffer and fires OnRxBuf; gives the number read.
     std::int32_t readForRxBuf(std::unique_ptr<std::uint8_t[]>& buffer, std::int32_t count);
     // Runs a handling step; a failure is shown by the application's error display. Static: the
     // step may close or even destroy the port.
     static void runShowingFailure(const std::function<void()>& step) noexcept;
 
-    // For a close asked while one is under way: marks the rest of the hand-over as dropped and
-    // gives true.
-    bool closeAlreadyUnderWay();
-    // The destructor's close: every step runs even when an earlier one fails.
+    // The destructor's close: every step runs even when an earlier one fails. A close that another
+    // thread runs is waited for first.
     void closeForDestruction() noexcept;
 
     std::shared_ptr<driver::ComDriver> driver_;
@@ -262,16 +268,13 @@ private:
     fw::TThread::Ptr<TComThread> eventThread_;
     std::unique_ptr<fw::TMessageWindow> notifyWindow_;
     fw::TThreadPriority threadPriority_ = fw::tpNormal;
-    // Link notifications under way (on any thread: with smNone the event thread notifies too).
-    std::atomic<int> notifying_{0};
-    // Set while closePort (or the destructor) runs. A handler that asks for a close meanwhile
-    // (one served while the close waits for the event thread) gets no second close; closeAsked_
-    // then drops the rest of its hand-over, which would only meet a closed device.
-    std::atomic<bool> closing_{false};
-    std::atomic<bool> closeAsked_{false};
+    // Outlives the port: link notifications and the close under way, and whether the port is
+    // still there for the code that called a handler that may have destroyed it.
+    const std::shared_ptr<PortLife> life_ = std::make_shared<PortLife>();
     driver::Handle portHandle_ = driver::invalidHandleValue;
     std::vector<TPortLink*> linkList_;
     bool triggersOnRxChar_ = true;
+    std::atomic<TComRequest*> spareRequest_{nullptr};
     bool rxBufLinked_ = false;
     bool connected_ = false;
     TBaudRate baudRate_ = br9600;

@@ -3,6 +3,8 @@
 #include "framework/ThreadError.h"
 #include "framework/ThreadHub.h"
 
+#include <algorithm>
+
 namespace fw {
 
 using detail::hub;
@@ -15,6 +17,34 @@ void requireMainThread(const char* operation) {
                       " was called on a thread that is not the main thread; only the main "
                       "thread serves its queue");
     }
+}
+
+// The main thread usually runs a hand-over within microseconds of being woken. A caller that
+// spins that long first is spared its own sleep, and the main thread the system call that would
+// end it. After spins that did not pay (a loaded machine, a main thread busy elsewhere) the next
+// ones are left out, for longer each time, so it costs little where it does not help.
+template <class Done> void spinBriefly(Done done) {
+    static const bool manyProcessors = std::thread::hardware_concurrency() > 1;
+    thread_local int skip = 0, backoff = 0;
+    if (!manyProcessors) return;
+    if (skip > 0) {
+        --skip;
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    while (!done()) {
+        for (int i = 0; i < 32; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            backoff = std::min(backoff * 2 + 1, 63);
+            skip = backoff;
+            return;
+        }
+    }
+    backoff = 0;
 }
 
 } // namespace
@@ -90,8 +120,15 @@ void synchronize(std::function<void()> call) {
     // Woken after the lock is released: a thread woken while the lock is still held would only
     // block on it again, two more context switches on every hand-over.
     mainInbox->parker.unpark();
-    detail::callWakeHook();
+    std::exception_ptr wakeFailure = detail::callWakeHook();
+    if (!wakeFailure) spinBriefly([&] { return queued.done.load(std::memory_order_acquire); });
     l.lock();
+    // Not left behind in the queue when it goes: the record is on this stack. A call that the main
+    // thread has taken already (woken some other way) is waited for as usual.
+    if (wakeFailure && detail::withdrawCallLocked(h, queued)) {
+        l.unlock();
+        std::rethrow_exception(wakeFailure);
+    }
     detail::waitServing(
         l, self, [&] { return queued.done.load(std::memory_order_acquire); }, false);
     l.unlock();

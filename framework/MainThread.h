@@ -28,7 +28,9 @@ std::thread::id mainThreadId();
 // Installs the hook called, from the queuing thread, each time a call is queued for the main
 // thread or a message is sent to one of its windows; an empty hook removes it. The hook must be
 // quick and must not wait for the main thread; it must not call setWakeMainThread(). Once this
-// returns, the previous hook is not running and will not be called again.
+// returns, the previous hook is not running and will not be called again. A hook that raises
+// leaves nothing queued: the hand-over that called it (synchronize(), or sendMessage() to a main
+// thread window) raises that failure instead, unless the main thread had already taken its work.
 void setWakeMainThread(TWakeHook hook);
 
 // Runs the calls queued for the main thread and the messages sent to its windows, in the order

@@ -62,8 +62,17 @@ std::intptr_t sendMessage(TWindowHandle window, std::uint32_t msg, std::uintptr_
     const bool toMain = target->owner == h.mainInbox;
     l.unlock();
     target->owner->parker.unpark();
-    if (toMain) detail::callWakeHook();
+    const std::exception_ptr wakeFailure = toMain ? detail::callWakeHook() : nullptr;
     l.lock();
+    if (wakeFailure) {
+        // Nobody would wait for its answer: the message goes unless it is being served already.
+        auto& queue = target->owner->sent;
+        if (auto it = std::find(queue.begin(), queue.end(), sent); it != queue.end()) {
+            queue.erase(it);
+            l.unlock();
+            std::rethrow_exception(wakeFailure);
+        }
+    }
     detail::waitServing(
         l, self, [&] { return sent->released; }, false);
     return sent->result;

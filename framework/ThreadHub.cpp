@@ -80,10 +80,27 @@ bool isMainLocked(const Hub& h) {
     return std::this_thread::get_id() == h.mainThread;
 }
 
-void callWakeHook() {
+std::exception_ptr callWakeHook() noexcept {
     Hub& h = hub();
     std::lock_guard l(h.hookLock);
-    if (h.wakeHook) h.wakeHook();
+    try {
+        if (h.wakeHook) h.wakeHook();
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+bool withdrawCallLocked(Hub& h, SyncCall& call) {
+    SyncCall* before = nullptr;
+    for (SyncCall* c = h.firstCall; c; before = c, c = c->next) {
+        if (c != &call) continue;
+        (before ? before->next : h.firstCall) = c->next;
+        if (h.lastCall == c) h.lastCall = before;
+        --h.callCount;
+        return true;
+    }
+    return false;
 }
 
 std::shared_ptr<Inbox> releaseLocked(SentMessage& message, std::intptr_t result) {

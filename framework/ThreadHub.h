@@ -81,8 +81,13 @@ Hub& hub();
 // The calling thread's inbox, made on first use and closed when the thread ends.
 std::shared_ptr<Inbox> currentInbox();
 
-// Calls the wake hook, if any. Never with Hub::lock held.
-void callWakeHook();
+// Calls the wake hook, if any, and gives what it raised (null when it did not). Never with
+// Hub::lock held.
+std::exception_ptr callWakeHook() noexcept;
+
+// Takes a call back out of the main thread's queue; false when the main thread has taken it
+// already. Lock held.
+bool withdrawCallLocked(Hub& h, SyncCall& call);
 
 // Answers a sent message; nothing if it was answered already. Lock held. Gives the sender to wake
 // (unpark()) once the lock is let go, or null.

@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev ccache
     libudev-dev libcli11-dev help2man groff-base doxygen lintian dpkg-dev
     nlohmann-json3-dev libssl-dev
+    qt6-serialport-dev strace
 )
 
 missing=()

@@ -15,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -138,15 +139,13 @@ std::uint32_t PosixDevice::close() {
     wakeWorker();
     if (worker_.joinable()) worker_.join();
     if (wakeFd_ >= 0) ::close(wakeFd_);
-    // Long enough for output that moves to show it, even from an adapter that sends in blocks.
-    const auto pause = std::clamp<Clock::duration>(
-        characterTime(dcb_) * 64, std::chrono::milliseconds(100), std::chrono::seconds(2));
     settleOutput({[this] {
                       int queued = 0;
                       return ::ioctl(fd_, TIOCOUTQ, &queued) < 0 ? 0 : queued;
                   },
-                  [pause] { std::this_thread::sleep_for(pause); },
-                  [this] { (void)flushQueues(fd_, false, true); }});
+                  [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
+                  [this] { (void)flushQueues(fd_, false, true); }},
+                 characterTime(dcb_));
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
     const std::uint32_t result = ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
@@ -246,6 +245,7 @@ std::uint32_t PosixDevice::pumpLocked() {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             if (errno != EAGAIN) error = static_cast<std::uint32_t>(errno);
+            kernelDrained_ = error == 0;
             break;
         }
         if (n == 0) { // a terminal reads 0 bytes only once it has hung up
@@ -264,7 +264,10 @@ std::uint32_t PosixDevice::pumpLocked() {
             std::memchr(inQueueBytes_.data() + at, static_cast<unsigned char>(dcb_.EvtChar),
                         produced))
             eventChar = true;
-        if (static_cast<std::size_t>(n) < want) break;
+        if (static_cast<std::size_t>(n) < want) {
+            kernelDrained_ = true;
+            break;
+        }
     }
     const std::size_t after = inQueueBytes_.size();
     std::uint32_t events = 0;
@@ -325,6 +328,10 @@ std::uint32_t PosixDevice::read(void* buffer, std::uint32_t count, std::uint32_t
             completeRequest(req, 0, 0);
             return 0;
         }
+        // A read that may have to wait needs the I/O thread; one that cannot have it fails
+        // before it takes anything from the queue.
+        if (!immediateReadMode())
+            if (const std::uint32_t e = ensureWorkerLocked()) return e;
         const std::uint32_t e = readNow(in, count, got);
         if (e != 0 && e != EAGAIN) return e;
         Request r(req, in, nullptr, count, got);
@@ -336,12 +343,10 @@ std::uint32_t PosixDevice::read(void* buffer, std::uint32_t count, std::uint32_t
             return 0;
         }
         startRequest(req);
-        enqueueLocked(reads_, r);
-        return errorIoPending;
+        return enqueueLocked(reads_, r);
     }
     startRequest(req);
-    enqueueLocked(reads_, Request(req, in, nullptr, count, 0));
-    return errorIoPending;
+    return enqueueLocked(reads_, Request(req, in, nullptr, count, 0));
 }
 
 std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::uint32_t* moved,
@@ -356,39 +361,54 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
             if (n < 0 && errno != EAGAIN) return static_cast<std::uint32_t>(errno);
             if (n > 0) {
                 done = static_cast<std::uint32_t>(n);
+                outputSeenEmpty_ = false;
                 if (eventMask_ & commEvent::txEmpty) outputPending_ = true;
             }
         }
         if (done == count) {
             completeRequest(req, 0, done);
             if (moved) *moved = done;
-            // "Output empty" is looked for at once only when a wait is pending; otherwise the
-            // next wait looks (waitEvent). A program that writes byte by byte while nobody waits
-            // (a handler of the event thread's hand-over) is spared a system call per byte.
-            if (eventWait_) checkOutputLocked(Clock::now());
+            // "Output empty" is looked for at once only when a wait is pending and no look is
+            // planned already; otherwise the next wait, or the planned look, sees to it. A
+            // program that writes byte by byte is spared a system call per byte.
+            if (eventWait_ && !txCheckAt_) checkOutputLocked(Clock::now());
             return 0;
         }
         Request r(req, nullptr, out, count, done);
         activateWrite(r, Clock::now());
         startRequest(req);
-        enqueueLocked(writes_, r);
-        return errorIoPending;
+        return enqueueLocked(writes_, r);
     }
     startRequest(req);
-    enqueueLocked(writes_, Request(req, nullptr, out, count, 0));
+    return enqueueLocked(writes_, Request(req, nullptr, out, count, 0));
+}
+
+std::uint32_t PosixDevice::enqueueLocked(std::deque<Request>& queue, Request r) {
+    // Nobody would ever end a request queued without the I/O thread: it fails, with what it moved.
+    if (const std::uint32_t e = ensureWorkerLocked()) {
+        completeRequest(r.ov, e, r.done);
+        return e;
+    }
+    queue.push_back(r);
+    wakeWorker();
     return errorIoPending;
 }
 
-void PosixDevice::enqueueLocked(std::deque<Request>& queue, Request r) {
-    queue.push_back(r);
-    ensureWorkerLocked();
-    wakeWorker();
-}
-
-void PosixDevice::ensureWorkerLocked() {
-    if (worker_.joinable()) return;
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    worker_ = std::thread([this] { workerLoop(); });
+std::uint32_t PosixDevice::ensureWorkerLocked() {
+    if (worker_.joinable()) return 0;
+    // The thread sleeps on this descriptor between requests; without it, it could not be woken
+    // (nor stopped).
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) return static_cast<std::uint32_t>(errno);
+    try {
+        wakeFd_ = fd;
+        worker_ = std::thread([this] { workerLoop(); });
+    } catch (const std::system_error& e) {
+        ::close(fd);
+        wakeFd_ = -1;
+        return static_cast<std::uint32_t>(e.code().value());
+    }
+    return 0;
 }
 
 void PosixDevice::wakeWorker() {
@@ -431,6 +451,7 @@ bool PosixDevice::advanceWrite(Request& r, short revents, Clock::time_point now)
         }
         if (n > 0) {
             r.done += static_cast<std::uint32_t>(n);
+            outputSeenEmpty_ = false;
             if (eventMask_ & commEvent::txEmpty) outputPending_ = true;
         } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
             completeRequest(r.ov, EIO, r.done);
@@ -546,6 +567,7 @@ std::uint32_t PosixDevice::purge(std::uint32_t flags) {
     }
     if (int e = flushQueues(fd_, flags & purge::rxClear, flags & purge::txClear))
         return static_cast<std::uint32_t>(e);
+    if (flags & purge::txClear) outputSeenEmpty_ = true;
     wakeWorker();
     return 0;
 }
@@ -558,11 +580,19 @@ std::uint32_t PosixDevice::clearErrors(std::uint32_t* errors, ComStat* status) {
     // The kernel's count includes what the input filter takes out (marks, doubled \377,
     // discarded nulls): those bytes are filtered first, so that the count is what a read hands
     // out.
-    if (filter_.active() && !hungUp_) pumpLocked();
+    // Right after a pump that read the kernel dry (the event side's wake-up that the caller is
+    // handling), the queue is the count: what arrived since is announced by the next event.
+    const bool counted = status && pumpingLocked() && std::exchange(kernelDrained_, false);
+    if (!counted && filter_.active() && !hungUp_) pumpLocked();
     int in = 0, out = 0;
-    if (!filter_.active() && ::ioctl(fd_, FIONREAD, &in) < 0)
+    if (!counted && !filter_.active() && ::ioctl(fd_, FIONREAD, &in) < 0)
         return static_cast<std::uint32_t>(errno);
-    if (::ioctl(fd_, TIOCOUTQ, &out) < 0) out = 0;
+    // Only this program writes to the line: nothing written since the queue was seen empty
+    // means it still is.
+    if (!outputSeenEmpty_) {
+        if (::ioctl(fd_, TIOCOUTQ, &out) < 0) out = 0;
+        outputSeenEmpty_ = out <= 0;
+    }
 
     std::uint32_t flags = 0;
     if (hasCounters_) {
@@ -647,6 +677,7 @@ std::uint32_t PosixDevice::setMask(std::uint32_t mask) {
     if (closed_) return EBADF;
     eventMask_ = mask;
     history_ = 0;
+    held_ = 0;
     // A waiting request ends with no events, as the platform's does when the mask changes.
     completeWaitLocked(0, 0);
     if (!(mask & commEvent::txEmpty)) {
@@ -679,9 +710,10 @@ std::uint32_t PosixDevice::waitEvent(std::uint32_t* mask, Overlapped* req) {
     std::lock_guard g(lock_);
     if (closed_) return EBADF;
     if (!mask || !req || eventMask_ == 0 || eventWait_) return EINVAL;
-    checkOutputLocked(Clock::now()); // output written while nobody waited
+    const auto now = Clock::now();
     if (history_ != 0) {
-        *mask = std::exchange(history_, 0);
+        checkOutputLocked(now); // output written while nobody waited goes with what is due
+        *mask = std::exchange(history_, 0) | std::exchange(held_, 0);
         completeRequest(req, 0, 0);
         return 0;
     }
@@ -691,6 +723,18 @@ std::uint32_t PosixDevice::waitEvent(std::uint32_t* mask, Overlapped* req) {
     startRequest(req);
     eventWait_ = req;
     eventOut_ = mask;
+    // Output written while nobody waited (a handler's answer) is looked at now, while the far
+    // end takes the answer in, rather than on the way to the next hand-over. "Output empty" is
+    // then held for this wait's waiter to hand over with whatever wakes it next, or one
+    // character's time from now: it shares a hand-over instead of costing one of its own.
+    holdEvents_ = true;
+    checkOutputLocked(now, true);
+    holdEvents_ = false;
+    held_ |= std::exchange(history_, 0);
+    if (held_ != 0) {
+        const auto at = now + characterTime(dcb_);
+        if (!txCheckAt_ || at < *txCheckAt_) txCheckAt_ = at;
+    }
     // Nothing watches the input until a thread waits for this request (PosixEventWait.h); bytes
     // that arrive meanwhile stay in the kernel and wake that wait at once.
     return errorIoPending;
@@ -711,19 +755,26 @@ void PosixDevice::detachInputWaiter(Event::Sleeper* waiter) {
     if (inputWaiter_ == waiter) inputWaiter_ = nullptr;
 }
 
-bool PosixDevice::inputWatch(short& events) {
+bool PosixDevice::inputWatch(short& events, Event::Deadline& lookAt) {
     std::lock_guard g(lock_);
     if (closed_ || !pumpingLocked()) return false;
     events = queuedLocked() < queueCapacityLocked() ? POLLIN : 0;
+    lookAt = txCheckAt_;
     return true;
 }
 
 void PosixDevice::serveInput(short revents) {
     std::lock_guard g(lock_);
     if (closed_) return;
+    holdEvents_ = true;
     if (pumpingLocked() && (revents & (POLLIN | POLLHUP | POLLERR))) pumpLocked();
     // The line is gone even when a full queue kept the pump from reading the end of it.
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) hangUpLocked();
+    const auto now = Clock::now();
+    if (txCheckAt_ && now >= *txCheckAt_) txCheckAt_.reset();
+    checkOutputLocked(now, true);
+    holdEvents_ = false;
+    raiseLocked(std::exchange(held_, 0));
     // The I/O thread may have been woken for the same bytes and found them gone already.
     if (!reads_.empty()) wakeWorker();
 }
@@ -734,8 +785,8 @@ void PosixDevice::kickInputWaiterLocked() {
 
 void PosixDevice::raiseLocked(std::uint32_t events) {
     history_ |= events & eventMask_;
-    if (history_ != 0 && eventWait_) {
-        completeWaitLocked(history_, 0);
+    if (history_ != 0 && eventWait_ && !holdEvents_) {
+        completeWaitLocked(history_ | std::exchange(held_, 0), 0);
         history_ = 0;
     }
 }
@@ -765,11 +816,12 @@ void PosixDevice::checkCountersLocked() {
     raiseLocked(events);
 }
 
-void PosixDevice::checkOutputLocked(Clock::time_point now) {
+void PosixDevice::checkOutputLocked(Clock::time_point now, bool waiterComing) {
     if (!outputPending_ || !writes_.empty() || closed_) return;
     int queued = 0;
     if (::ioctl(fd_, TIOCOUTQ, &queued) < 0) queued = 0;
     if (queued <= 0) {
+        outputSeenEmpty_ = true;
         outputPending_ = false;
         txCheckAt_.reset();
         txBackoff_ = {};
@@ -786,8 +838,14 @@ void PosixDevice::checkOutputLocked(Clock::time_point now) {
         txBackoff_ = expected;
     txLastQueued_ = queued;
     txCheckAt_ = now + std::max<Clock::duration>(txBackoff_, std::chrono::milliseconds(1));
-    ensureWorkerLocked();
-    wakeWorker();
+    // The waiter of the event wait looks then, in its own sleep; the I/O thread when none waits.
+    if (waiterComing) return;
+    if (inputWaiter_) {
+        kickInputWaiterLocked();
+        return;
+    }
+    // Without the I/O thread the next event wait looks instead (waitEvent).
+    if (ensureWorkerLocked() == 0) wakeWorker();
 }
 
 void PosixDevice::hangUpLocked() {

@@ -75,9 +75,13 @@ public:
     void attachInputWaiter(Event::Sleeper* waiter);
     void detachInputWaiter(Event::Sleeper* waiter);
     // What that waiter polls the descriptor for: POLLIN, or 0 (a hang-up only) while the input
-    // queue is full; false when there is nothing to watch (closed, no mask, hung up).
-    bool inputWatch(short& events);
-    // Takes in what the poll reported: input into the queue (raising its events), a hang-up.
+    // queue is full; false when there is nothing to watch (closed, no mask, hung up). `lookAt`
+    // is when the waiter is to call serveInput() even if the poll reports nothing: the next look
+    // at the output queue for "output empty", if one is planned.
+    bool inputWatch(short& events, Event::Deadline& lookAt);
+    // Takes in what the poll reported (input into the queue, a hang-up; 0 for a planned look)
+    // and looks at the output queue if bytes went out since it was last seen empty; what it
+    // finds completes the event wait once, together.
     void serveInput(short revents);
 
 private:
@@ -119,13 +123,16 @@ private:
     // Compares the driver's counters with the last look and raises what changed.
     void checkCountersLocked();
     // After bytes went out: raises "output empty" once the driver's output queue has drained,
-    // or plans another look (txCheckAt_).
-    void checkOutputLocked(Clock::time_point now);
+    // or plans another look (txCheckAt_), which the event wait's waiter takes (kicked to see
+    // it unless `waiterComing`), or else the I/O thread.
+    void checkOutputLocked(Clock::time_point now, bool waiterComing = false);
     void hangUpLocked();
     // Tells the input waiter to poll again, what to watch for having changed.
     void kickInputWaiterLocked();
     void modemWoke(int error);
-    void ensureWorkerLocked();
+    // Starts the I/O thread if it is not running; 0, or why it cannot run (no descriptor, no
+    // thread to be had).
+    std::uint32_t ensureWorkerLocked();
     bool immediateReadMode() const;
     void activateRead(Request& r, Clock::time_point now);
     void activateWrite(Request& r, Clock::time_point now);
@@ -134,7 +141,8 @@ private:
     bool advanceWrite(Request& r, short revents, Clock::time_point now);
     void progressLocked(short revents);
     void abortLocked(bool reads, bool writes);
-    void enqueueLocked(std::deque<Request>& queue, Request r);
+    // Queues a request for the I/O thread: errorIoPending, or the error that ended it at once.
+    std::uint32_t enqueueLocked(std::deque<Request>& queue, Request r);
     void workerLoop();
     void wakeWorker();
 
@@ -166,6 +174,10 @@ private:
     bool hungUp_ = false;               // the line is gone: nothing more to watch
     bool above80_ = false;              // the queue was at 80 % or more at the last look
     bool outputPending_ = false;        // bytes went out since the last "output empty"
+    bool outputSeenEmpty_ = true; // the output queue was empty at the last look, no write since
+    bool kernelDrained_ = false;  // the last pump read the kernel dry; nobody counted since
+    bool holdEvents_ = false;     // events raised now complete the wait at the end, together
+    std::uint32_t held_ = 0;      // seen, kept for the waiter's next wake-up, to share it
     std::optional<Clock::time_point> txCheckAt_;
     Clock::duration txBackoff_{};
     int txLastQueued_ = 0;

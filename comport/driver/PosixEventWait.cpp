@@ -40,6 +40,7 @@ void DeviceSleeper::begin(const std::shared_ptr<PosixDevice>* devices, std::size
     }
     devices_ = devices;
     count_ = count < maxDevices ? count : maxDevices;
+    due_.fill(false);
     for (std::size_t i = 0; i < count_; ++i)
         devices_[i]->attachInputWaiter(this);
 }
@@ -64,29 +65,36 @@ bool DeviceSleeper::sleep(Event::Deadline deadline) {
     std::size_t owner[maxDevices + 1];
     fds[0] = {wakeFd_, POLLIN, 0};
     nfds_t n = 1;
+    // The sleep also ends for the devices' planned looks (see inputWatch).
+    Event::Deadline wakeAt = deadline;
+    Event::Deadline lookAt[maxDevices];
     for (std::size_t i = 0; i < count_; ++i) {
         short events = 0;
-        if (!devices_[i]->inputWatch(events)) continue;
+        lookAt[i].reset();
+        if (!devices_[i]->inputWatch(events, lookAt[i])) continue;
         fds[n] = {devices_[i]->fd(), events, 0};
         owner[n++] = i;
+        if (lookAt[i] && (!wakeAt || *lookAt[i] < *wakeAt)) wakeAt = lookAt[i];
     }
     timespec left{};
-    if (deadline) {
-        auto rest = *deadline - std::chrono::steady_clock::now();
+    if (wakeAt) {
+        auto rest = *wakeAt - std::chrono::steady_clock::now();
         if (rest.count() < 0) rest = {};
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(rest).count();
         left = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     }
-    const int ready = ::ppoll(fds, n, deadline ? &left : nullptr, nullptr);
+    const int ready = ::ppoll(fds, n, wakeAt ? &left : nullptr, nullptr);
     const int error = errno;
-    bool took = false;
     {
         std::lock_guard g(lock_);
         asleep_ = false;
         pending_ = false; // whatever woke it, the caller looks at its events next
-        took = std::exchange(written_, false);
+        written_ = false;
     }
-    if (took) {
+    // Taken whenever it is readable, not only when a wake() is known to have written: a wake()
+    // that raced with the line's own wake-up may write after this sleep has looked, and a count
+    // nobody takes would end every later sleep at once.
+    if (ready > 0 && (fds[0].revents & POLLIN)) {
         std::uint64_t value = 0;
         [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &value, sizeof value);
     }
@@ -98,12 +106,17 @@ bool DeviceSleeper::sleep(Event::Deadline deadline) {
     }
     for (nfds_t k = 1; k < n; ++k)
         revents_[owner[k]] = fds[k].revents;
-    return ready != 0;
+    const auto now = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < count_; ++i)
+        due_[i] = lookAt[i] && now >= *lookAt[i];
+    // Only the caller's own deadline counts as a time-out.
+    return ready != 0 || !deadline || now < *deadline;
 }
 
 void DeviceSleeper::serve() {
     for (std::size_t i = 0; i < count_; ++i) {
-        if (revents_[i] == 0) continue;
+        if (revents_[i] == 0 && !due_[i]) continue;
+        due_[i] = false;
         devices_[i]->serveInput(std::exchange(revents_[i], short{0}));
     }
 }

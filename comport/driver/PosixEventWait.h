@@ -50,11 +50,12 @@ private:
     std::mutex lock_;
     bool pending_ = false; // wake() since the last sleep
     bool asleep_ = false;
-    bool written_ = false; // wakeFd_ holds a count to take back
+    bool written_ = false; // a wake() has written to wakeFd_ during this sleep
     const std::shared_ptr<PosixDevice>* devices_ = nullptr;
     std::size_t count_ = 0;
     int failure_ = 0;
     std::array<short, maxDevices> revents_{};
+    std::array<bool, maxDevices> due_{}; // a device's planned look has come
 };
 
 } // namespace comport::driver::posix

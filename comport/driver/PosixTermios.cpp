@@ -153,30 +153,45 @@ int applyDcb(int fd, const Dcb& dcb, LineMode& mode) {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
 
-    if (ioctl(fd, TCSETS2, &t) < 0) return errno;
+    // Once the line starts to change, a refusal at any later step puts back all of it (the
+    // settings, the driver's RTS toggling, the two output lines, the reading side's mode): half
+    // a block would leave, say, parity marking on with nobody reading the marks.
+    const LineMode modeBefore = mode;
+    int linesBefore = 0;
+    const bool linesKnown = ioctl(fd, TIOCMGET, &linesBefore) == 0;
+    auto refuse = [&](int error) {
+        (void)ioctl(fd, TCSETS2, &before);
+        if (mode.rs485 != modeBefore.rs485) (void)setRs485(fd, modeBefore.rs485);
+        if (linesKnown) {
+            (void)driveLine(fd, TIOCM_DTR, linesBefore & TIOCM_DTR);
+            if (!modeBefore.rs485) (void)driveLine(fd, TIOCM_RTS, linesBefore & TIOCM_RTS);
+        }
+        mode = modeBefore;
+        return error;
+    };
+
+    if (ioctl(fd, TCSETS2, &t) < 0) return refuse(errno);
 
     // A driver keeps what its hardware can do and says nothing about the rest (a USB adapter
     // without mark and space parity or 5-bit words, a pseudo-terminal that stays at 8 bits
     // without parity), and it may round a rate to what its clock can make: the block is read
-    // back, and one that did not hold is refused with the line put back as it was.
+    // back, and one that did not hold is refused.
     termios2 back{};
-    if (ioctl(fd, TCGETS2, &back) < 0) return errno;
-    if (!heldAsAsked(cflag, speedCode, dcb.BaudRate, back)) {
-        (void)ioctl(fd, TCSETS2, &before);
-        return EINVAL;
-    }
+    if (ioctl(fd, TCGETS2, &back) < 0) return refuse(errno);
+    if (!heldAsAsked(cflag, speedCode, dcb.BaudRate, back)) return refuse(EINVAL);
     mode.parityMarks = parityMarks;
 
     if (dcb.fRtsControl == rtsControl::toggle) {
-        if (int e = setRs485(fd, true)) return e;
+        if (int e = setRs485(fd, true)) return refuse(e);
         mode.rs485 = true;
     } else if (mode.rs485) {
-        setRs485(fd, false);
+        if (int e = setRs485(fd, false)) return refuse(e);
         mode.rs485 = false;
     }
-    if (int e = driveLine(fd, TIOCM_DTR, dcb.fDtrControl == dtrControl::enable)) return e;
+    if (int e = driveLine(fd, TIOCM_DTR, dcb.fDtrControl == dtrControl::enable)) return refuse(e);
     if (dcb.fRtsControl == rtsControl::disable || dcb.fRtsControl == rtsControl::enable)
-        if (int e = driveLine(fd, TIOCM_RTS, dcb.fRtsControl == rtsControl::enable)) return e;
+        if (int e = driveLine(fd, TIOCM_RTS, dcb.fRtsControl == rtsControl::enable))
+            return refuse(e);
     return 0;
 }
 

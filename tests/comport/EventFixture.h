@@ -22,6 +22,7 @@
 class ExposedPort : public comport::TComPort {
 public:
     using TComPort::TComPort;
+    using TCustomComPort::handleCTSChange;
     using TCustomComPort::handleError;
     using TCustomComPort::handleNotifyMessage;
     using TCustomComPort::handleRing;

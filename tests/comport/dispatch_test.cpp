@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 
 using namespace comport;
@@ -136,6 +137,80 @@ TEST_F(Dispatch, LinksHearOfLineEventsBeforeTheOwner) {
                                         "ring", "link:rxflag", "rxflag"));
     port->unregisterLink(&link);
     port->unregisterLink(&silent);
+}
+
+// A link may destroy the port from any notice (the event thread lets go of a port destroyed by
+// its own handlers): the destructor closes it, and nothing that was to follow the notice runs.
+TEST_F(Dispatch, ALinkThatDestroysThePortEndsWhatWasUnderWay) {
+    struct Case {
+        const char* notice;
+        TPortLink::StateSlot TPortLink::*state;
+        TPortLink::NoticeSlot TPortLink::*notice_;
+        std::function<void(ExposedPort&)> trigger;
+        std::vector<std::string> before; // what the owner heard before the notice
+    };
+    using P = ExposedPort;
+    const std::vector<Case> cases = {
+        {"cts", &TPortLink::ctsChanged, nullptr, [](P& p) { p.handleCTSChange(); }, {}},
+        {"receiving", &TPortLink::receivingChanged, nullptr, [](P& p) { p.handleRxChar(); }, {}},
+        {"data", nullptr, nullptr, [](P& p) { p.handleRxChar(); }, {"rxbuf:abc"}},
+        {"sending", &TPortLink::sendingChanged, nullptr, [](P& p) { p.handleTxEmpty(); }, {}},
+        {"tx empty", nullptr, &TPortLink::sendQueueEmptied, [](P& p) { p.handleTxEmpty(); }, {}},
+        {"ring", nullptr, &TPortLink::ringDetected, [](P& p) { p.handleRing(); }, {}},
+        {"event char", nullptr, &TPortLink::eventCharReceived, [](P& p) { p.handleRxFlag(); }, {}},
+        {"closing", &TPortLink::ctsChanged, nullptr, [](P& p) { p.closePort(); }, {}},
+        {"opening",
+         &TPortLink::connectionChanged,
+         nullptr,
+         [](P& p) {
+             p.closePort();
+             p.openPort();
+         },
+         {"cts:0", "dsr:0", "rlsd:0", "bc", "ac", "bo"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.notice);
+        fake = std::make_shared<testsupport::FakeComDriver>();
+        port = std::make_unique<ExposedPort>(nullptr, fake);
+        port->setEvents({});
+        port->openPort();
+        recordAll();
+        recordRxBuf();
+        fake->feedInput("abc", false);
+        ExposedPort* const p = port.get();
+        bool armed = c.notice != std::string("opening");
+        auto destroy = [&] {
+            if (armed && port) {
+                log.add("destroy");
+                port.reset();
+            }
+        };
+        TPortLink link, reader;
+        if (c.state) link.*c.state = [&](fw::TObject*, bool) { destroy(); };
+        if (c.notice_) link.*c.notice_ = [&](fw::TObject*) { destroy(); };
+        if (!c.state && !c.notice_)
+            link.dataReceived = [&](fw::TObject*, const std::uint8_t*, std::int32_t) { destroy(); };
+        // A second reader that must not be reached through a list that has gone.
+        reader.dataReceived = [&](fw::TObject*, const std::uint8_t*, std::int32_t) {
+            log.add("reader");
+        };
+        p->registerLink(&link);
+        if (!c.state && !c.notice_) p->registerLink(&reader);
+        if (!armed) {
+            p->OnBeforeOpen = [&](fw::TObject*) {
+                log.add("bo");
+                armed = true;
+            };
+        }
+        c.trigger(*p);
+        std::vector<std::string> expected = c.before;
+        for (const char* e : {"destroy", "cts:0", "dsr:0", "rlsd:0", "bc", "ac"})
+            expected.push_back(e);
+        EXPECT_EQ(port, nullptr);
+        EXPECT_EQ(log.seen(), expected);
+        EXPECT_FALSE(fake->isOpen());
+        log.clear();
+    }
 }
 
 TEST_F(Dispatch, LinkRegistrationRefusesWhatCannotBeRight) {

@@ -189,6 +189,65 @@ TEST_P(ClosingFromAHandler, WhileTheOwnerClosesClosesOnceAndDropsTheRest) {
     }
 }
 
+// Under smNone a handler runs beside the owner, and either may ask for a close at any moment: two
+// threads closing at once. One close runs, once, and neither call fails.
+TEST_F(EventsOnFake, TwoThreadsClosingAtOnceCloseOnce) {
+    port->setEvents({});
+    recordAll();
+    ExposedPort* const p = port.get();
+    std::atomic<int> round{0}, ready{0}, done{0};
+    std::atomic<bool> failed{false};
+    auto close = [&] {
+        try {
+            p->closePort();
+        } catch (const std::exception&) {
+            failed = true;
+        }
+    };
+    std::thread other([&] {
+        for (int r = 1;; ++r) {
+            int now;
+            while ((now = round.load()) >= 0 && now < r)
+                std::this_thread::yield();
+            if (now < 0) return;
+            ++ready;
+            while (ready.load() < 2)
+                ;
+            close();
+            ++done;
+        }
+    });
+    auto count = [&](const std::string& call) {
+        return static_cast<int>(std::ranges::count(fake->calls(), call) +
+                                std::ranges::count(fake->otherThreadCalls(), call));
+    };
+    // The race is narrow: many rounds, bounded so that a slow (sanitized) build stays quick.
+    const auto enough = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int doubled = 0;
+    for (int r = 1;
+         r <= 2000 && doubled == 0 && !failed && std::chrono::steady_clock::now() < enough; ++r) {
+        p->openPort();
+        log.clear();
+        fake->clearCalls();
+        ready = 0;
+        done = 0;
+        round = r;
+        ++ready;
+        while (ready.load() < 2)
+            ;
+        close();
+        while (done.load() < 1)
+            std::this_thread::yield();
+        if (count("closeHandle()") != 1 ||
+            log.seen() != std::vector<std::string>{"cts:0", "dsr:0", "rlsd:0", "bc", "ac"})
+            doubled = r;
+    }
+    round = -1;
+    other.join();
+    EXPECT_EQ(doubled, 0) << "closed twice in round " << doubled;
+    EXPECT_FALSE(failed);
+}
+
 std::string methodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
     static const char* const names[] = {"ThreadSync", "WindowSync", "None"};
     return names[info.param];

@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -76,6 +77,62 @@ TEST_P(EventsOnPty, FarEndBytesReachOnRxCharOnTheNamedThreadWithTheExactCount) {
     EXPECT_FALSE(received.wrongThread);
     EXPECT_FALSE(received.shortRead);
     EXPECT_THAT(received.counts, ::testing::Each(::testing::Gt(0)));
+}
+
+TEST_P(EventsOnPty, AnAnswerFromOnRxCharIsFollowedByOutputEmptyEvenWhenNothingElseComes) {
+    std::mutex lock;
+    std::string order; // R: OnRxChar, T: OnTxEmpty
+    port.OnRxChar = [&](fw::TObject*, std::int32_t count) {
+        std::uint8_t request[8];
+        port.readBytes(request, std::min<std::int32_t>(count, sizeof request));
+        {
+            std::lock_guard l(lock);
+            order += 'R';
+        }
+        const std::uint8_t answer = '!';
+        port.writeBytes(&answer, 1);
+    };
+    port.OnTxEmpty = [&](fw::TObject*) {
+        std::lock_guard l(lock);
+        order += 'T';
+    };
+    port.openPort();
+    std::string answers;
+    for (std::size_t i = 1; i <= 3; ++i) {
+        pty.send("abc");
+        ASSERT_TRUE(fwtest::serveUntil([&] {
+            answers += pty.drain();
+            return answers.size() >= i;
+        }));
+    }
+    ASSERT_TRUE(fwtest::serveUntil([&] {
+        std::lock_guard l(lock);
+        return order.size() > 3 && order.back() == 'T';
+    }));
+    port.closePort();
+    EXPECT_EQ(answers, "!!!");
+    std::lock_guard l(lock);
+    EXPECT_EQ(order.front(), 'R') << order;
+    EXPECT_EQ(std::count(order.begin(), order.end(), 'R'), 3) << order;
+}
+
+TEST_P(EventsOnPty, AHandlerThatAsksAgainSeesBytesThatArrivedAfterItsEvent) {
+    std::atomic<std::int32_t> seen{0};
+    port.OnRxChar = [&](fw::TObject*, std::int32_t count) {
+        if (seen.load() != 0) return;
+        seen = count;
+        pty.send("c");
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (seen.load() < 3 && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            seen = port.bytesWaiting();
+        }
+    };
+    port.openPort();
+    pty.send("ab");
+    ASSERT_TRUE(fwtest::serveUntil([&] { return seen.load() != 0; }));
+    port.closePort();
+    EXPECT_EQ(seen.load(), 3);
 }
 
 std::string syncMethodName(const ::testing::TestParamInfo<TSyncMethod>& info) {

@@ -186,6 +186,53 @@ TEST_F(PortOnFake, LinksHearAboutSendingAndDrainedInput) {
     port->linkList().clear();
 }
 
+// Links hear of the bytes that went out, not of those asked for: a write that flow control held
+// until its time-out, one that ended short, one that failed with OnException taking the report.
+TEST_F(PortOnFake, LinksAreToldOnlyOfTheBytesThatWentOut) {
+    catchReports();
+    openFresh();
+    std::string told;
+    int notices = 0;
+    TPortLink link;
+    link.dataSent = [&](fw::TObject*, const std::uint8_t* b, std::int32_t n) {
+        told.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+        ++notices;
+    };
+    port->registerLink(&link);
+    struct Case {
+        const char* how;
+        std::uint32_t limit;
+        bool fails;
+        std::string sent;
+    };
+    const Case cases[] = {{"held", 0, false, ""},
+                          {"short", 3, false, "abc"},
+                          {"whole", 8, false, "abcdefgh"},
+                          {"failed", 8, true, ""}};
+    for (const bool async : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.how) + (async ? ", async" : ""));
+            told.clear();
+            notices = 0;
+            fake->limitWrites(c.limit);
+            if (c.fails) fake->failCompletion("writeFile", 31);
+            const std::string text = "abcdefgh";
+            std::int32_t moved = 0;
+            if (async) {
+                auto request = port->createRequest();
+                port->writeTextAsync(text, request.get());
+                moved = port->waitForCompletion(request.get());
+            } else {
+                moved = port->writeText(text);
+            }
+            EXPECT_EQ(moved, static_cast<std::int32_t>(c.sent.size()));
+            EXPECT_EQ(told, c.sent);
+            EXPECT_EQ(notices, c.sent.empty() ? 0 : 1);
+        }
+    }
+    port->unregisterLink(&link);
+}
+
 TEST_F(PortOnFake, LineSignalsAndErrors) {
     openFresh();
     using namespace driver;

@@ -9,11 +9,16 @@
 #include "comport/driver/PosixDriver.h"
 #include "tests/support/Pty.h"
 
+#include <algorithm>
 #include <asm/termbits.h>
 #include <cerrno>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 using namespace comport::driver;
 
@@ -233,6 +238,58 @@ TEST_F(DriverOnPty, AbortCancelAndCloseEndWaitingRequests) {
     EXPECT_EQ(std::get<2>(finish(c)), static_cast<std::uint32_t>(ECANCELED));
 }
 
+// A request that has to wait needs the device's I/O thread and its wake-up descriptor. With no
+// descriptor left to make one, the request fails with that error at once, instead of being taken
+// as pending with nobody to end it (and the close then waiting for ever).
+TEST_F(DriverOnPty, ARequestThatCannotWaitForWantOfDescriptorsFailsAtOnce) {
+    setTimeouts(0, 0, 0, 0, 0); // no time-outs: a read waits for all its bytes
+    pty.send("ab");
+    std::vector<std::uint8_t> big(1 << 20, 'x'); // more than the line holds: the write waits
+    struct NoDescriptorsLeft {
+        rlimit saved{};
+        NoDescriptorsLeft() {
+            getrlimit(RLIMIT_NOFILE, &saved);
+            const int lowestFree = ::dup(0);
+            ::close(lowestFree);
+            rlimit tight = saved;
+            tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+            setrlimit(RLIMIT_NOFILE, &tight);
+        }
+        ~NoDescriptorsLeft() { setrlimit(RLIMIT_NOFILE, &saved); }
+    };
+    struct Outcome {
+        bool started;
+        std::uint32_t error;
+        bool ended;
+    };
+    Request read(driver), write(driver);
+    std::uint8_t buffer[4];
+    std::uint32_t moved = 0;
+    Outcome outcomes[2];
+    {
+        const NoDescriptorsLeft limit;
+        outcomes[0].started = driver.readFile(h, buffer, 4, &moved, &read.ov);
+        outcomes[0].error = driver.getLastError();
+        outcomes[1].started = driver.writeFile(
+            h, big.data(), static_cast<std::uint32_t>(big.size()), &moved, &write.ov);
+        outcomes[1].error = driver.getLastError();
+    }
+    outcomes[0].ended = driver.waitForSingleObject(read.ov.hEvent, 0) == waitObject0;
+    outcomes[1].ended = driver.waitForSingleObject(write.ov.hEvent, 0) == waitObject0;
+    for (const Outcome& o : outcomes) {
+        EXPECT_FALSE(o.started);
+        EXPECT_EQ(o.error, static_cast<std::uint32_t>(EMFILE));
+        EXPECT_TRUE(o.ended);
+    }
+    // Nothing was taken from the line for the failed read.
+    Request later(driver);
+    setTimeouts(maxDword, 0, 0);
+    ASSERT_TRUE(driver.readFile(h, buffer, 4, &moved, &later.ov));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), moved), "ab");
+    EXPECT_TRUE(driver.closeHandle(h));
+    h = invalidHandleValue;
+}
+
 TEST_F(DriverOnPty, AWaitingReadFailsWhenTheFarEndGoesAway) {
     setTimeouts(0, 0, 0);
     Request r(driver);
@@ -355,6 +412,34 @@ TEST_F(DriverOnPty, WhatTheLineCannotDoIsRefused) {
     EXPECT_EQ(back.BaudRate, 9600u);
 }
 
+// A block refused after part of it reached the line (here RTS toggling, which a pseudo-terminal
+// cannot do, after parity replacement) leaves the line as it was: a marked \377 would otherwise
+// arrive doubled.
+TEST_F(DriverOnPty, ABlockRefusedHalfwayLeavesTheLineAsItWas) {
+    setTimeouts(maxDword, 0, 0);
+    Dcb d = lineOf(9600);
+    d.fParity = true;
+    d.fErrorChar = true;
+    d.ErrorChar = '?';
+    d.fRtsControl = rtsControl::toggle;
+    EXPECT_FALSE(driver.setCommState(h, d));
+    EXPECT_EQ(driver.getLastError(), static_cast<std::uint32_t>(ENOTTY));
+    EXPECT_FALSE(kernelSettings().c_iflag & (PARMRK | INPCK));
+    pty.send("\xFF"
+             "a");
+    std::string got;
+    for (int i = 0; i < 200 && got.size() < 2; ++i) {
+        std::uint8_t buffer[8];
+        std::uint32_t read = 0;
+        Request r(driver);
+        ASSERT_TRUE(driver.readFile(h, buffer, sizeof buffer, &read, &r.ov));
+        got.append(reinterpret_cast<char*>(buffer), read);
+        if (got.size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(got, "\xFF"
+                   "a");
+}
+
 TEST_F(DriverOnPty, LinesDrivenByTheDriverCannotBeSetByHand) {
     Dcb d = lineOf(9600);
     d.fRtsControl = rtsControl::handshake;
@@ -414,16 +499,35 @@ TEST_F(DriverOnPty, OutputEmptyReachesAPendingWaitAndTheNextWait) {
     EXPECT_TRUE(std::get<0>(finish(pending)));
     EXPECT_EQ(mask, commEvent::txEmpty);
 
-    // Written byte by byte while nobody waits: the next wait reports it at once, once.
+    // Written byte by byte while nobody waits: the next wait reports it once, when its waiter
+    // looks (a character's time later, as nothing else comes).
     for (char c : std::string("bcd")) {
         Request w(driver);
         ASSERT_TRUE(driver.writeFile(h, &c, 1, &written, &w.ov));
     }
     Request next(driver);
     mask = 0;
-    EXPECT_TRUE(driver.waitCommEvent(h, &mask, &next.ov));
+    driver.waitCommEvent(h, &mask, &next.ov);
+    EXPECT_TRUE(std::get<0>(finish(next)));
     EXPECT_EQ(mask, commEvent::txEmpty);
     EXPECT_EQ(pty.receive(4), "abcd");
+
+    // Written while nobody waits, and bytes arrive: one wake-up reports both (a handler's
+    // answer and the next request cost one hand-over, not two).
+    Request answer(driver);
+    ASSERT_TRUE(driver.writeFile(h, "e", 1, &written, &answer.ov));
+    pty.send("y");
+    Request both(driver);
+    mask = 0;
+    driver.waitCommEvent(h, &mask, &both.ov);
+    EXPECT_TRUE(std::get<0>(finish(both)));
+    EXPECT_EQ(mask, commEvent::rxChar | commEvent::txEmpty);
+    EXPECT_EQ(pty.receive(1), "e");
+    char y = 0;
+    std::uint32_t got = 0;
+    Request drain(driver);
+    ASSERT_TRUE(driver.readFile(h, &y, 1, &got, &drain.ov));
+    EXPECT_EQ(got, 1u);
 
     // Nothing written since: the wait stays pending until the far end sends.
     Request quiet(driver);
@@ -434,23 +538,37 @@ TEST_F(DriverOnPty, OutputEmptyReachesAPendingWaitAndTheNextWait) {
     EXPECT_EQ(mask, commEvent::rxChar);
 }
 
-// Real UARTs only: a pseudo-terminal holds no output of its own to wait for.
-TEST(OutputSettle, OutputThatMovesGoesOutAndOutputThatStopsIsDiscarded) {
+// Real UARTs and adapters only: a pseudo-terminal holds no output of its own to wait for. The
+// driver's output queue is played by a line on a clock that only the pauses move.
+TEST(OutputSettle, OutputThatMovesGoesOutWithinTheClosingWaitOutputThatStopsIsDiscarded) {
+    using std::chrono::microseconds, std::chrono::milliseconds, std::chrono::seconds;
+    const microseconds character{1042}; // 9600 baud, 10 bits a character
     struct Case {
-        std::vector<int> queued; // what each look at the driver's output queue finds
+        const char* line;
+        int held;
+        std::function<int(microseconds)> sentBy;
         bool discarded;
-        int pauses;
+        microseconds longest;
     };
-    const Case cases[] = {{{0}, false, 0}, {{300, 120, 0}, false, 2}, {{300, 120, 120}, true, 2}};
+    const Case cases[] = {
+        {"nothing held", 0, [](microseconds) { return 0; }, false, microseconds{0}},
+        {"a UART", 3000, [&](microseconds t) { return int(t / character); }, false, seconds(30)},
+        {"a USB adapter sending 512-byte blocks", 4096,
+         [](microseconds t) { return 512 * int(t / microseconds(533'334)); }, false, seconds(30)},
+        {"output held by XOFF", 300, [](microseconds) { return 0; }, true, seconds(1)},
+        {"a byte now and then, for minutes", 4096,
+         [](microseconds t) { return int(t / milliseconds(100)); }, true, seconds(30)},
+    };
     for (const Case& c : cases) {
-        std::size_t look = 0;
-        int pauses = 0;
+        SCOPED_TRACE(c.line);
+        microseconds clock{0};
         bool discarded = false;
+        auto queued = [&] { return discarded ? 0 : std::max(0, c.held - c.sentBy(clock)); };
         const bool result = settleOutput(
-            {[&] { return c.queued.at(look++); }, [&] { ++pauses; }, [&] { discarded = true; }});
+            {queued, [&](microseconds pause) { clock += pause; }, [&] { discarded = true; }},
+            character);
         EXPECT_EQ(result, c.discarded);
         EXPECT_EQ(discarded, c.discarded);
-        EXPECT_EQ(pauses, c.pauses);
-        EXPECT_EQ(look, c.queued.size());
+        EXPECT_LE(clock, c.longest);
     }
 }

@@ -4,14 +4,21 @@
 // ways an arrival must still get in.
 
 #include "comport/driver/PosixDriver.h"
+#include "comport/driver/PosixEventWait.h"
 #include "tests/support/Pty.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <future>
+#include <iterator>
+#include <set>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 using namespace comport::driver;
 namespace ce = commEvent;
@@ -146,8 +153,8 @@ TEST_F(EventWaitOnPty, EventsBeforeAWaitAreKeptAndAMaskChangeEndsAWait) {
     std::uint32_t n = 0;
     ASSERT_TRUE(driver.writeFile(h, "x", 1, &n, &w)); // drains at once on a pseudo-terminal
     driver.closeEvent(w.hEvent);
-    EXPECT_TRUE(driver.waitCommEvent(h, &events, &wait)); // so the wait completes at once
-    EXPECT_EQ(events, ce::txEmpty);
+    ASSERT_TRUE(startWait()); // reported at the wait's first look at the output
+    EXPECT_EQ(completed(), ce::txEmpty);
 
     ASSERT_TRUE(startWait());
     std::uint32_t second = 0;
@@ -269,4 +276,32 @@ TEST_F(EventWaitOnPty, AWaitThatIsOnlyLookedAtStillSeesAnArrival) {
     }
     EXPECT_TRUE(done);
     EXPECT_EQ(events, ce::rxChar);
+}
+
+// A wake() whose write lands just after a sleep has ended (woken by the line, not by it) must not
+// leave its count behind: every later sleep would return at once, a thread spinning on an idle
+// line. The late write is played here by writing to the sleeper's descriptor directly.
+TEST(DeviceSleeper, AWakeUpLeftOnItsDescriptorEndsOneSleepOnly) {
+    auto eventfds = [] {
+        std::set<int> found;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            const auto target = std::filesystem::read_symlink(entry.path(), error);
+            if (!error && target.string() == "anon_inode:[eventfd]")
+                found.insert(std::stoi(entry.path().filename().string()));
+        }
+        return found;
+    };
+    const std::set<int> before = eventfds();
+    posix::DeviceSleeper sleeper;
+    std::vector<int> added;
+    std::ranges::set_difference(eventfds(), before, std::back_inserter(added));
+    ASSERT_EQ(added.size(), 1u);
+    sleeper.begin(nullptr, 0);
+    const std::uint64_t one = 1;
+    ASSERT_EQ(::write(added[0], &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    const auto now = [] { return std::chrono::steady_clock::now(); };
+    EXPECT_TRUE(sleeper.sleep(now()));
+    EXPECT_FALSE(sleeper.sleep(now())); // a zero-length sleep that nothing ends
+    sleeper.end();
 }

@@ -1,3 +1,4 @@
+#include "framework/MessageWindow.h"
 #include "framework/Thread.h"
 #include "framework/ThreadError.h"
 #include "tests/framework/Serving.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -266,6 +268,31 @@ TEST(Synchronize, CallsFromSeveralThreadsAtOnceAllRunEachCallersInOrder) {
         c.join();
     EXPECT_EQ(outOfOrder, 0);
     EXPECT_EQ(last, std::vector<int>(threads, callsEach - 1));
+}
+
+// A wake hook that fails leaves nothing of the caller behind in the main thread's queue (its
+// record lives on the caller's stack): the caller learns of the failure, and nothing runs later.
+TEST(MainThreadQueue, AWakeHookThatFailsLeavesNothingQueued) {
+    int ran = 0;
+    fw::TMessageWindow window([&](fw::TMessage&) { ++ran; });
+    const std::vector<std::function<void()>> handOvers = {
+        [&] { fw::synchronize([&] { ++ran; }); },
+        [&] { fw::sendMessage(window.handle(), fw::wmUser, 0, 0); }};
+    for (const auto& handOver : handOvers) {
+        fw::setWakeMainThread([] { throw fw::Exception("the event loop is gone"); });
+        std::string raised;
+        std::thread([&] {
+            try {
+                handOver();
+            } catch (const std::exception& e) {
+                raised = e.what();
+            }
+        }).join();
+        fw::setWakeMainThread(nullptr);
+        EXPECT_EQ(raised, "the event loop is gone");
+        EXPECT_FALSE(fw::checkSynchronize());
+    }
+    EXPECT_EQ(ran, 0);
 }
 
 TEST(MainThreadQueue, OnlyTheMainThreadServesIt) {

@@ -48,6 +48,11 @@ void FakeComDriver::completePending() {
     pending_.clear();
 }
 
+void FakeComDriver::limitWrites(std::uint32_t bytes) {
+    std::lock_guard g(lock_);
+    writeLimit_ = bytes;
+}
+
 void FakeComDriver::finishLocked(Pending& p, std::uint32_t status) {
     std::uint32_t moved = 0;
     if (status == 0) {
@@ -57,8 +62,8 @@ void FakeComDriver::finishLocked(Pending& p, std::uint32_t status) {
                 input_.pop_front();
             }
         } else {
-            output_ += p.writeBytes;
-            moved = p.count;
+            moved = std::min(p.count, writeLimit_);
+            output_ += p.writeBytes.substr(0, moved);
         }
     }
     completeRequest(p.request, status, moved);

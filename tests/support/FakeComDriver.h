@@ -36,6 +36,9 @@ public:
     // Reads and writes go pending until completePending is called.
     void holdRequests(bool on);
     void completePending();
+    // Each write moves at most `bytes` and ends with that, as one held by flow control ends at its
+    // time-out.
+    void limitWrites(std::uint32_t bytes);
 
     // Bytes arrive: "characters received", and "event character" when the control block's
     // event character is among them (unless `announce` is false: the bytes are simply there).
@@ -131,6 +134,7 @@ private:
     Overlapped* eventWait_ = nullptr;
     std::uint32_t* eventOut_ = nullptr;
     bool hold_ = false;
+    std::uint32_t writeLimit_ = 0xFFFFFFFFu;
     std::vector<Pending> pending_;
     Handle open_ = comport::driver::invalidHandleValue;
     Handle nextHandle_ = firstHandle;
