@@ -16,6 +16,7 @@ int statusFor(const std::string& outcome) {
     if (outcome == upload::messageNoAnswer) return 2;
     if (outcome == upload::messageOldMonitor || outcome == upload::messageInvalidMonitor) return 3;
     if (outcome.ends_with("RECUSADO PELA PLACA !")) return 4;
+    if (outcome == upload::messageUncertain) return 6;
     return 5;
 }
 

@@ -33,6 +33,7 @@ public:
     static constexpr const char* environmentVariable = "TORVIN_RUN_LOG";
     void setLogic(const upload::UploadLogic& logic) { logic_ = &logic; }
 
+    Clock::time_point now() const override { return window_.now(); }
     std::string comboBox1Text() const override { return window_.comboBox1Text(); }
     void setBitBtn2Caption(const std::string& caption) override {
         window_.setBitBtn2Caption(caption);

@@ -1,15 +1,21 @@
-// The upload logic fed arbitrary events in arbitrary order: received bytes in any batches (with
-// any announced count), ticks of the retry timer while it runs, presses of the start button while
-// it is enabled, port operations that fail, and events that arrive while a message box is open.
+// The upload logic against a board that answers in its own time: the input picks, for every item
+// the board receives, its answer ("[N]" mostly, "[R]", "[L]", a version refusal, or none) and how
+// long it takes over it; between those, the start button, time passing (the retry timer ticks as
+// it falls due), noise on the line, port operations that fail and a cable pulled. The board may
+// also still owe answers to an earlier session when the run begins, and keeps what it owes when
+// the port closes.
+//
+// The board honours the bound the logic relies on: each answer comes less than two seconds after
+// the later of its item's arrival and the answer before it, so while it has answers to give it is
+// never silent that long. It answers in the order it received, one answer an item; noise never
+// holds '[', ']' or a capital letter, so it can spoil an answer but never make one.
 //
 // Checked after every event:
 // - only the programming-mode command or whole record lines go out (a line cut short only by a
 //   write that failed, and ':' alone for the record 0 that "[R]" to the command asks for);
 // - the counters, the labels and the progress bar stay in range;
 // - "TRANSMISSÃO CONCLUIDA !!" is shown at most once per run, and only when the board has
-//   answered "[N]" to every record of the run. The board is taken to answer the copies it was
-//   sent in order, one reply each: a reply answers the oldest copy sent before it arrived and not
-//   answered yet (a reply with no such copy is noise).
+//   accepted every record since it last received the command.
 #include "upload/FirmwareImage.h"
 #include "upload/PortOperations.h"
 #include "upload/UploadLogic.h"
@@ -17,11 +23,12 @@
 #include "upload/WindowSurface.h"
 
 #include <algorithm>
-#include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +79,14 @@ public:
         upload::UploadLogic logic(*this, *this, upload::firmwareImage().first(totalRecords),
                                   totalRecords);
         logic_ = &logic;
+        if (left_ > 0) {
+            // How the session begins: the line's rate known or not, and answers the board still
+            // owes an earlier session (due within the bound from now).
+            const std::uint8_t setup = next();
+            rate_ = setup & 1 ? 9600 : 0;
+            for (int i = 0; i < (setup >> 1) % 4; ++i)
+                board_.push_back(Answer{'N', clock_ + std::chrono::milliseconds(400 * (i + 1))});
+        }
         while (left_ > 0)
             step();
     }
@@ -96,7 +111,7 @@ public:
         if (!connected_) throw PortFailure{}; // as the component refuses it
         if (text == upload::programmingModeCommand) {
             endItem("the command sent inside a record");
-            sent(0);
+            received(0, static_cast<std::int32_t>(text.size()));
         } else {
             check(text == ":", "a text other than the command or ':' sent");
             endItem("a record started inside another");
@@ -119,7 +134,8 @@ public:
             if (partial_.size() == record.size()) {
                 inRecord_ = false;
                 partial_.clear();
-                sent(static_cast<std::int32_t>(r + 1));
+                received(static_cast<std::int32_t>(r + 1),
+                         static_cast<std::int32_t>(record.size() + 1));
                 break;
             }
         }
@@ -129,14 +145,20 @@ public:
     std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) override {
         mayFail();
         std::int32_t n = 0;
-        for (; n < count && !received_.empty(); ++n) {
-            buffer[n] = received_.front();
-            received_.pop_front();
+        for (; n < count && !input_.empty(); ++n) {
+            buffer[n] = input_.front();
+            input_.pop_front();
         }
         return n;
     }
+    std::int32_t bytesWaiting() override {
+        mayFail();
+        return static_cast<std::int32_t>(input_.size());
+    }
+    std::uint32_t lineRate() const override { return rate_; }
 
     // --- the window ---
+    Clock::time_point now() const override { return clock_; }
     std::string comboBox1Text() const override { return ""; }
     void setBitBtn2Caption(const std::string&) override {}
     void setBitBtn2Enabled(bool enabled) override { startEnabled_ = enabled; }
@@ -159,10 +181,12 @@ public:
         // record after a moment of silence. No other line may end short.
         if (enabled && inRecord_ && partial_.empty() && logic_->recordIndex() == 0)
             inRecord_ = false;
+        if (enabled && !timerOn_) timerDue_ = clock_ + std::chrono::seconds(1);
         timerOn_ = enabled;
     }
     void showMessage(const std::string& text) override {
         check(!text.empty(), "an empty message");
+        trace("  message %s\n", text.c_str());
         if (text == upload::messageCompleted) completed();
         // The message box's modal loop lets a few events through.
         if (!inMessage_) {
@@ -175,10 +199,11 @@ public:
     }
 
 private:
-    struct Copy {
-        std::int32_t item; // 0: the command, n: record n
-        int run;
-        char answer = 0;
+    // One answer the board will give, in order.
+    struct Answer {
+        char letter; // 0: none (the item is dropped)
+        Clock::time_point due;
+        std::int32_t record = -1; // the item it answers: 0 the command, -1 an earlier session's
     };
 
     std::uint8_t next() {
@@ -195,44 +220,41 @@ private:
 
     void endItem(const char* what) { check(!inRecord_, what); }
 
-    // A closed port keeps no input, and replies to what was sent before can no longer be told
-    // from new ones: the copies in flight are forgotten.
+    // A closed port keeps no input; the board goes on working through what it was sent.
     void dropLine() {
         connected_ = false;
-        received_.clear();
-        unanswered_.clear();
-        tail_ = {};
+        input_.clear();
     }
 
-    void sent(std::int32_t item) {
-        trace("  sent %s %d (copy %zu, run %d)\n", item ? "record" : "command", item,
-              copies_.size(), run_);
-        copies_.push_back(Copy{item, run_});
-        unanswered_.push_back(copies_.size() - 1);
-    }
-
-    // Bytes arrive from the board: each "[X]" answers the oldest unanswered copy.
-    void arrive(std::uint8_t byte) {
-        if (!connected_) return; // a closed port receives nothing
-        received_.push_back(byte);
-        if (byte == ']' && tail_[0] == '[' && tail_[1] >= 'A' && tail_[1] <= 'Z' &&
-            !unanswered_.empty()) {
-            copies_[unanswered_.front()].answer = static_cast<char>(tail_[1]);
-            trace("  [%c] arrives, answering copy %zu\n", tail_[1], unanswered_.front());
-            unanswered_.pop_front();
-        }
-        tail_ = {tail_[1], byte};
+    // The board takes an item: the input decides its answer and how long it takes, within the
+    // bound: less than two seconds after the later of the item's arrival and the answer before.
+    void received(std::int32_t item, std::int32_t bytes) {
+        static constexpr char letters[] = {'N', 'N', 'N', 'N', 'N', 'R', 'R', 'L',
+                                           'I', 'J', 'K', 0,   0,   'N', 'R', 'N'};
+        const std::uint8_t how = left_ > 0 ? next() : 0;
+        const std::uint8_t wait = left_ > 0 ? next() : 0;
+        const char letter = letters[how % 16];
+        const auto byteTime = std::chrono::microseconds(rate_ ? 10'000'000 / rate_ : 0);
+        Clock::time_point from = clock_ + byteTime * bytes;
+        if (!board_.empty()) from = std::max(from, board_.back().due);
+        // An item the board drops takes none of its time: the silence counts from the answer
+        // before.
+        const auto due =
+            letter ? from + byteTime * 3 + std::chrono::milliseconds(wait * 1990 / 255) : from;
+        board_.push_back(Answer{letter, due, item});
+        if (item == 0) accepted_.clear(); // the command starts the board's run afresh
+        if (letter == 'N' && item > 0) accepted_.insert(item);
+        trace("  board takes %s %d: %c in %lld ms\n", item ? "record" : "command", item,
+              letter ? letter : '-',
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(due - clock_).count()));
     }
 
     void completed() {
         check(++completions_ == 1, "completion shown twice in one run");
         check(logic_->recordIndex() == totalRecords, "completion before the last record");
-        for (std::int32_t r = 1; r <= totalRecords; ++r) {
-            bool accepted = false;
-            for (const Copy& c : copies_)
-                accepted = accepted || (c.run == run_ && c.item == r && c.answer == 'N');
-            check(accepted, "completion with a record the board has not accepted");
-        }
+        for (std::int32_t r = 1; r <= totalRecords; ++r)
+            check(accepted_.count(r) == 1, "completion with a record the board has not accepted");
     }
 
     void checkState() const {
@@ -243,51 +265,75 @@ private:
         check(l.replyBuffer().size() <= 4, "reply buffer grows");
     }
 
+    // Bytes arrive and the port tells of them.
+    void arrive(const std::string& bytes) {
+        if (!connected_) return; // a closed port receives nothing
+        input_.insert(input_.end(), bytes.begin(), bytes.end());
+        logic_->ComPort1RxChar(static_cast<std::int32_t>(input_.size()));
+    }
+
+    // Time passes until `until`: the board's answers and the timer's ticks, in their order.
+    void pass(Clock::time_point until) {
+        for (;;) {
+            const bool answer = !board_.empty() && board_.front().due <= until;
+            const bool tick = timerOn_ && timerDue_ <= until;
+            if (answer && (!tick || board_.front().due <= timerDue_)) {
+                const Answer a = board_.front();
+                board_.pop_front();
+                clock_ = std::max(clock_, a.due);
+                if (a.letter) {
+                    trace("  [%c] arrives%s\n", a.letter, connected_ ? "" : " at a closed port");
+                    arrive(std::string{'[', a.letter, ']'});
+                }
+            } else if (tick) {
+                clock_ = std::max(clock_, timerDue_);
+                timerDue_ = clock_ + std::chrono::seconds(1);
+                trace("  tick at %lld ms\n", static_cast<long long>(sinceStart()));
+                logic_->Timer1Timer();
+            } else {
+                break;
+            }
+            checkState();
+        }
+        clock_ = std::max(clock_, until);
+    }
+
+    long long sinceStart() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(clock_ - Clock::time_point{})
+            .count();
+    }
+
     // One event, chosen by the next input byte.
     void step() {
         const std::uint8_t op = next();
-        static constexpr const char* names[] = {"press",   "tick",         "bytes", "reply",
-                                                "failure", "cable pulled", "[N]",   "[N]"};
+        static constexpr const char* names[] = {"press",        "time", "noise", "failure",
+                                                "cable pulled", "time", "time",  "time"};
         trace("event: %s\n", names[op % 8]);
         try {
             switch (op % 8) {
             case 0: // the start button, while it can be pressed
                 if (!startEnabled_) break;
-                if (connected_) {
-                    ++run_; // a press on an open port starts a run from the command
-                    completions_ = 0;
-                }
+                if (connected_) completions_ = 0; // a press on an open port starts a run
                 logic_->BitBtn2Click();
                 break;
-            case 1: // a second without an answer
-                if (timerOn_) logic_->Timer1Timer();
-                break;
-            case 2: { // bytes from the board, announced with any count
-                const std::size_t n = left_ > 0 ? next() % 16 : 0;
-                for (std::size_t i = 0; i < n && left_ > 0; ++i)
-                    arrive(next());
-                deliver(left_ > 0 ? 1 + next() % 24 : static_cast<std::int32_t>(received_.size()));
-                break;
-            }
-            case 3: { // a whole reply
-                static constexpr char letters[] = "NNNRLIJK";
-                const char letter = letters[left_ > 0 ? next() % 8 : 0];
-                for (char c : std::string{'[', letter, ']'})
-                    arrive(static_cast<std::uint8_t>(c));
-                deliver(static_cast<std::int32_t>(received_.size()));
+            case 2: { // noise that can spoil an answer but never make one
+                std::string noise;
+                for (std::size_t n = left_ > 0 ? next() % 4 + 1 : 0; n > 0 && left_ > 0; --n) {
+                    const char c = static_cast<char>(next());
+                    noise.push_back(c == '[' || c == ']' || (c >= 'A' && c <= 'Z') ? '?' : c);
+                }
+                arrive(noise);
                 break;
             }
-            case 4: // the next port operation fails
+            case 3: // the next port operation fails
                 failNext_ = true;
                 break;
-            case 5: // the cable is pulled: the port fails and reports itself closed
+            case 4: // the cable is pulled: the port fails and reports itself closed
                 failNext_ = true;
                 dropLine();
                 break;
-            default: // "[N]", the commonest reply
-                for (char c : std::string_view("[N]"))
-                    arrive(static_cast<std::uint8_t>(c));
-                deliver(static_cast<std::int32_t>(received_.size()));
+            default: // time passes: up to 2.55 s
+                pass(clock_ + std::chrono::milliseconds(10 * (left_ > 0 ? next() : 0)));
                 break;
             }
         } catch (const PortFailure&) {
@@ -300,30 +346,26 @@ private:
         checkState();
     }
 
-    // The received-characters event comes only from an open port, with at least one byte.
-    void deliver(std::int32_t count) {
-        if (connected_ && count > 0) logic_->ComPort1RxChar(count);
-    }
-
     const std::uint8_t* in_;
     std::size_t left_;
     upload::UploadLogic* logic_ = nullptr;
     std::vector<std::vector<std::uint8_t>> records_;
 
+    Clock::time_point clock_{};
+    std::uint32_t rate_ = 0;
     bool connected_ = false;
     bool failNext_ = false;
     bool startEnabled_ = true; // BitBtn2
     bool timerOn_ = false;
+    Clock::time_point timerDue_{};
     bool inMessage_ = false;
     bool inRecord_ = false;
     std::vector<std::uint8_t> partial_;
-    std::deque<std::uint8_t> received_;
-    std::array<std::uint8_t, 2> tail_{};
+    std::deque<std::uint8_t> input_;
 
-    int run_ = 0;
+    std::deque<Answer> board_;
+    std::set<std::int32_t> accepted_;
     int completions_ = 0;
-    std::vector<Copy> copies_;
-    std::deque<std::size_t> unanswered_;
 };
 
 } // namespace

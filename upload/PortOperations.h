@@ -20,6 +20,12 @@ public:
     virtual std::int32_t writeText(const std::string& text) = 0;
     virtual std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count) = 0;
     virtual std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) = 0;
+    // Received bytes not read yet: a run discards them before it starts.
+    virtual std::int32_t bytesWaiting() = 0;
+    // The rate in bits per second at which bytes really cross the line, 0 when it is not known
+    // (a pseudo-terminal moves them at once whatever its settings say). With it, an answer that
+    // comes sooner than its item could have crossed the line is known not to be that item's.
+    virtual std::uint32_t lineRate() const { return 0; }
 };
 
 } // namespace upload

@@ -13,6 +13,14 @@ namespace {
 constexpr std::int32_t maxSends = 5;    // sends of one item before the board counts as silent
 constexpr std::int32_t maxRefusals = 4; // "[R]" replies for one record that stop the run
 
+// The least silence taken to show that the board has nothing more to say, and how many times the
+// slowest answer heard it must be at least.
+constexpr auto quietFloor = std::chrono::seconds(2);
+constexpr int quietPerSlowest = 3;
+// A hold that sees no such silence in this many quiet times (a board working through every copy
+// it was sent could take five) ends the run: the line keeps talking and nothing can be placed.
+constexpr int holdLimit = maxSends + 2;
+
 } // namespace
 
 UploadLogic::UploadLogic(PortOperations& port, WindowSurface& window, ImageLines image,
@@ -38,23 +46,28 @@ template <typename Steps> void UploadLogic::releasingOnFailure(Steps&& steps) {
 
 void UploadLogic::BitBtn2Click() {
     if (!port_.Connected()) {
-        // Opening only: a failure here leaves the window as it was. A new connection owes
-        // nothing from an earlier one.
-        forgetOwed();
+        // Opening only: a failure here leaves the window as it was. Should a run be going on
+        // (the port lost under it), what the board still owes is unknown: the item goes out
+        // again only once the line has been quiet.
+        if (hold_ != Hold::none || !owed_.empty()) {
+            owed_.clear();
+            hold_ = Hold::quiet;
+            holdSince_ = window_.now();
+        }
         const std::string chosen = window_.comboBox1Text();
         port_.setPort(chosen.empty() ? std::string(defaultPortName) : chosen);
         openAndShowPort();
         return;
     }
     // A new run from the command, whatever the run in progress was doing. Answers still on
-    // their way to the run cut short must not count for the new one.
+    // their way to the run cut short, or left from an earlier session, must not count for the
+    // new one: the command waits for a quiet line.
     releasingOnFailure([this] {
         window_.setBitBtn6Enabled(false);
         errorCount_ = 0;
         recordIndex_ = 0;
         completionShown_ = false;
-        moveOn();
-        sendCommand();
+        holdCommand();
         attempts_ = 1;
         window_.setTimer1Enabled(true);
         openAndShowPort();
@@ -62,7 +75,9 @@ void UploadLogic::BitBtn2Click() {
 }
 
 void UploadLogic::openAndShowPort() {
-    port_.openPort(); // does nothing when already open
+    const bool opening = !port_.Connected();
+    port_.openPort();                                              // does nothing when already open
+    if (opening) lastHeard_ = std::max(lastHeard_, window_.now()); // heard from its opening on
     port_.setDtrLine(true);
     port_.setRtsLine(false);
     window_.setBitBtn2Caption(std::string(captionStart));
@@ -72,6 +87,14 @@ void UploadLogic::openAndShowPort() {
 
 void UploadLogic::Timer1Timer() {
     releasingOnFailure([this] {
+        if (hold_ != Hold::none) {
+            // Nothing has gone out for the held item yet: no retry, only the wait for quiet.
+            if (quietFor() >= quietTime())
+                release();
+            else if (window_.now() - holdSince_ > holdLimit * quietTime())
+                stopUncertain();
+            return;
+        }
         if (attempts_ == maxSends) {
             window_.setTimer1Enabled(false);
             window_.showMessage(std::string(messageNoAnswer));
@@ -83,17 +106,8 @@ void UploadLogic::Timer1Timer() {
             window_.setLampColor(lampWhite);
             return;
         }
-        // A second has passed since the latest send. Answers still owed for earlier items are
-        // taken as lost from here on, so that they cannot swallow answers to this one for ever.
-        // Other copies of this item stay owed: a busy board may yet answer them, and any of
-        // their answers speaks for this item.
-        staleAnswers_ = 0;
-        if (holding_) {
-            // The held item has not been sent yet: this is its first send, not a retry.
-            holding_ = false;
-            envia();
-            return;
-        }
+        // Answers still owed stay owed: a copy of this item may yet be answered, and only a
+        // quiet line writes answers off.
         if (recordIndex_ == 0) {
             sendCommand();
             ++attempts_;
@@ -110,10 +124,11 @@ void UploadLogic::ComPort1RxChar(std::int32_t count) {
     releasingOnFailure([this, count] {
         // These bytes were in the port before this handler sent anything: they can only answer
         // sends made before it ran.
-        std::int32_t answerable = staleAnswers_ + copiesOwed_;
+        std::int32_t answerable = static_cast<std::int32_t>(owed_.size());
         for (std::int32_t i = 0; i < count; ++i) {
             std::uint8_t byte = 0;
             if (port_.readBytes(&byte, 1) < 1) break; // fewer bytes waiting than announced
+            lastHeard_ = std::max(lastHeard_, window_.now());
             if (byte == '[') {
                 // A complete reply followed by the next one is still an answer.
                 if (isReply(replyBuffer_)) takeReply(answerable);
@@ -139,38 +154,45 @@ bool UploadLogic::isReply(std::string_view text) {
 void UploadLogic::takeReply(std::int32_t& answerable) {
     const std::string reply = std::move(replyBuffer_);
     replyBuffer_.clear();
+    // Before the command goes out everything heard is an earlier session's.
+    if (hold_ == Hold::quiet) return;
 
     // The board answers what it received in the order it received it, so this reply belongs to
     // the oldest send still owed an answer: a send of an earlier item (a copy that crossed the
     // answer that moved the run on, or the run a press of the start button cut short), or a copy
     // of the item now being sent. An answer lost on the line only makes later answers look
-    // older than they are, which costs a retry, never a record.
-    enum class Owner { nobody, earlierItem, currentItem } owner = Owner::nobody;
-    if (answerable > 0) {
-        --answerable;
-        if (staleAnswers_ > 0) {
-            --staleAnswers_;
-            owner = Owner::earlierItem;
-            if (holding_ && staleAnswers_ == 0) {
-                holding_ = false;
-                envia();
-            }
-        } else if (copiesOwed_ > 0) {
-            --copiesOwed_;
-            owner = Owner::currentItem;
+    // older than they are, which costs a wait, never a record.
+    if (answerable == 0 || owed_.empty()) return; // answers nothing that was sent
+    --answerable;
+    const Owed owner = owed_.front();
+    owed_.pop_front();
+    if (tooSoon(owner)) {
+        // Something the logic never sent was answered: every answer since may have been taken
+        // for the wrong item. Before any record was accepted the run can begin again, a few
+        // times: a line that always answers at once is no board at the rate it was set to.
+        if (recordIndex_ == 0 && attempts_ < maxSends) {
+            ++attempts_;
+            holdCommand();
+            return;
         }
+        stopUncertain();
+        return;
     }
+    slowest_ = std::max(slowest_, window_.now() - owner.sent);
 
     if (reply == replyOldMonitor) {
-        if (owner != Owner::nobody) stopForMonitorVersion(messageOldMonitor);
+        stopForMonitorVersion(messageOldMonitor);
         return;
     }
     if (reply == replyInvalidMonitor || reply == replyInvalidMonitor2) {
-        if (owner != Owner::nobody) stopForMonitorVersion(messageInvalidMonitor);
+        stopForMonitorVersion(messageInvalidMonitor);
         return;
     }
-    // "[N]", "[L]" and "[R]" move the run; only an answer to the item being sent may do that.
-    if (owner != Owner::currentItem) return;
+    if (owner.earlier) {
+        if (hold_ == Hold::record && earlierOwed() == 0) release();
+        return;
+    }
+    // Only an answer to the item being sent may move the run.
 
     if (reply == replyNext) {
         // Any copy's "[N]" shows the item accepted; the other copies' answers are owed still.
@@ -212,32 +234,107 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
     }
 }
 
+bool UploadLogic::tooSoon(const Owed& send) const {
+    // The item's last byte and the three of the reply are left out: leeway for clocks and for a
+    // rate a little off.
+    return window_.now() - send.sent < lineTime(send.bytes - 1);
+}
+
+WindowSurface::Clock::duration UploadLogic::quietTime() const {
+    return std::max<Clock::duration>(quietFloor, quietPerSlowest * slowest_);
+}
+
+UploadLogic::Clock::duration UploadLogic::quietFor() const {
+    return window_.now() - lastHeard_;
+}
+
 void UploadLogic::forgetOwed() {
-    staleAnswers_ = copiesOwed_ = 0;
-    holding_ = false;
+    owed_.clear();
+    hold_ = Hold::none;
 }
 
 void UploadLogic::moveOn() {
-    staleAnswers_ += copiesOwed_;
-    copiesOwed_ = 0;
-    holding_ = false;
+    for (Owed& o : owed_)
+        o.earlier = true;
+    hold_ = Hold::none;
+}
+
+std::int32_t UploadLogic::earlierOwed() const {
+    return static_cast<std::int32_t>(
+        std::count_if(owed_.begin(), owed_.end(), [](const Owed& o) { return o.earlier; }));
 }
 
 void UploadLogic::sendWhenSettled() {
-    if (staleAnswers_ == 0) {
+    if (earlierOwed() == 0) {
         envia();
         return;
     }
-    // A prompt board answers the other copies at once; the timer, restarted here, ends the wait
-    // should those answers have been lost on the line.
-    holding_ = true;
+    // A prompt board answers the other copies at once; should those answers have been lost on
+    // the line, the timer's ticks end the wait once the line has been quiet long enough.
+    hold_ = Hold::record;
+    holdSince_ = window_.now();
     window_.setTimer1Enabled(false);
     window_.setTimer1Enabled(true);
 }
 
+void UploadLogic::holdCommand() {
+    forgetOwed();
+    replyBuffer_.clear();
+    // Whatever waits was sent before this run began.
+    for (std::int32_t waiting = port_.Connected() ? port_.bytesWaiting() : 0; waiting > 0;
+         --waiting) {
+        std::uint8_t byte = 0;
+        if (port_.readBytes(&byte, 1) < 1) break;
+        lastHeard_ = std::max(lastHeard_, window_.now());
+    }
+    hold_ = Hold::quiet;
+    holdSince_ = window_.now();
+    if (port_.Connected() && quietFor() >= quietTime()) release();
+}
+
+void UploadLogic::release() {
+    const Hold held = hold_;
+    hold_ = Hold::none;
+    // What the quiet line showed: whatever was owed before will not be answered now.
+    owed_.clear();
+    if (held == Hold::none) return;
+    if (recordIndex_ == 0)
+        sendCommand();
+    else
+        envia();
+}
+
+void UploadLogic::owe(std::int32_t bytes) {
+    owed_.push_back(Owed{window_.now(), bytes, false});
+}
+
 void UploadLogic::sendCommand() {
+    owe(static_cast<std::int32_t>(programmingModeCommand.size()));
     port_.writeText(std::string(programmingModeCommand));
-    ++copiesOwed_;
+    sent(static_cast<std::int32_t>(programmingModeCommand.size()));
+}
+
+void UploadLogic::sent(std::int32_t bytes) {
+    // The write returns before the bytes have crossed the line, and the answer crosses it too:
+    // the silence that counts begins after both.
+    lastHeard_ = std::max(lastHeard_,
+                          window_.now() + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
+}
+
+UploadLogic::Clock::duration UploadLogic::lineTime(std::int32_t bytes) const {
+    const std::uint32_t rate = port_.lineRate();
+    if (rate == 0) return {};
+    // Ten bits a byte.
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::microseconds(std::int64_t{bytes} * 10'000'000 / rate));
+}
+
+void UploadLogic::stopUncertain() {
+    moveOn();
+    window_.setTimer1Enabled(false);
+    window_.showMessage(std::string(messageUncertain));
+    window_.setBitBtn6Enabled(true);
+    window_.setTimer1Enabled(false);
 }
 
 void UploadLogic::stopForMonitorVersion(std::string_view message) {
@@ -260,7 +357,7 @@ void UploadLogic::envia() {
     window_.setTimer1Enabled(false);
     const std::string_view line = recordLine(recordIndex_);
     // A ':' with no record after it (record 0) is nothing the board can answer.
-    if (!line.empty()) ++copiesOwed_;
+    if (!line.empty()) owe(static_cast<std::int32_t>(1 + (line.size() - 1) / 2));
     port_.writeText(":");
     // Every pair of digits after the stored ':' goes out as one raw byte, one write per byte.
     // A pair that is not hexadecimal raises the conversion error and leaves the timer stopped.
@@ -275,6 +372,7 @@ void UploadLogic::envia() {
             port_.writeBytes(&byte, 1);
         }
     }
+    sent(static_cast<std::int32_t>(1 + (line.empty() ? 0 : (line.size() - 1) / 2)));
     window_.setTimer1Enabled(true);
 }
 

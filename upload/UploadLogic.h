@@ -4,7 +4,9 @@
 #include "upload/PortOperations.h"
 #include "upload/WindowSurface.h"
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 namespace upload {
@@ -19,13 +21,20 @@ namespace upload {
 // at most), "[R]" by sending the record again (four refusals stop the run), "[L]" by starting
 // again at record 1, "[I]", "[J]" and "[K]" by stopping with a message about the Monitor.
 //
-// Every send is owed one answer, and the board answers in the order it received. A reply moves
-// the run only when it answers a send of the item being sent now; replies to earlier items (a
-// copy re-sent after silence whose answer crossed the one that moved the run on, or the run a
-// press of the start button cut short) and replies to nothing are absorbed. When an item is
-// accepted while other copies of it still owe answers, the next record waits for those answers
-// (a second at most), so no answer can be mistaken for the next record's. So the run never moves
-// past a record the board has not accepted, and completes only on the answer to the last.
+// Every send is owed one answer, and the board answers in the order it received. The replies
+// carry no record number, so the logic relies on one bound: while the board still has answers to
+// give, it never stays silent longer than the quiet time, two seconds or three times the slowest
+// answer heard so far, whichever is longer (an answer is timed from the oldest send still owed
+// one, so a lost answer only makes the time longer). Within it:
+// - a new item (the next record, record 1 again, the command of a new run) goes out only once no
+//   earlier item owes an answer: answered, or the line quiet for the quiet time;
+// - a run starts by discarding what waits in the port and letting the line be quiet for the
+//   quiet time, since the board may still answer an earlier session;
+// - so every reply between an item's first send and the next item's answers a copy of that item,
+//   and the run never moves past a record the board has not accepted.
+// An answer that comes sooner than its item could have crossed the line (where the line's rate is
+// known), or a line that never falls quiet, means the answers can no longer be placed: the run
+// then stops with "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO", never with the completion.
 class UploadLogic {
 public:
     UploadLogic(PortOperations& port, WindowSurface& window, ImageLines image = firmwareImage(),
@@ -55,19 +64,49 @@ public:
     bool completionShown() const { return completionShown_; }
     const std::string& replyBuffer() const { return replyBuffer_; }
 
+    // Silence that shows the board has nothing more to say: two seconds, or three times the
+    // slowest answer heard so far when that is longer.
+    WindowSurface::Clock::duration quietTime() const;
+
 private:
+    using Clock = WindowSurface::Clock;
+
+    // One send still owed an answer.
+    struct Owed {
+        Clock::time_point sent; // when its first byte went out
+        std::int32_t bytes;     // its length on the wire
+        bool earlier;           // a send of an earlier item, not of the one being sent now
+    };
+    // What the item due waits for: a quiet line (the command of a new run, or the item that was
+    // going out when the port was opened again), or the answers owed to earlier copies.
+    enum class Hold { none, quiet, record };
+
     void openAndShowPort();
     static bool isReply(std::string_view text);
     // Acts on one complete reply, or absorbs it when it answers an earlier item; `answerable`
     // is how many of the sends still owed may have been answered by the bytes being read.
     void takeReply(std::int32_t& answerable);
+    // True when a reply now cannot be the answer to `send`: too soon for it to have crossed.
+    bool tooSoon(const Owed& send) const;
     // The item being sent changes: answers owed to its copies now belong to an earlier item.
     void moveOn();
     void forgetOwed();
+    std::int32_t earlierOwed() const;
     // Sends the item now due, or holds it while answers to earlier copies are still owed.
     void sendWhenSettled();
+    // The line has been quiet since the latest send, answer or opening for this long.
+    Clock::duration quietFor() const;
+    // A run's start: drops what waits in the port and holds the command until the line is quiet.
+    void holdCommand();
+    void release();
     void sendCommand();
+    void owe(std::int32_t bytes);
+    // `bytes` have been written: the line is busy until they and their answer have crossed it.
+    void sent(std::int32_t bytes);
+    // How long `bytes` take on the line; nothing when its rate is not known.
+    Clock::duration lineTime(std::int32_t bytes) const;
     void stopForMonitorVersion(std::string_view message);
+    void stopUncertain();
     std::string_view recordLine(std::int32_t record) const;
 
     // Runs a handler's steps; should a failure leave them, the run cannot go on, so the timer is
@@ -86,11 +125,14 @@ private:
     std::string replyBuffer_;
     // Sends still owed an answer, oldest first: those of earlier items, then the copies of the
     // item being sent now (the first send and every re-send).
-    std::int32_t staleAnswers_ = 0;
-    std::int32_t copiesOwed_ = 0;
-    // The next item is held back until the answers owed to earlier copies have come (or a
-    // second has passed without them), so that none of those can be taken for the next item's.
-    bool holding_ = false;
+    std::deque<Owed> owed_;
+    // Whether the item due waits, and since when.
+    Hold hold_ = Hold::none;
+    Clock::time_point holdSince_{};
+    // The latest byte read, the port's opening, or when the latest send and its answer will have
+    // crossed the line.
+    Clock::time_point lastHeard_{};
+    Clock::duration slowest_{}; // the slowest answer heard since the window was created
 };
 
 } // namespace upload

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -14,7 +15,13 @@ inline constexpr std::uint32_t lampLime = 0x00FF00;
 // tests and the command-line uploader provide their own.
 class WindowSurface {
 public:
+    using Clock = std::chrono::steady_clock;
+
     virtual ~WindowSurface() = default;
+
+    // The time on the clock Timer1 counts by: the upload logic times the board's answers and the
+    // line's silences with it.
+    virtual Clock::time_point now() const { return Clock::now(); }
 
     virtual std::string comboBox1Text() const = 0;
     virtual void setBitBtn2Caption(const std::string& caption) = 0;

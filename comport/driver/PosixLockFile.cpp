@@ -23,6 +23,14 @@ namespace comport::driver::posix {
 
 namespace {
 
+// For a command the user may paste into a shell: the path in single quotes, its own quotes kept.
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 struct Fd {
     int fd = -1;
     explicit Fd(int f = -1) : fd(f) {}
@@ -280,8 +288,8 @@ std::string PosixLockFile::describe(const std::string& devicePath, const std::st
     const std::string lock = "The lock file " + path;
     const std::string removal = "Anyone can leave a file there and so block the port; if no "
                                 "program is using the port, have an administrator remove it: "
-                                "sudo rm '" +
-                                path + "'";
+                                "sudo rm " +
+                                shellQuoted(path);
     switch (found.kind) {
     case Found::absent:
         return {};

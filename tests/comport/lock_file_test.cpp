@@ -216,6 +216,16 @@ TEST_F(LockFolder, TheHolderIsNamedWithNothingThatSteersATerminal) {
     EXPECT_NE(told.find(std::to_string(holder) + " (?]0;x?ok)"), std::string::npos) << told;
 }
 
+// The removal the advice offers is pasted into a shell: a quote in the name stays a quote.
+TEST_F(LockFolder, TheOfferedRemovalQuotesThePath) {
+    const std::string quoted = "/dev/it's";
+    const std::string path = folder.file(PosixLockFile::nameFor(quoted));
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const std::string told = PosixLockFile::describe(quoted, folder.path());
+    EXPECT_NE(told.find("sudo rm '" + folder.path() + "/LCK..it'\\''s'"), std::string::npos)
+        << told;
+}
+
 // Programs that find the same dead holder at the same moment: exactly one gets the port.
 TEST_F(LockFolder, OfTakersRacingOverOneStaleLockExactlyOneWins) {
     char text[16];

@@ -139,7 +139,8 @@ TEST(TorvinUploadBatch, FourBoardsEachEndTheirOwnWayAndTheLogRecordsEveryOne) {
 
 TEST(TorvinUploadBatch, CtrlCStopsEveryBoardAndNamesThoseLeftIncomplete) {
     // One board finishes its small image, the other sits silent on record 2 when the signal
-    // comes; on a terminal, one line per board.
+    // comes (after the two seconds of listening before the command); on a terminal, one line per
+    // board.
     Board done, stuck({"--silent", "2:4"});
     const std::string image = done.dir.file("small.hex");
     std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n:00000001FF\n";
@@ -149,7 +150,7 @@ TEST(TorvinUploadBatch, CtrlCStopsEveryBoardAndNamesThoseLeftIncomplete) {
     ASSERT_EQ(runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " --port " +
                          done.path() + " --port " + stuck.path() + " --image " + image +
                          " </dev/null >'" + terminal.path() + "' 2>'" + err +
-                         "' & pid=$!; sleep 1.5; kill -INT $pid; wait $pid; echo $? >'" + status +
+                         "' & pid=$!; sleep 3.5; kill -INT $pid; wait $pid; echo $? >'" + status +
                          "'"),
               0);
     EXPECT_EQ(readFile(status), "130\n") << readFile(err);

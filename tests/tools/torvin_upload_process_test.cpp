@@ -151,7 +151,7 @@ TEST(TorvinUploadProcess, CtrlCOrSigtermDuringARunClosesThePortAndWarns) {
         testsupport::PtyPair terminal;
         const int shell = runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " +
                                      board.port() + " </dev/null >'" + terminal.path() + "' 2>'" +
-                                     err + "' & pid=$!; sleep 1; kill -" + name +
+                                     err + "' & pid=$!; sleep 3; kill -" + name +
                                      " $pid; wait $pid; echo $? >'" + out + "'");
         ASSERT_EQ(shell, 0);
         EXPECT_EQ(std::stoi(readFile(out)), status) << name << readFile(err);
@@ -304,7 +304,7 @@ TEST(TorvinUploadProcess, OnATerminalTheProgressIsABarRedrawnInPlace) {
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string screen = terminal.drain();
     EXPECT_TRUE(contains(screen, "\r[")) << screen;
-    EXPECT_TRUE(contains(screen, "] 100%  record 3 of 3  0:00 elapsed, 0:00 left")) << screen;
+    EXPECT_TRUE(contains(screen, "] 100%  record 3 of 3  0:02 elapsed, 0:00 left")) << screen;
     EXPECT_TRUE(contains(screen, "\nTRANSMISSÃO CONCLUIDA !!")) << screen; // after the bar's line
     EXPECT_FALSE(contains(screen, "record 1 of 3 (0%)")) << screen;        // no plain lines
 }
@@ -353,4 +353,46 @@ TEST(TorvinUploadProcess, DumpImageWritesTheEmbeddedImageAsStored) {
                          dir.file("dump.hex") + "'"),
               0);
     EXPECT_EQ(readFile(dir.file("dump.hex")), readFile(firmware));
+}
+
+namespace {
+
+// The first `records` records of the embedded image, as a file of their own.
+std::string shortImage(const TempDir& dir, int records) {
+    const std::string image = dir.file("short.hex");
+    runCommand("head -" + std::to_string(records) + " '" + firmware + "' >'" + image + "'");
+    return image;
+}
+
+} // namespace
+
+TEST(TorvinUploadProcess, ABoardAnsweringPastTheRetrySecondIsFlashedWhole) {
+    // Each record answered 1.1 s after it arrived, a little more for some: the uploader's retry
+    // crosses every answer. Record 6 refused twice on one board, unanswered twice on the other;
+    // both boards in one run.
+    TempDir dir;
+    const std::string image = shortImage(dir, 8);
+    Board refusing({"--delay-ms", "1100", "--vary-ms", "150", "--reject", "6:2"});
+    Board silent({"--delay-ms", "1100", "--vary-ms", "150", "--silent", "6:2"});
+    const Result r =
+        upload(refusing.port() + " " + silent.port() + " --quiet --image '" + image + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(refusing.holdsExactly(image));
+    EXPECT_TRUE(silent.holdsExactly(image));
+}
+
+TEST(TorvinUploadProcess, ASecondRunWhileTheBoardStillAnswersTheFirstLosesNoRecord) {
+    // The first uploader is stopped while the board, 1.1 s late, still owes it answers; the next
+    // starts at once, and must not take those for its own.
+    TempDir dir;
+    const std::string image = shortImage(dir, 8);
+    Board board({"--delay-ms", "1100", "--vary-ms", "300", "--keep-answers", "--reject", "6:2"});
+    const std::string command =
+        std::string(TORVIN_UPLOAD_PATH) + " " + board.port() + " --quiet --image '" + image + "'";
+    const int first = runCommand("timeout -s TERM 3.6 " + command + " >/dev/null 2>&1");
+    EXPECT_EQ(first, 124); // stopped by timeout's SIGTERM
+    const Result second = upload(board.port() + " --quiet --image '" + image + "'");
+    EXPECT_EQ(second.status, 0) << second.out << second.err;
+    EXPECT_EQ(second.out, "TRANSMISSÃO CONCLUIDA !!\n");
+    EXPECT_TRUE(board.holdsExactly(image));
 }

@@ -258,7 +258,7 @@ TEST(TorvinUploadSession, CompletesTheEmbeddedImageAndSaysSo) {
     EXPECT_TRUE(contains(out, "record 1974 of 1974 (100%)")) << out;
     EXPECT_TRUE(out.ends_with("\nTRANSMISSÃO CONCLUIDA !!\n")) << out;
     EXPECT_EQ(run.errors.text(), "");
-    EXPECT_EQ(run.pump.silences, 0);
+    EXPECT_EQ(run.pump.silences, 2); // the two seconds of listening before the command
 }
 
 TEST(TorvinUploadSession, ABoardThatNeverAnswersEndsTheRunAfterFiveSends) {
@@ -267,7 +267,7 @@ TEST(TorvinUploadSession, ABoardThatNeverAnswersEndsTheRunAfterFiveSends) {
     EXPECT_EQ(run.session.run(), ExitStatus::noAnswer);
     EXPECT_EQ(run.commandsSent(), 5);
     EXPECT_FALSE(run.board.Connected());
-    EXPECT_EQ(run.pump.now() - Clock::time_point{}, 5s);
+    EXPECT_EQ(run.pump.now() - Clock::time_point{}, 2s + 5s); // listening, then five sends
     const std::string out = run.out.text();
     EXPECT_TRUE(contains(out, "programming-mode command: no answer, sending again (send 5 of 5)"))
         << out;
@@ -327,6 +327,17 @@ TEST(TorvinUploadSession, EachRefusalOfTheMonitorHasItsStatusAndWords) {
     EXPECT_TRUE(contains(out, "programming-mode command: refused, sending again (send 2 of 5)"))
         << out;
     EXPECT_FALSE(contains(out, "no answer")) << out;
+
+    // On a line whose rate is known, answers sooner than anything sent could cross it: they
+    // cannot be matched to what was sent.
+    SessionRig instant;
+    instant.board.rate = 9600;
+    EXPECT_EQ(instant.session.run(), ExitStatus::unconfirmed);
+    EXPECT_TRUE(instant.out.text().ends_with(std::string(upload::messageUncertain) + "\n"))
+        << instant.out.text();
+    EXPECT_TRUE(contains(instant.errors.text(), "could not be matched to the records sent"))
+        << instant.errors.text();
+    EXPECT_TRUE(instant.recordsSent().empty());
 }
 
 TEST(TorvinUploadSession, ARestartSendsTheImageAgainFromRecordOne) {

@@ -20,8 +20,7 @@ struct StartedRig : UploadRig {
                         std::int32_t total = firmwareRecordCount)
         : UploadRig(image, total) {
         board.responder = [](const Item&) { return Reply{}; };
-        press();
-        press();
+        openAndStart();
     }
     // Lets one "[N]" arrive; returns the calls it caused.
     Strings acknowledge() {
@@ -110,8 +109,7 @@ TEST(PortFailure, WriteErrorInAnyHandlerStopsTheTimerAndFreesTheCloseButton) {
     // From the reply handler, in the middle of a record.
     {
         UploadRig rig;
-        rig.press();
-        rig.press();
+        rig.openAndStart();
         rig.board.writeBudget = 90; // records 1 to 5 take 72 bytes, record 6 needs 22
         EXPECT_THROW(rig.run(), fw::Exception);
         const Strings& all = rig.log.entries();
@@ -133,6 +131,7 @@ TEST(PortFailure, WriteErrorInAnyHandlerStopsTheTimerAndFreesTheCloseButton) {
     {
         UploadRig rig;
         rig.press();
+        rig.pause(rig.logic.quietTime());
         rig.board.writeBudget = 0;
         EXPECT_THROW(rig.press(), fw::Exception);
         EXPECT_EQ(rig.log.entries().back(), "BitBtn6 on");

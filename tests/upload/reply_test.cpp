@@ -74,8 +74,7 @@ TEST(Replies, RestartGoesBackToRecordOneKeepingTheCounters) {
         if (item.record == 100 && restarts++ == 0) return Reply{"[L]"};
         return ScriptedBoard::monitorAnswer(item);
     };
-    rig.press();
-    rig.press();
+    rig.openAndStart();
     const auto mark = rig.log.mark();
     rig.run();
 
@@ -138,8 +137,7 @@ TEST(Replies, ReplyFollowedByALineEndIsNotRecognised) {
     rig.board.responder = [&](const Item& item) {
         return answers++ == 0 ? Reply{"[N]\r\n"} : ScriptedBoard::monitorAnswer(item);
     };
-    rig.press();
-    rig.press();
+    rig.openAndStart();
     rig.deliver();
     EXPECT_EQ(rig.logic.recordIndex(), 0);
     EXPECT_EQ(rig.logic.replyBuffer(), "[N]\r");
@@ -151,8 +149,9 @@ TEST(Replies, ReplyFollowedByALineEndIsNotRecognised) {
 
     // The timer sends the command again; its plain "[N]" starts the records. The unreadable
     // answer may have been the first command's, or the second copy's answer may still come:
-    // record 1 waits a second for it, then goes once.
-    EXPECT_EQ(rig.run(), 2);
+    // record 1 waits for the line to be quiet (three times the slowest answer heard: the plain
+    // "[N]" came a second after the first command, whose answer it is taken to be), then goes once.
+    EXPECT_EQ(rig.run(), 4);
     EXPECT_EQ(commandsReceived(rig.board), 2);
     EXPECT_EQ(recordsReceived(rig.board), oneTo(1974));
 }
@@ -184,8 +183,7 @@ TEST(Replies, RefusalWhileTheCommandIsOutstandingSendsAnEmptyLine) {
     rig.board.responder = [&](const Item& item) {
         return answers++ == 0 ? Reply{"[R]"} : ScriptedBoard::monitorAnswer(item);
     };
-    rig.press();
-    rig.press();
+    rig.openAndStart();
     const auto mark = rig.log.mark();
     rig.deliver();
     EXPECT_EQ(rig.log.since(mark), (Strings{"Label8 1", "Timer1 off", "writeText :", "Timer1 on"}));

@@ -50,6 +50,15 @@ const Entry entries[] = {
      optionsGroup, false},
     {"--delay-ms", "N", "the board's own processing time for each record, in milliseconds",
      optionsGroup, false},
+    {"--vary-ms", "N",
+     "add to each record's --delay-ms a different amount from 0 to N milliseconds\n(the same "
+     "sequence every run)",
+     optionsGroup, false},
+    {"--keep-answers", nullptr,
+     "when the uploader closes the line, keep the answers still owed and send them\nto the next "
+     "uploader when they fall due, as a board that does not know the PC\nlet go (those falling "
+     "due while no uploader holds the line are lost)",
+     optionsGroup, false},
     {"--resync-ms", "N",
      "silence in the middle of a record that drops it (default 500; keep it\nbelow the "
      "uploader's one-second retry)",
@@ -126,6 +135,7 @@ void describe(CLI::App& app, Options& o, Values& values) {
                                                 {"--split", &o.split},
                                                 {"--trailing", &o.trailing},
                                                 {"--once", &o.once},
+                                                {"--keep-answers", &o.keepAnswers},
                                                 {"--verbose", &o.verbose}};
     for (const Entry& e : entries) {
         CLI::Option* option = nullptr;
@@ -217,6 +227,7 @@ std::map<std::string, Handler> valueHandlers(Options& o) {
              return {};
          }},
         {"--delay-ms", milliseconds(o.delay, 0)},
+        {"--vary-ms", milliseconds(o.vary, 0)},
         {"--resync-ms", milliseconds(o.resync, 1)},
     };
 }

@@ -19,6 +19,8 @@ struct Options {
     bool trailing = false;
     std::uint32_t baud = 0; // 0: no line model, bytes move at once
     std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds vary{0}; // each record's delay is `delay` plus up to this much
+    bool keepAnswers = false;          // answers still owed outlive the host's close
     std::chrono::milliseconds resync{500};
     bool once = false;
     bool verbose = false;

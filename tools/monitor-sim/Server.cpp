@@ -41,6 +41,10 @@ Server::Server(const Options& options, PseudoTerminal& terminal, Monitor& monito
 Server::End Server::run(int signalFd) {
     for (;;) {
         if (!waitForHost(signalFd)) return End::signal;
+        // Kept answers that fell due while no host held the line went nowhere.
+        const Clock::time_point now = Clock::now();
+        while (!pending_.empty() && pending_.front().due <= now)
+            pending_.pop_front();
         if (options_.verbose) std::fprintf(log_, "monitor-sim: the host opened the line\n");
         const std::uint64_t commandsBefore = monitor_.statistics().commands;
         if (auto end = serveHost(signalFd)) return *end;
@@ -145,7 +149,7 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
             return Step::vanished;
         }
         if (outcome.action == Monitor::Action::answer) {
-            Clock::time_point ready = lineTime + (isCommand ? Clock::duration{} : options_.delay);
+            Clock::time_point ready = lineTime + (isCommand ? Clock::duration{} : recordDelay());
             if (outcome.stall.count() > 0) {
                 ready += outcome.stall;
                 busyUntil_ = ready;
@@ -160,6 +164,13 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
     }
     inboundFree_ = lineTime;
     return flushDue(now);
+}
+
+Server::Clock::duration Server::recordDelay() {
+    if (options_.vary.count() == 0) return options_.delay;
+    delayState_ = delayState_ * 1664525u + 1013904223u;
+    const auto spread = static_cast<std::uint32_t>(options_.vary.count()) + 1;
+    return options_.delay + std::chrono::milliseconds((delayState_ >> 8) % spread);
 }
 
 Server::Clock::duration Server::stallGap() const {
@@ -243,9 +254,14 @@ void Server::endSession() {
     monitor_.onHostGone();
     stream_.setReceiving(false);
     stream_.reset();
-    pending_.clear();
     writeBlocked_ = false;
-    inboundFree_ = outboundFree_ = busyUntil_ = answerDue_ = {};
+    if (options_.keepAnswers) {
+        // The board goes on answering what it was sent, whoever listens.
+        inboundFree_ = answerDue_ = {};
+    } else {
+        pending_.clear();
+        inboundFree_ = outboundFree_ = busyUntil_ = answerDue_ = {};
+    }
     answerLate_ = {};
     recentLate_.fill({});
     terminal_.discardQueued();

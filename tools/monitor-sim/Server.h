@@ -47,6 +47,8 @@ private:
     Clock::time_point arrival(Clock::time_point now) const;
     void answer(char letter, Clock::time_point ready);
     Clock::duration stallGap() const;
+    // The board's own time over one record: --delay-ms, and --vary-ms more or less of it.
+    Clock::duration recordDelay();
     std::string noise();
     void endSession();
     void dropPartialRecord();
@@ -70,6 +72,7 @@ private:
     std::size_t answers_ = 0;
     std::uint64_t bytesReceived_ = 0;
     std::uint32_t noiseState_ = 0x2545F491;
+    std::uint32_t delayState_ = 0x9E3779B9;
 };
 
 } // namespace monitorsim

@@ -33,21 +33,33 @@ struct Batch {
     std::optional<BoardLines> lines;
     CapturedOutput hiddenLines; // lines a board prints while the block holds the terminal
     std::vector<std::string> logFailures;
+    // Each board's device and adapter serial number, looked up as its run starts: an adapter
+    // pulled out during the run is still named by what it was.
+    std::vector<std::pair<std::string, std::string>> devices;
+
+    void lookUpDevice(std::size_t index) {
+        if (!request.log) return;
+        devices.resize(boards.size());
+        auto& [device, serial] = devices[index];
+        device = boards[index]->devicePath();
+        if (request.adapterSerial) serial = request.adapterSerial(device);
+    }
 
     void ended(std::size_t index) {
         const BoardUpload& board = *boards[index];
         if (lines) lines->setOutcome(index, board.outcomeText());
-        record(board);
+        record(index);
     }
 
-    void record(const BoardUpload& board) {
+    void record(std::size_t index) {
         if (!request.log) return;
+        const BoardUpload& board = *boards[index];
         runlog::RunRecord r;
         r.started = board.startedAt();
         r.program = "torvin-upload";
         r.port = board.port();
-        r.device = board.devicePath();
-        if (request.adapterSerial) r.adapterSerial = request.adapterSerial(r.device);
+        r.device = devices[index].first;
+        r.adapterSerial = devices[index].second;
         r.image = request.imageName;
         r.imagePath = request.imagePath;
         r.imageWarning = request.imageWarning;
@@ -74,7 +86,7 @@ ExitStatus uploadBoards(const BatchRequest& request) {
     // Before any port exists: their event threads must not take the signals either.
     InterruptWatch interrupts;
     MainThreadPump pump;
-    Batch batch{request, {}, {}, {}, {}, {}};
+    Batch batch{request, {}, {}, {}, {}, {}, {}};
     const bool several = request.ports.size() > 1;
     if (several && !request.quiet && ::isatty(STDOUT_FILENO))
         batch.lines.emplace(stdout, terminalColumns(), request.ports);
@@ -101,8 +113,10 @@ ExitStatus uploadBoards(const BatchRequest& request) {
             one, std::move(output), pump, [&interrupts] { return interrupts.signal(); }));
     }
 
-    for (std::size_t i = 0; i < batch.boards.size(); ++i)
+    for (std::size_t i = 0; i < batch.boards.size(); ++i) {
+        batch.lookUpDevice(i);
         if (batch.boards[i]->start()) batch.ended(i);
+    }
     // Every board's retry timer and every port's hand-over are served here, in turn: the queue
     // runs the hand-overs in the order they came, so no port can starve another.
     for (;;) {

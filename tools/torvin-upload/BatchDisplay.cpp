@@ -1,6 +1,7 @@
 #include "tools/torvin-upload/BatchDisplay.h"
 
 #include "tools/torvin-upload/Outcome.h"
+#include "upload/UploadTexts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -120,10 +121,13 @@ std::vector<std::string> wrapped(const std::string& text, std::size_t columns) {
 constexpr std::size_t gap = 2;
 
 // The columns a port's name may take on a line of `limit` columns: what leaves room beside it for
-// the longest outcome of a run (the refused programming-mode command), so that every board's
-// outcome reads whole, but a third of the line at least.
+// the longest of the board's outcomes, so that each reads whole, but a third of the line at least.
 std::size_t nameRoom(std::size_t limit) {
-    const std::size_t outcome = width(recordRejectedMessage(0));
+    std::size_t outcome = width(recordRejectedMessage(0));
+    for (std::string_view text :
+         {upload::messageCompleted, upload::messageNoAnswer, upload::messageOldMonitor,
+          upload::messageInvalidMonitor, upload::messageUncertain})
+        outcome = std::max(outcome, width(text));
     return std::max({limit > outcome + gap ? limit - outcome - gap : 0, limit / 3, std::size_t{8}});
 }
 

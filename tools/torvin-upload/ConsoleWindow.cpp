@@ -54,6 +54,7 @@ void ConsoleWindow::setProgressBar1(int position) {
 
 void ConsoleWindow::noteRecord(std::int32_t record) {
     if (!runGoingOn() || record == progress_.record) return;
+    if (record == 1 && progress_.record == 0) progress_.paceStarted = now_();
     // "[L]" sends record 1 again without touching a counter of the window.
     if (record == 1 && progress_.record > 1) {
         ++progress_.restarts;

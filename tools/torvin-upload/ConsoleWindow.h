@@ -41,6 +41,7 @@ public:
     const RunProgress& progress() const { return progress_; }
 
     // upload::WindowSurface
+    Clock::time_point now() const override { return now_(); }
     std::string comboBox1Text() const override { return portName_; }
     void setBitBtn2Caption(const std::string&) override {}
     void setBitBtn2Enabled(bool) override {}

@@ -13,7 +13,14 @@ const char* const description =
 updater's window does: opens the port (9600 baud, 8 data bits, no parity, one stop bit, no flow
 control, DTR on, RTS off), sends the programming-mode command, then the image's records one by one,
 re-sending on silence (one second, five sends at most) and on "[R]" (four at most). It ends when the
-run ends, whatever the outcome, and says how in the window's words.)";
+run ends, whatever the outcome, and says how in the window's words.
+
+The board's answers carry no record number. Before the command it discards what waits and listens
+until the line has been quiet for two seconds (the board may still be answering an earlier
+session); before each new record it waits for the answers still owed to earlier sends, or for the
+line to be quiet for two seconds or three times the slowest answer so far, whichever is longer.
+Completion is reported only if the board accepted every record, as long as the board, while it
+still has answers to give, is never silent longer than that.)";
 
 const char* const footer =
     R"(Progress goes to standard output: a bar when it is a terminal, plain lines otherwise. With several
@@ -31,6 +38,9 @@ board in the order given that did not; 130 or 143 when stopped by a signal):
        COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA ! (it refused the programming-mode command
        four times)
   5    port error (the port's message on standard error)
+  6    TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO (the board's answers could not be
+       matched to the records sent: an answer too soon to be its record's, or a line that never
+       fell quiet; a record may be missing, run the upload again)
   64   bad usage
   65   the --image file is not a usable Intel HEX image (or not a regular file, or larger than
        4 MB)

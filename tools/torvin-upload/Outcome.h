@@ -14,6 +14,8 @@ enum class ExitStatus : int {
     monitorVersion = 3, // "Monitor Versão Antiga !!" or "Monitor Versão Não Válida !!"
     recordRejected = 4, // the board refused one record, or the command, four times
     portError = 5,      // the port could not be opened, read or written
+    unconfirmed = 6,    // "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO": the answers could
+                        // not be matched to the records, one may be missing
     usage = 64,         // bad command line
     badImage = 65,      // the --image file is not a usable image
     logUnusable = 73,   // the --log file cannot be opened: nothing was sent

@@ -23,8 +23,9 @@ std::string remainingText(const RunProgress& p, Clock::time_point now) {
     // Record n is being sent, so n - 1 are done.
     const std::int32_t done = p.record - 1;
     if (done < 1 || p.total <= 0) return "--:--";
-    // After "[L]" the board takes the records from 1 again: the pace counts from then.
-    const auto elapsed = now - (p.restarts > 0 ? p.paceStarted : p.started);
+    // The pace counts from record 1: not the listening before the command, and after "[L]" the
+    // board takes the records from 1 again.
+    const auto elapsed = now - std::max(p.started, p.paceStarted);
     return clockText(elapsed * (p.total - done) / done);
 }
 

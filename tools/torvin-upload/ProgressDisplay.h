@@ -20,7 +20,7 @@ struct RunProgress {
     std::int32_t refusals = 0; // "[R]" replies, in the whole run
     std::int32_t restarts = 0; // "[L]" replies (back to record 1), in the whole run
     Clock::time_point started{};
-    Clock::time_point paceStarted{}; // when record 1 went out after the latest "[L]"
+    Clock::time_point paceStarted{}; // when record 1 went out first, or after the latest "[L]"
 };
 
 // "m:ss", or "h:mm:ss" past an hour.

@@ -26,6 +26,8 @@ public:
     std::int32_t writeText(const std::string& text) override;
     std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count) override;
     std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) override;
+    std::int32_t bytesWaiting() override { return port_.bytesWaiting(); }
+    std::uint32_t lineRate() const override { return port_.lineRate(); }
 
 private:
     void note(const char* what, const std::uint8_t* bytes, std::int32_t count);

@@ -75,6 +75,14 @@ ExitStatus UploadSession::outcome() {
         if (*message == upload::messageNoAnswer) return ExitStatus::noAnswer;
         if (*message == upload::messageOldMonitor || *message == upload::messageInvalidMonitor)
             return ExitStatus::monitorVersion;
+        if (*message == upload::messageUncertain) {
+            std::fprintf(errors_,
+                         "torvin-upload: the board's answers could not be matched to the records "
+                         "sent, so one may be missing.\nThe board may hold an incomplete firmware: "
+                         "run the upload again before using it.\n");
+            std::fflush(errors_);
+            return ExitStatus::unconfirmed;
+        }
     }
     if (window_.runEnded() && logic_.errorCount() == 4) {
         outcomeText_ = recordRejectedMessage(logic_.recordIndex());

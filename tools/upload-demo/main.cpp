@@ -66,6 +66,7 @@ int main(int argc, char**) {
                     rig.board.portName().c_str(), rig.board.dtr() ? "on" : "off",
                     rig.board.rts() ? "on" : "off", rig.window.lamp == lampLime ? "lime" : "white",
                     rig.window.bitBtn2Caption.c_str());
+        rig.pause(rig.logic.quietTime()); // the board is heard quiet before the command
         rig.press();
         ticks = rig.run();
     } catch (const fw::Exception& e) {

@@ -6,6 +6,8 @@
 #include "comport/CustomComPort.h"
 #include "upload/PortOperations.h"
 
+#include <string>
+
 namespace upload::frontend {
 
 class ComPortOperations : public upload::PortOperations {
@@ -25,9 +27,14 @@ public:
     std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) override {
         return port_.readBytes(buffer, count);
     }
+    std::int32_t bytesWaiting() override { return port_.bytesWaiting(); }
+    std::uint32_t lineRate() const override;
 
 private:
     comport::TCustomComPort& port_;
+    // The port name lineRate() last looked at, and whether it is a pseudo-terminal.
+    mutable std::string lookedAt_;
+    mutable bool pseudoTerminal_ = false;
 };
 
 } // namespace upload::frontend

@@ -61,7 +61,10 @@ void RecordingWindow::setLampColor(std::uint32_t rgb) {
 
 void RecordingWindow::setTimer1Enabled(bool enabled) {
     log_.add(std::string("Timer1 ") + onOff(enabled));
-    if (enabled && !timer1Enabled) ++timer1Starts;
+    if (enabled && !timer1Enabled) {
+        ++timer1Starts;
+        timer1Due = time + std::chrono::seconds(1);
+    }
     timer1Enabled = enabled;
 }
 

@@ -30,8 +30,12 @@ public:
     std::uint32_t lamp = lampWhite;
     bool timer1Enabled = false;
     int timer1Starts = 0; // times the timer went from stopped to running
+    // The window's clock, moved on by the driver; and when a running Timer1 ticks next.
+    Clock::time_point time{};
+    Clock::time_point timer1Due{};
     std::vector<std::string> messages;
 
+    Clock::time_point now() const override { return time; }
     std::string comboBox1Text() const override { return comboText; }
     void setBitBtn2Caption(const std::string& caption) override;
     void setBitBtn2Enabled(bool enabled) override;

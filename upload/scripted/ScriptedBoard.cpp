@@ -3,6 +3,7 @@
 #include "framework/Exception.h"
 #include "upload/UploadTexts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace upload::scripted {
@@ -58,7 +59,7 @@ void ScriptedBoard::closePort() {
     open_ = false;
     ++closes_;
     // Closing drops whatever was on its way in.
-    pending_.clear();
+    if (!answersOutliveClose) pending_.clear();
     input_.clear();
     record_.reset();
 }
@@ -130,13 +131,23 @@ std::int32_t ScriptedBoard::writeBytes(const std::uint8_t* bytes, std::int32_t c
 void ScriptedBoard::receive(Item item) {
     item.sequence = static_cast<int>(items_.size()) + 1;
     items_.push_back(item);
-    send(responder ? responder(items_.back()) : Reply{});
+    const Reply reply = responder ? responder(items_.back()) : Reply{};
+    if (reply.empty()) return;
+    auto due = clock ? clock() : std::chrono::steady_clock::time_point{};
+    if (answerDelay) due += answerDelay(items_.back());
+    send(reply, due);
 }
 
 void ScriptedBoard::send(const Reply& chunks) {
+    send(chunks, clock ? clock() : std::chrono::steady_clock::time_point{});
+}
+
+void ScriptedBoard::send(const Reply& chunks, std::chrono::steady_clock::time_point due) {
+    // The board answers in order: nothing overtakes what it sent before.
+    if (!pending_.empty()) due = std::max(due, pending_.back().due);
     for (const auto& c : chunks) {
         if (c.empty()) continue;
-        pending_.push_back(c);
+        pending_.push_back({due, c});
         ++replyChunks_;
         replyBytes_ += c.size();
     }
@@ -144,10 +155,15 @@ void ScriptedBoard::send(const Reply& chunks) {
 
 bool ScriptedBoard::arrive() {
     if (!replyWaiting()) return false;
-    const std::string chunk = pending_.front();
+    const std::string chunk = pending_.front().bytes;
     pending_.pop_front();
     input_.insert(input_.end(), chunk.begin(), chunk.end());
     return true;
+}
+
+std::optional<std::chrono::steady_clock::time_point> ScriptedBoard::nextArrival() const {
+    if (!replyWaiting()) return std::nullopt;
+    return pending_.front().due;
 }
 
 std::int32_t ScriptedBoard::readBytes(std::uint8_t* buffer, std::int32_t count) {

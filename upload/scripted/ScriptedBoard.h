@@ -4,6 +4,7 @@
 #include "upload/PortOperations.h"
 #include "upload/scripted/CallLog.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -43,6 +44,16 @@ public:
 
     // Decides each answer; starts as monitorAnswer.
     std::function<Reply(const Item&)> responder;
+    // How long the board takes over each answer (nothing by default): the answer arrives that
+    // long after the item, and never before the answer to the item before it.
+    std::function<std::chrono::steady_clock::duration(const Item&)> answerDelay;
+    // The clock the delays count by (the window's, in a rig); without it answers are due at once.
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    // Answers still owed are kept when the port closes and arrive after it opens again, as a
+    // board that does not know the PC closed its port; by default closing drops them.
+    bool answersOutliveClose = false;
+    // The line moves this many bits a second (lineRate()); 0 for at once.
+    std::uint32_t rate = 0;
     // Fired after a successful open, as the port's OnAfterOpen.
     std::function<void()> onAfterOpen;
 
@@ -64,14 +75,19 @@ public:
     std::int32_t writeText(const std::string& text) override;
     std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count) override;
     std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) override;
+    std::int32_t bytesWaiting() override { return static_cast<std::int32_t>(input_.size()); }
+    std::uint32_t lineRate() const override { return rate; }
 
     // Lets the next waiting chunk arrive in the port's input; false when none waits (or the port
     // is closed).
     bool arrive();
-    std::int32_t bytesWaiting() const { return static_cast<std::int32_t>(input_.size()); }
     bool replyWaiting() const { return open_ && !pending_.empty(); }
+    // When the next waiting chunk is due to arrive; nothing when none waits.
+    std::optional<std::chrono::steady_clock::time_point> nextArrival() const;
     // Queues bytes as if the board had sent them unasked.
     void send(const Reply& chunks);
+    // The same, arriving no sooner than `due`.
+    void send(const Reply& chunks, std::chrono::steady_clock::time_point due);
 
     // What happened on the line.
     const std::vector<std::uint8_t>& wire() const { return wire_; }
@@ -99,7 +115,11 @@ private:
     std::vector<std::uint8_t> wire_;
     std::vector<Item> items_;
     std::optional<std::vector<std::uint8_t>> record_; // bytes of the record being received
-    std::deque<std::string> pending_;
+    struct Chunk {
+        std::chrono::steady_clock::time_point due;
+        std::string bytes;
+    };
+    std::deque<Chunk> pending_;
     std::deque<std::uint8_t> input_;
     std::size_t replyChunks_ = 0;
     std::size_t replyBytes_ = 0;
