@@ -3,8 +3,8 @@
 // version must read the same in every other.
 
 #include "comport/CustomComPort.h"
-#include "comport/SettingsStores.h"
-#include "comport/SettingsText.h"
+#include "comport/settings/SettingsStores.h"
+#include "comport/settings/SettingsText.h"
 
 #include <array>
 #include <string>

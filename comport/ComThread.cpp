@@ -5,7 +5,6 @@
 #include "framework/MainThread.h"
 
 #include <iterator>
-#include <unistd.h>
 
 namespace comport {
 
@@ -55,7 +54,7 @@ TComThread::TComThread(TCustomComPort& port)
 TComThread::~TComThread() {
     signalStop();
     // An abandoned thread frees itself from its body; it has ended by then.
-    if (::gettid() != threadId()) waitFor();
+    if (fw::detail::currentThreadId() != threadId()) waitFor();
     // Closed here rather than by the body: the destructor may still set it after the body has
     // returned, and an event closed twice or set after closing is not something to risk.
     device_->closeEvent(stopEvent);

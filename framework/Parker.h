@@ -13,11 +13,6 @@
 #include <chrono>
 #include <optional>
 
-#ifndef __linux__
-#include <condition_variable>
-#include <mutex>
-#endif
-
 namespace fw::detail {
 
 class Parker {
@@ -33,10 +28,12 @@ public:
 private:
     static constexpr int empty = 0, parked = -1, notified = 1;
     std::atomic<int> state_{empty};
-#ifndef __linux__
-    std::mutex lock_;
-    std::condition_variable woken_;
-#endif
 };
+
+// The system's wait on a word (ParkerPosix.cpp, ParkerWin32.cpp): sleeps while `word` holds
+// `expected`, until woken or `left` (none: no limit) has passed; spurious returns are fine.
+void waitOnWord(std::atomic<int>& word, int expected, std::optional<std::chrono::nanoseconds> left);
+// Wakes one thread sleeping on `word`.
+void wakeOneOnWord(std::atomic<int>& word);
 
 } // namespace fw::detail

@@ -3,8 +3,6 @@
 #include "framework/ThreadError.h"
 #include "framework/ThreadHub.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <system_error>
@@ -18,7 +16,7 @@ using detail::hub;
 // does after the body has returned never touches the object (which may be gone by then).
 struct TThread::State {
     std::condition_variable gate; // the platform thread waits here to start
-    pid_t tid = 0;
+    ThreadId tid = 0;
     int baseNice = 0;
     bool ready = false;     // the platform thread has recorded its id
     bool started = false;   // start() has opened the gate
@@ -56,7 +54,7 @@ void TThread::run(std::shared_ptr<State> state, TThread* self) {
     bool run = false;
     {
         std::unique_lock l(h.lock);
-        state->tid = gettid();
+        state->tid = detail::currentThreadId();
         state->baseNice = detail::currentNice();
         state->ready = true;
         state->gate.notify_all();

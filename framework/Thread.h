@@ -27,8 +27,6 @@
 #include "framework/Object.h"
 #include "framework/ThreadPriority.h"
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <exception>
 #include <functional>
@@ -83,8 +81,8 @@ public:
     // The failure that escaped the body, once it has returned; null otherwise.
     std::exception_ptr fatalException() const;
 
-    // The platform's id of the thread (Linux thread id), fixed at construction.
-    pid_t threadId() const { return tid_; }
+    // The platform's id of the thread (Linux or Windows thread id), fixed at construction.
+    ThreadId threadId() const { return tid_; }
 
     // Best-effort mapping onto the platform's scheduling, relative to the nice value the thread
     // had when it was created (that of the creating thread): tpNormal keeps it; tpLower +5,
@@ -121,7 +119,7 @@ private:
     std::shared_ptr<State> state_;
     std::thread thread_;
     std::thread::id id_;
-    pid_t tid_ = 0;
+    ThreadId tid_ = 0;
     std::once_flag joined_;
     std::atomic<bool> terminated_{false};
 };

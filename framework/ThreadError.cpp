@@ -1,12 +1,12 @@
 #include "framework/ThreadError.h"
 
-#include <system_error>
+#include "framework/ThreadPriority.h"
 
 namespace fw {
 
 void raiseThreadError(int code) {
-    throw EThread("Thread Error: " + std::generic_category().message(code) + " (" +
-                  std::to_string(code) + ")");
+    throw EThread("Thread Error: " + detail::systemErrorText(code) + " (" + std::to_string(code) +
+                  ")");
 }
 
 } // namespace fw

@@ -1,11 +1,10 @@
 #pragma once
 
-// The platform side of thread priorities: how a TThreadPriority becomes scheduling settings of
-// one Linux thread. Kept apart so that another platform replaces this file only.
-
-#include <sys/types.h>
+// The platform side of threads: their ids, and how a TThreadPriority becomes scheduling settings
+// of one thread. ThreadPriorityPosix.cpp and ThreadPriorityWin32.cpp hold the two platforms.
 
 #include <cstdint>
+#include <string>
 
 namespace fw {
 
@@ -20,14 +19,22 @@ enum TThreadPriority : std::uint8_t {
     tpTimeCritical
 };
 
+// The system's id of a thread (Linux thread id, Windows thread id).
+using ThreadId = std::int64_t;
+
 namespace detail {
 
-// The nice value of the calling thread.
+ThreadId currentThreadId();
+
+// The system's text for one of its error codes (errno values, Windows error codes).
+std::string systemErrorText(int code);
+
+// The nice value of the calling thread (0 where the platform has none).
 int currentNice();
 
 // Gives thread `tid` the settings for `priority`, relative to `baseNice`. Returns 0, or the
 // platform's error code with the thread's settings left as they were.
-int applyThreadPriority(pid_t tid, int baseNice, TThreadPriority priority);
+int applyThreadPriority(ThreadId tid, int baseNice, TThreadPriority priority);
 
 } // namespace detail
 } // namespace fw

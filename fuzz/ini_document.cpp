@@ -1,7 +1,7 @@
 // The ini document: any text reads and writes back byte for byte; setting a key either refuses
 // and changes nothing, or reads back as set while every other line stays byte for byte, its
 // ending included (one key line replaced, or the key, a header and a blank line added).
-#include "comport/IniDocument.h"
+#include "comport/settings/IniDocument.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,7 +1,7 @@
 // The settings text conversions: every text reads as a value of the setting's table (or the
 // fallback), and every value, including one that only a bad cast can make, writes as a text that
 // reads back as that value.
-#include "comport/SettingsText.h"
+#include "comport/settings/SettingsText.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -75,6 +75,9 @@ for library in "CLI/*:BSD-3-clause" "nlohmann/*:Expat"; do
         END { exit !(named && text == 2) }' "$work/copyright" ||
         fail "the copyright file does not name $files with the $licence licence and its text"
 done
+# Only what a program includes: not the device layer's backends.
+! dpkg-deb -c "$development" | grep -q 'include/torvin/comport/driver/posix/' ||
+    fail "$(basename "$development") installs the device layer's POSIX internals"
 depends=$(dpkg-deb -f "$programs" Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "the programs' dependencies miss Qt: $depends"
 

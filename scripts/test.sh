@@ -34,6 +34,8 @@ pass GCC gcc_pass
 if ! $quick; then
     pass Clang+ASan+UBSan scripts/test-asan.sh
     pass TSan scripts/test-tsan.sh
+    # The Windows build under Wine; its end-to-end runs use the GCC tree's simulated board.
+    pass Windows scripts/test-windows.sh
     # The Debian packages, the installed programs and the component installed for other programs.
     pass Package scripts/check-package.sh
 fi

@@ -2,10 +2,10 @@
 // file rewritten and flushed to disk, an SQLite transaction).
 
 #include "comport/ComPort.h"
-#include "comport/IniFileStore.h"
-#include "comport/SettingsFiles.h"
-#include "comport/SettingsText.h"
-#include "comport/SqliteRegistryStore.h"
+#include "comport/settings/IniFileStore.h"
+#include "comport/settings/SettingsFiles.h"
+#include "comport/settings/SettingsText.h"
+#include "comport/settings/SqliteRegistryStore.h"
 
 #include <benchmark/benchmark.h>
 

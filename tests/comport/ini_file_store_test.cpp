@@ -1,5 +1,5 @@
-#include "comport/IniDocument.h"
-#include "comport/IniFileStore.h"
+#include "comport/settings/IniDocument.h"
+#include "comport/settings/IniFileStore.h"
 #include "framework/FileIO.h"
 #include "tests/support/TempDir.h"
 

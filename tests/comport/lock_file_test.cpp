@@ -1,7 +1,7 @@
 // The serial tools' lock file in a folder of the test's own: what other users can plant there,
 // takers racing over a dead holder, and the ways taking a lock can fail half-way.
 
-#include "comport/driver/PosixLockFile.h"
+#include "comport/driver/posix/PosixLockFile.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

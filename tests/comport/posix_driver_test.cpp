@@ -3,10 +3,10 @@
 // holds it. Uses termios2 directly, so the C library's <termios.h> stays out of this file.
 
 #include "comport/driver/Event.h"
-#include "comport/driver/InputFilter.h"
-#include "comport/driver/OutputSettle.h"
-#include "comport/driver/PosixDevice.h"
-#include "comport/driver/PosixDriver.h"
+#include "comport/driver/posix/InputFilter.h"
+#include "comport/driver/posix/OutputSettle.h"
+#include "comport/driver/posix/PosixDevice.h"
+#include "comport/driver/posix/PosixDriver.h"
 #include "tests/support/Pty.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 // thread that waits for an event wait watches the line itself; the last tests cover the other
 // ways an arrival must still get in.
 
-#include "comport/driver/PosixDriver.h"
-#include "comport/driver/PosixEventWait.h"
+#include "comport/driver/posix/PosixDriver.h"
+#include "comport/driver/posix/PosixEventWait.h"
 #include "tests/support/Pty.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "comport/ComPort.h"
-#include "comport/SettingsFiles.h"
-#include "comport/SqliteRegistryStore.h"
+#include "comport/settings/SettingsFiles.h"
+#include "comport/settings/SqliteRegistryStore.h"
 #include "framework/FileIO.h"
 #include "tests/support/FakeComDriver.h"
 #include "tests/support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "comport/SettingsText.h"
+#include "comport/settings/SettingsText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "comport/SqliteRegistryStore.h"
+#include "comport/settings/SqliteRegistryStore.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

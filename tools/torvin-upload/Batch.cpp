@@ -2,6 +2,7 @@
 
 #include "tools/torvin-upload/BatchDisplay.h"
 #include "tools/torvin-upload/CapturedOutput.h"
+#include "tools/torvin-upload/Console.h"
 #include "tools/torvin-upload/InterruptWatch.h"
 #include "tools/torvin-upload/MainThreadPump.h"
 #include "tools/torvin-upload/Uploader.h"
@@ -10,16 +11,9 @@
 #include <csignal>
 #include <memory>
 #include <optional>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace torvinupload {
 namespace {
-
-int terminalColumns() {
-    winsize size{};
-    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-}
 
 bool interruptedBy(ExitStatus s) {
     return s == ExitStatus::interrupted || s == ExitStatus::terminated;
@@ -88,7 +82,7 @@ ExitStatus uploadBoards(const BatchRequest& request) {
     MainThreadPump pump;
     Batch batch{request, {}, {}, {}, {}, {}, {}};
     const bool several = request.ports.size() > 1;
-    if (several && !request.quiet && ::isatty(STDOUT_FILENO))
+    if (several && !request.quiet && outputIsTerminal())
         batch.lines.emplace(stdout, terminalColumns(), request.ports);
 
     for (std::size_t i = 0; i < request.ports.size(); ++i) {

@@ -3,8 +3,9 @@
 #include "comport/ComPort.h"
 #include "comport/PortAccess.h"
 #ifndef _WIN32
-#include "comport/driver/PosixDevice.h"
+#include "comport/driver/posix/PosixDevice.h"
 #endif
+#include "tools/torvin-upload/Console.h"
 #include "tools/torvin-upload/ConsoleWindow.h"
 #include "tools/torvin-upload/TracingPort.h"
 #include "upload/frontend/ComPortOperations.h"
@@ -15,22 +16,17 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace torvinupload {
 
 std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
     if (quiet) return std::make_unique<NoProgress>();
-    if (!::isatty(STDOUT_FILENO)) return std::make_unique<ProgressLines>(stdout);
-    winsize size{};
-    const int columns =
-        ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-    return std::make_unique<TerminalBar>(stdout, columns);
+    if (!outputIsTerminal()) return std::make_unique<ProgressLines>(stdout);
+    return std::make_unique<TerminalBar>(stdout, terminalColumns());
 }
 
 // The device a port name opens: "COM15" is /dev/ttyS14. Empty when the name is the path.
-std::string deviceBehind(const std::string& name) {
+std::string deviceBehind([[maybe_unused]] const std::string& name) {
 #ifndef _WIN32
     const auto path = comport::driver::posix::resolveDevicePath(name);
     if (path && *path != name) return *path;

@@ -3,6 +3,7 @@
 
 #include "tools/common/CommandLine.h"
 #include "tools/torvin-upload/Batch.h"
+#include "tools/torvin-upload/Console.h"
 #include "tools/torvin-upload/ImageFile.h"
 #include "tools/torvin-upload/ListPorts.h"
 #include "tools/torvin-upload/Options.h"
@@ -11,7 +12,6 @@
 #include "upload/frontend/RunDevice.h"
 #include "upload/runlog/RunLog.h"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -41,11 +41,9 @@ int dumpImage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    // A closed reader of our output must not kill the program in the middle of a run: the write
-    // fails instead and the run goes on to its end.
-    std::signal(SIGPIPE, SIG_IGN);
+    prepareConsole();
 
-    const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const ParsedOptions parsed = parseOptions(programArguments(argc, argv));
     if (!parsed.error.empty()) return toolcommon::usageError("torvin-upload", parsed.error);
     const Options& options = parsed.options;
     if (options.version) return toolcommon::printVersion("torvin-upload");

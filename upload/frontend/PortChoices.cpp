@@ -22,8 +22,15 @@ std::vector<PortChoice> portChoices(const std::vector<comport::SerialPortInfo>& 
     };
     for (int n = 1; n <= 15; ++n)
         add({"COM" + std::to_string(n), "COM" + std::to_string(n)});
-    for (const auto& a : adapters)
-        add({a.stableName.empty() ? a.devicePath : a.stableName, comport::describe(a)});
+    for (const auto& a : adapters) {
+        const std::string name = a.stableName.empty() ? a.devicePath : a.stableName;
+        // A port the system lists under a COMn name (Windows) keeps its place, with what the
+        // system knows of it.
+        if (const int at = findChoice(list, name); at >= 0 && list[at].name == name)
+            list[at].label = comport::describe(a);
+        else
+            add({name, comport::describe(a)});
+    }
     add({extra, extra});
     return list;
 }

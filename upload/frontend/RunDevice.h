@@ -8,12 +8,17 @@
 
 namespace upload::frontend {
 
-// The device path a port name opens, as named: /dev/ttyS0 for COM1, the name itself for a path.
+// The device path a port name opens, as named: /dev/ttyS0 for COM1, the name itself for a path
+// (and on Windows, where COM1 is the device's own name).
 std::string devicePathOf(const std::string& portName);
 
 // The device file a port name opens, links followed: /dev/ttyS0 for COM1, /dev/ttyUSB0 for a
 // /dev/serial/by-id/ name. The name itself when no such file exists.
 std::string deviceFileOf(const std::string& portName);
+
+// Whether the device file is the terminal end of a pseudo-terminal, which moves bytes at once
+// whatever rate it was set to (never on Windows, whose ports are devices of their own).
+bool isPseudoTerminal(const std::string& deviceFile);
 
 // The serial number of the USB adapter that `deviceFile` belongs to, as the system's device
 // manager knows it; empty for a device without one (a built-in port, a pseudo-terminal) or when

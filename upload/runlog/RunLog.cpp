@@ -1,46 +1,21 @@
 #include "upload/runlog/RunLog.h"
 
 #include "upload/ProgramVersion.h"
+#include "upload/runlog/Sha256.h"
 
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace runlog {
 namespace {
-
-class Sha256 {
-public:
-    Sha256() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
-            throw std::runtime_error("SHA-256 is not available from libcrypto");
-    }
-    void add(const void* data, std::size_t size) { EVP_DigestUpdate(context_.get(), data, size); }
-    std::string hex() {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int size = 0;
-        EVP_DigestFinal_ex(context_.get(), digest, &size);
-        static constexpr char digits[] = "0123456789abcdef";
-        std::string text;
-        for (unsigned int i = 0; i < size; ++i) {
-            text += digits[digest[i] >> 4];
-            text += digits[digest[i] & 0x0F];
-        }
-        return text;
-    }
-
-private:
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context_;
-};
 
 nlohmann::ordered_json orNull(const std::string& text) {
     return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
@@ -52,12 +27,26 @@ std::string systemError() {
 
 } // namespace
 
+std::string hexText(const unsigned char* bytes, std::size_t size) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
 std::string utcText(std::chrono::system_clock::time_point t) {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
     std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
     gmtime_r(&seconds, &utc);
+#endif
     char text[40];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
     std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
@@ -100,7 +89,9 @@ std::string sha256OfLines(upload::ImageLines lines) {
 }
 
 std::string sha256OfFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    // Names are UTF-8 on every platform.
+    std::ifstream file(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                       std::ios::binary);
     if (!file) throw std::runtime_error("cannot read " + path + ": " + systemError());
     Sha256 sha;
     char buffer[65536];
@@ -114,26 +105,12 @@ std::string programVersion() {
     return upload::programVersion();
 }
 
-RunLog::RunLog(std::string path) : path_(std::move(path)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-    if (fd_ < 0)
-        throw std::runtime_error("cannot open the run log " + path_ + ": " + systemError());
-}
+RunLog::RunLog(std::string path) : path_(path), file_(std::move(path)) {}
 
-RunLog::~RunLog() {
-    if (fd_ >= 0) ::close(fd_);
-}
+RunLog::~RunLog() = default;
 
 void RunLog::append(const RunRecord& record) {
-    const std::string line = jsonLine(record) + "\n";
-    // One write: with O_APPEND the line lands whole at the end, whoever else appends.
-    const ssize_t written = ::write(fd_, line.data(), line.size());
-    if (written < 0 || static_cast<std::size_t>(written) != line.size())
-        throw std::runtime_error("cannot write the run log " + path_ + ": " +
-                                 (written < 0 ? systemError() : std::string("disk full")));
-    // A log on a regular file is kept through a power cut; a pipe or a terminal cannot be synced.
-    if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS)
-        throw std::runtime_error("cannot write the run log " + path_ + ": " + systemError());
+    file_.append(jsonLine(record) + "\n");
 }
 
 } // namespace runlog

@@ -5,6 +5,7 @@
 // line, appended to a file that any number of runs share.
 
 #include "upload/FirmwareImage.h"
+#include "upload/runlog/AppendFile.h"
 
 #include <chrono>
 #include <cstdint>
@@ -63,7 +64,7 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
+    AppendFile file_;
 };
 
 } // namespace runlog

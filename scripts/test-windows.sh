@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The Windows pass: cross-builds build-windows/ (scripts/build-windows.sh), then runs its tests
+# under Wine in a private prefix made for this run in a temporary folder: the component on
+# pseudo-terminals that the prefix knows as COM ports, and torvin-upload.exe end to end against
+# the Linux simulated board (build/bin/monitor-sim, from scripts/build.sh). Leaves the packages
+# (ZIP files) in build-windows/packages/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build-windows.sh
+cmake --build build-windows --target package >/dev/null
+
+work=$(mktemp -d /tmp/torvin-wine.XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+peer_pid=
+cleanup() {
+    [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The prefix's server first and without the modem-line library, which belongs in the client only
+# (tests/windows/wine-client.sh); it stays up for the whole run, so each test starts quickly.
+mkdir "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1
+wineboot -i >/dev/null 2>&1
+# The far ends of the component tests' lines.
+exec {peer_out}< <(exec build-windows/host/pty-peer "$WINEPREFIX/dosdevices" </dev/null)
+peer_pid=$!
+read -r TORVIN_PTY_PEER_PORT <&"$peer_out"
+export TORVIN_PTY_PEER_PORT TORVIN_WINE_PRELOAD=$PWD/build-windows/host/modem-lines.so
+ctest --test-dir build-windows --output-on-failure --timeout 300
