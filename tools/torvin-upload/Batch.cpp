@@ -162,7 +162,7 @@ ExitStatus uploadBoards(const BatchRequest& request) {
             rows.push_back({board->port(), board->outcomeText(), board->recordsAcknowledged(),
                             request.totalRecords, board->progress().resends,
                             board->progress().refusals, board->duration()});
-        const int columns = ::isatty(STDOUT_FILENO) ? terminalColumns() : 0;
+        const int columns = outputIsTerminal() ? terminalColumns() : 0;
         std::fputs(("\n" + summaryTable(rows, columns)).c_str(), stdout);
         std::fflush(stdout);
     }

@@ -38,6 +38,17 @@ int dumpImage() {
     return status(ExitStatus::completed);
 }
 
+// `name` (UTF-8, as the arguments are on every platform) as an absolute path, in UTF-8; the name
+// itself when the working folder cannot be known.
+std::string absolutePath(const std::string& name) {
+    std::error_code failed;
+    const auto path = std::filesystem::absolute(
+        std::filesystem::path(std::u8string(name.begin(), name.end())), failed);
+    if (failed) return name;
+    const std::u8string text = path.lexically_normal().u8string();
+    return std::string(text.begin(), text.end());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -83,9 +94,7 @@ int main(int argc, char** argv) {
             log = std::make_unique<runlog::RunLog>(*options.logFile);
             request.imageName = options.imageFile.value_or("embedded");
             // Records appended from several folders name the same file in several ways.
-            if (options.imageFile)
-                request.imagePath =
-                    std::filesystem::absolute(*options.imageFile).lexically_normal().string();
+            if (options.imageFile) request.imagePath = absolutePath(*options.imageFile);
             request.imageSha256 = options.imageFile ? runlog::sha256OfFile(*options.imageFile)
                                                     : runlog::sha256OfLines(request.image);
         } catch (const std::exception& e) {
