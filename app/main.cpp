@@ -4,33 +4,62 @@
 #include "app/FrameworkBridge.h"
 #include "app/Glyphs.h"
 #include "app/TForm1.h"
+#include "upload/ProgramVersion.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QIcon>
 
+namespace {
+
+// The window's command line. Read twice: once before the window system is touched, so that
+// --help and --version work without a display, and once by the application proper.
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("Adds NAME (a device path or COMn) to the port list "
+                                           "and selects it."),
+                            QStringLiteral("NAME")};
+
+    CommandLine() {
+        parser.setApplicationDescription(
+            QStringLiteral("Writes the firmware into a Torvin04/05 board through its Monitor."));
+        parser.addOption(port);
+    }
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("torvin-updater"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(upload::programVersion()));
+    {
+        // Qt's own options (-platform, -display) are unknown here: whatever else is wrong is
+        // told by the second reading, once the application has taken those away.
+        int count = argc;
+        const QCoreApplication plain(count, argv);
+        CommandLine early;
+        early.parser.parse(QCoreApplication::arguments());
+        if (early.parser.isSet(early.help)) early.parser.showHelp(0);
+        if (early.parser.isSet(QStringLiteral("help-all"))) early.parser.process(plain);
+        if (early.parser.isSet(early.version)) early.parser.showVersion();
+    }
+
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("torvin-updater"));
     // The menu entry and icon installed with the package (torvin-updater.desktop).
     QApplication::setDesktopFileName(QStringLiteral("torvin-updater"));
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("torvin-updater"), app::uploadGlyph()));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Writes the firmware into a Torvin04/05 board through its Monitor."));
-    parser.addHelpOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
-        QStringLiteral("Adds NAME (a device path or COMn) to the port list and selects it."),
-        QStringLiteral("NAME"));
-    parser.addOption(portOption);
-    parser.process(application);
+    CommandLine commandLine;
+    commandLine.parser.process(application);
 
     app::QtDialogs dialogs;
     app::FrameworkBridge bridge(dialogs);
-    app::TForm1 form(dialogs, parser.value(portOption).toStdString());
+    app::TForm1 form(dialogs, commandLine.parser.value(commandLine.port).toStdString());
     form.show();
     return QApplication::exec();
 }

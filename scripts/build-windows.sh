@@ -8,4 +8,4 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DC
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 cmake -S . -B build-windows -G Ninja "${launcher[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON "$@" >/dev/null
-cmake --build build-windows -j2
+cmake --build build-windows -j "$(nproc)"

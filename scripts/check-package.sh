@@ -26,6 +26,10 @@ lintian --fail-on error --tag-display-limit 0 "$programs" "$development" 2>&1 |
     grep -v 'running with root privileges' || true
 lintian --fail-on error -q "$programs" "$development" >/dev/null 2>&1 ||
     fail "lintian reports errors (above)"
+# Built as Debian builds its programs (dpkg-buildflags): lintian finds no hardening missing, even
+# among the notes it only shows when asked.
+hardening=$(lintian -I --tag-display-limit 0 "$programs" "$development" 2>/dev/null | grep ': hardening-' || true)
+[[ -z $hardening ]] || fail "the programs lack Debian's hardening: $hardening"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/torvin-package.XXXXXX")
 sim=""
@@ -56,7 +60,24 @@ contains "$development" usr/include/torvin/comport/ComPort.h \
     usr/include/torvin/comport/driver/ComDriver.h usr/include/torvin/framework/EventSlot.h \
     "usr/lib/$multiarch/libtorvin-comport.a" "usr/lib/$multiarch/libtorvin-framework.a" \
     "usr/lib/$multiarch/cmake/TorvinComPort/TorvinComPortConfig.cmake" \
-    "usr/lib/$multiarch/pkgconfig/torvin-comport.pc"
+    "usr/lib/$multiarch/pkgconfig/torvin-comport.pc" \
+    usr/share/doc/libtorvin-comport-dev/html/index.html
+# The third-party code compiled into the programs (header-only libraries) is named with its
+# licence: a Files paragraph for its headers and the licence's text in a paragraph of its own.
+dpkg-deb --fsys-tarfile "$programs" | tar -xO ./usr/share/doc/torvin-updater/copyright >"$work/copyright"
+for library in "CLI/*:BSD-3-clause" "nlohmann/*:Expat"; do
+    files=${library%%:*} licence=${library#*:}
+    awk -v files="Files: $files" -v licence="License: $licence" '
+        $0 == files { stanza = 1 } /^$/ { stanza = 0; blank = 1; next }
+        stanza && $0 == licence { named = 1 }
+        blank && $0 == licence { text = 1 } { blank = 0 }
+        text == 1 && /^ / { text = 2 }
+        END { exit !(named && text == 2) }' "$work/copyright" ||
+        fail "the copyright file does not name $files with the $licence licence and its text"
+done
+# Only what a program includes: not the device layer's backends.
+! dpkg-deb -c "$development" | grep -q 'include/torvin/comport/driver/posix/' ||
+    fail "$(basename "$development") installs the device layer's POSIX internals"
 depends=$(dpkg-deb -f "$programs" Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "the programs' dependencies miss Qt: $depends"
 
@@ -66,13 +87,19 @@ bin=$work/root/usr/bin
 "$bin/torvin-upload" --help >"$work/help" || fail "the installed torvin-upload --help failed"
 grep -q '^Usage: torvin-upload' "$work/help" || fail "torvin-upload --help: $(head -3 "$work/help")"
 "$bin/torvin-upload" --list-ports >"$work/ports" || fail "torvin-upload --list-ports failed"
-[[ $(head -1 "$work/ports") == COM1 ]] || fail "torvin-upload --list-ports: $(head -3 "$work/ports")"
-QT_QPA_PLATFORM=offscreen "$bin/torvin-updater" --help >/dev/null 2>&1 ||
-    fail "the installed torvin-updater --help failed"
+[[ $(head -1 "$work/ports") == "COM1: /dev/ttyS0" ]] ||
+    fail "torvin-upload --list-ports: $(head -3 "$work/ports")"
+# Every program answers --help and --version without a display, with the project's version.
 for p in torvin-updater torvin-upload monitor-sim; do
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/$p" --help >/dev/null 2>"$work/err" ||
+        fail "the installed $p --help failed: $(cat "$work/err")"
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/$p" --version 2>&1) || true
+    [[ $said == "$p $version" ]] || fail "the installed $p --version says '$said', not '$p $version'"
     zcat "$work/root/usr/share/man/man1/$p.1.gz" | grep -qi "^\.TH \"\?$p" ||
         fail "the man page of $p has no title"
 done
+scripts/check-man-pages.sh "$work/root/usr/share/man/man1" "$bin" torvin-updater torvin-upload \
+    monitor-sim
 desktop=$work/root/usr/share/applications/torvin-updater.desktop
 grep -qx 'Exec=torvin-updater' "$desktop" && grep -qx 'Icon=torvin-updater' "$desktop" ||
     fail "the menu entry does not start the installed program with its icon"
@@ -80,6 +107,26 @@ grep -qx 'Exec=torvin-updater' "$desktop" && grep -qx 'Icon=torvin-updater' "$de
 # --- the example against the unpacked development package ---
 dpkg-deb -x "$development" "$work/dev"
 prefix=$work/dev/usr
+# The component's headers need C++20: every imported target says so, and the example leaves it to
+# them, as the README's snippet does.
+targets=$prefix/lib/$multiarch/cmake/TorvinComPort/TorvinComPortTargets.cmake
+for target in ComPort Framework; do
+    awk -v t="Torvin::$target" '$0 ~ "set_target_properties\\(" t " " { on = 1 }
+        on && /INTERFACE_COMPILE_FEATURES "cxx_std_20"/ { found = 1 } on && /^\)/ { on = 0 }
+        END { exit !found }' "$targets" ||
+        fail "the installed Torvin::$target does not carry its C++20 requirement"
+done
+! grep -q 'CXX_STANDARD' examples/comport-terminal/CMakeLists.txt ||
+    fail "the example sets a C++ standard of its own; the installed targets must bring it"
+# What a newcomer trips over is said atop the installed comport/ComPort.h and on the API
+# reference's main page: reads that return at once, events that wait for the main thread's
+# queue, the system's words for a failed open.
+for where in "$prefix/include/torvin/comport/ComPort.h" \
+    "$prefix/share/doc/libtorvin-comport-dev/html/index.html"; do
+    for note in setReadTotalConstant smNone systemErrorMessage; do
+        grep -q "$note" "$where" || fail "$where does not tell about $note"
+    done
+done
 cmake -S examples/comport-terminal -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null ||
     fail "the example does not configure against the installed package"
@@ -92,6 +139,13 @@ PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --exists torvin-co
 c++ -std=c++20 -Wall -Wextra -Werror -o "$work/terminal-pc" examples/comport-terminal/main.cpp \
     $(PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --cflags --libs torvin-comport) ||
     fail "the example does not build with the flags pkg-config gives"
+
+# A port that cannot be opened: the example says why in the system's words.
+status=0
+"$work/example/comport-terminal" "$work/no-such-port" </dev/null >/dev/null 2>"$work/terminal.log" ||
+    status=$?
+[[ $status -eq 1 ]] && grep -q 'No such file or directory' "$work/terminal.log" ||
+    fail "comport-terminal on a missing port (status $status): '$(cat "$work/terminal.log")'"
 
 # The board's Monitor answers the programming-mode command with "[N]".
 "$bin/monitor-sim" --link "$work/ttyBoard" >/dev/null 2>"$work/sim.log" &

@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev libsqlite3-dev
     srecord xvfb xauth fonts-dejavu-core fonts-liberation
     clang libclang-rt-14-dev ccache
-    libudev-dev libcli11-dev help2man lintian dpkg-dev
+    libudev-dev libcli11-dev help2man groff-base doxygen lintian dpkg-dev
     nlohmann-json3-dev libssl-dev
     qt6-serialport-dev strace
     g++-mingw-w64-x86-64-posix wine wine64 googletest

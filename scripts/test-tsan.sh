@@ -14,7 +14,7 @@ targets=()
 for t in test_framework test_comport; do
     grep -q "^$t:" <<<"$available" && targets+=("$t")
 done
-cmake --build build-tsan -j2 --target "${targets[@]}"
+cmake --build build-tsan -j "$(nproc)" --target "${targets[@]}"
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 

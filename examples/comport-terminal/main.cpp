@@ -16,20 +16,25 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: comport-terminal PORT [BAUD]\n");
         return 64;
     }
+    const std::string baud = argc == 3 ? argv[2] : "9600";
+    if (baud.empty() || baud.find_first_not_of("0123456789") != std::string::npos ||
+        baud.size() > 7) {
+        std::fprintf(stderr, "comport-terminal: '%s' is not a baud rate\n", baud.c_str());
+        return 64;
+    }
+    comport::TComPort port;
     try {
-        comport::TComPort port;
         port.setPort(argv[1]);
-        const std::string baud = argc == 3 ? argv[2] : "9600";
-        if (baud.empty() || baud.find_first_not_of("0123456789") != std::string::npos ||
-            baud.size() > 7) {
-            std::fprintf(stderr, "comport-terminal: '%s' is not a baud rate\n", baud.c_str());
-            return 64;
-        }
         port.setBaudRate(comport::brCustom);
         port.setCustomBaudRate(std::stoi(baud));
         port.setEvents(comport::TComEvents{comport::evRxChar});
-        // No event loop here: received characters are handled on the port's own event thread.
+        // By default line events go to the main thread through its queue, which only an event
+        // loop serving it delivers (fw::checkSynchronize()). This program has no such loop: its
+        // main thread waits for typed lines. smNone runs OnRxChar on the port's event thread.
         port.setSyncMethod(comport::smNone);
+        // OnRxChar says how many bytes have arrived; reading that many returns at once. A read
+        // for more would return with what is there, as the default time-outs ask (set
+        // port.Timeouts() to wait for bytes instead).
         port.OnRxChar = [&port](fw::TObject*, std::int32_t count) {
             std::string bytes(static_cast<std::size_t>(count), '\0');
             const auto got = port.readBytes(reinterpret_cast<std::uint8_t*>(bytes.data()), count);
@@ -43,6 +48,16 @@ int main(int argc, char** argv) {
         for (std::string line; std::getline(std::cin, line);)
             port.writeText(line + "\r");
         port.closePort();
+    } catch (const comport::EComPort& e) {
+        // The component's message carries the system's code ("Unable to open com port (Error:
+        // 2)"); the device layer has the system's words for it.
+        std::fprintf(stderr, "comport-terminal: %s", e.what());
+        if (e.systemErrorCode() > 0) {
+            const auto code = static_cast<std::uint32_t>(e.systemErrorCode());
+            std::fprintf(stderr, ": %s", port.device().systemErrorMessage(code).c_str());
+        }
+        std::fputc('\n', stderr);
+        return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "comport-terminal: %s\n", e.what());
         return 1;

@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
+#include <sys/ioctl.h>
 
 using testsupport::MonitorSimProcess;
 using testsupport::runCommand;
@@ -139,7 +143,7 @@ TEST(TorvinUploadBatch, CtrlCStopsEveryBoardAndNamesThoseLeftIncomplete) {
     // board.
     Board done, stuck({"--silent", "2:4"});
     const std::string image = done.dir.file("small.hex");
-    std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n";
+    std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n:00000001FF\n";
     TempDir dir;
     testsupport::PtyPair terminal;
     const std::string err = dir.file("err"), status = dir.file("status");
@@ -159,6 +163,70 @@ TEST(TorvinUploadBatch, CtrlCStopsEveryBoardAndNamesThoseLeftIncomplete) {
     EXPECT_TRUE(contains(screen, "\x1b[2A")) << screen; // the block is redrawn in place
     EXPECT_TRUE(contains(screen, stuck.path() + "  stopped by Ctrl-C at record 2")) << screen;
     EXPECT_TRUE(done.holdsExactly(image));
+}
+
+namespace {
+
+// What a terminal shows, line by line: the cursor movements and line clearing left out, each line
+// as the last carriage return in it left it.
+std::vector<std::string> screenLines(const std::string& screen) {
+    const std::string plain = std::regex_replace(screen, std::regex("\x1b\\[[0-9;]*[A-Za-z]"), "");
+    std::vector<std::string> lines;
+    std::istringstream text(plain);
+    for (std::string line; std::getline(text, line);) {
+        while (line.ends_with('\r'))
+            line.pop_back();
+        lines.push_back(
+            line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1));
+    }
+    return lines;
+}
+
+std::size_t columnsOf(const std::string& line) {
+    return static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+} // namespace
+
+// The README's advice, ports by their /dev/serial/by-id names, on an 80-column terminal: names
+// wider than the screen that differ only in their last characters. A line that wraps breaks the
+// redraw in place, so every line must keep within 79 columns, and each board stay recognisable.
+TEST(TorvinUploadBatch, OnEightyColumnsEveryLineFitsAndLongNamesKeepTheirEnds) {
+    Board done, refusing({"--reject", "0:4"});
+    const std::string image = done.dir.file("small.hex");
+    std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n";
+    TempDir dir;
+    const std::string byId = dir.file("serial/by-id");
+    std::filesystem::create_directories(byId);
+    const std::string stem = byId + "/usb-FTDI_FT232R_USB_UART_A9X1QZ2B-if00-port";
+    std::filesystem::create_symlink(done.path(), stem + "0");
+    std::filesystem::create_symlink(refusing.path(), stem + "1");
+    testsupport::PtyPair terminal;
+    const winsize size{24, 80, 0, 0};
+    ASSERT_EQ(::ioctl(terminal.controller(), TIOCSWINSZ, &size), 0);
+
+    const Result r =
+        upload("--port " + stem + "0 --port " + stem + "1 --image " + image, terminal.path());
+    EXPECT_EQ(r.status, 4) << r.err;
+    const std::string screen = terminal.drain();
+    for (const std::string& line : screenLines(screen))
+        EXPECT_LE(columnsOf(line), 79u) << line << "\nin:\n" << screen;
+    // The block's last drawing: each board by the end of its name, with its whole outcome.
+    EXPECT_TRUE(contains(screen, "-if00-port0  TRANSMISSÃO CONCLUIDA !!")) << screen;
+    EXPECT_TRUE(contains(screen, "-if00-port1  COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !"))
+        << screen;
+    // The table folds: the outcome reads whole across its lines (the counts beside its first line
+    // left out), after the port's.
+    const auto heading = screen.rfind("\nport\r\n");
+    ASSERT_NE(heading, std::string::npos) << screen;
+    const std::string table = screen.substr(heading);
+    const std::string joined =
+        std::regex_replace(std::regex_replace(table, std::regex("\\s+"), " "),
+                           std::regex("\\d+/\\d+ \\d+ \\d+ \\d+:\\d+ "), "");
+    EXPECT_TRUE(contains(joined, "-if00-port1 COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA ! "))
+        << table;
 }
 
 TEST(TorvinUploadBatch, ALogThatCannotBeOpenedStopsTheProgramBeforeAnyPortIsTouched) {

@@ -8,6 +8,7 @@
 #include "tests/support/TextFiles.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <sstream>
@@ -225,13 +226,14 @@ TEST(TorvinUploadProcess, APortRefusedForLackOfPermissionSaysHowToGetIt) {
     EXPECT_TRUE(contains(err, "sudo usermod -aG " + group + " nobody\n")) << err;
 }
 
-// The window's list, for scripts: COM1 to COM15 first, then whatever adapters this machine has.
+// The window's list, for scripts: COM1 to COM15 first, each with its device, then whatever
+// adapters this machine has.
 TEST(TorvinUploadProcess, ListPortsPrintsTheWindowsList) {
     const Result r = upload("--list-ports");
     EXPECT_EQ(r.status, 0) << r.err;
     std::string coms;
     for (int n = 1; n <= 15; ++n)
-        coms += "COM" + std::to_string(n) + "\n";
+        coms += "COM" + std::to_string(n) + ": /dev/ttyS" + std::to_string(n - 1) + "\n";
     EXPECT_TRUE(r.out.starts_with(coms)) << r.out;
 }
 
@@ -318,6 +320,31 @@ TEST(TorvinUploadProcess, ARelativePathOpensLikeAnyPath) {
                                   " --quiet --port ./ttyBoard --image small.hex >/dev/null");
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(board.holdsExactly(image));
+}
+
+// An image file may lack the end-of-file record (the embedded image has none), but then a file cut
+// short at a line's end looks whole: it is sent, with a warning on standard error and in the run
+// log. The record keeps the image's name as given and adds its absolute path, so that runs
+// started from different folders can be told apart.
+TEST(TorvinUploadProcess, AnImageWithoutAnEndOfFileRecordIsSentWithAWarningInTheLog) {
+    const std::string warning =
+        "no end-of-file record: if the file was cut short, the board gets only part of it";
+    for (const bool ended : {false, true}) {
+        Board board;
+        const std::string image = board.dir.file("small.hex");
+        std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n"
+                             << (ended ? ":00000001FF\n" : "");
+        EXPECT_EQ(runCommand("cd '" + board.dir.path() + "' && " + TORVIN_UPLOAD_PATH +
+                             " --quiet " + board.port() +
+                             " --image small.hex --log runs.jsonl >/dev/null 2>err"),
+                  0);
+        EXPECT_EQ(readFile(board.dir.file("err")), ended ? "" : "torvin-upload: " + warning + "\n");
+        const auto record = nlohmann::json::parse(readFile(board.dir.file("runs.jsonl")));
+        EXPECT_EQ(record["image"], "small.hex");
+        EXPECT_EQ(record["image_path"], image);
+        EXPECT_EQ(record["image_warning"], ended ? nlohmann::json() : nlohmann::json(warning));
+        EXPECT_TRUE(board.holdsExactly(image));
+    }
 }
 
 TEST(TorvinUploadProcess, DumpImageWritesTheEmbeddedImageAsStored) {

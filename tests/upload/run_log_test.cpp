@@ -48,17 +48,21 @@ TEST(RunLog, ARecordIsOneLineOfJsonWithEveryField) {
         "started": "2026-12-08T00:55:12.345Z", "program": "torvin-upload",
         "version": ")" + programVersion() +
                                           R"(", "port": "COM1", "device": "/dev/ttyS0",
-        "adapter_serial": null, "image": "embedded",
+        "adapter_serial": null, "image": "embedded", "image_path": null,
         "image_sha256": "edeaaff3f1774ad2888673770c6d64097e391bc362d7d6fb34982ddf0efd18cb",
-        "image_records": 1974, "outcome": "PLACA NÃO RESPONDE !", "exit_status": 2,
+        "image_records": 1974, "image_warning": null, "outcome": "PLACA NÃO RESPONDE !", "exit_status": 2,
         "records_acknowledged": 6, "resends": 4, "refusals": 1, "seconds": 12.345})"));
     EXPECT_EQ(jsonLine(sample()).find('\n'), std::string::npos);
 
     RunRecord odd = sample();
     odd.adapterSerial = "A9X1";
+    odd.imagePath = "/home/tech/new.hex";
+    odd.imageWarning = "no end-of-file record";
     odd.port = "/dev/\xff"; // a path that is no UTF-8 still gives a record
     const auto oddJson = nlohmann::json::parse(jsonLine(odd));
     EXPECT_EQ(oddJson["adapter_serial"], "A9X1");
+    EXPECT_EQ(oddJson["image_path"], "/home/tech/new.hex");
+    EXPECT_EQ(oddJson["image_warning"], "no end-of-file record");
     EXPECT_EQ(oddJson["port"], "/dev/\xEF\xBF\xBD");
 }
 

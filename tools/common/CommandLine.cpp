@@ -1,5 +1,7 @@
 #include "tools/common/CommandLine.h"
 
+#include "upload/ProgramVersion.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -25,7 +27,10 @@ public:
                 return option->get_group() == group && option->nonpositional();
             });
             if (options.empty()) continue;
-            // --help last, where the programs' users have always found it.
+            // --version and --help last, where the programs' users have always found them.
+            std::stable_partition(options.begin(), options.end(), [app](const CLI::Option* o) {
+                return o != app->get_help_ptr() && o != app->get_version_ptr();
+            });
             std::stable_partition(options.begin(), options.end(),
                                   [app](const CLI::Option* o) { return o != app->get_help_ptr(); });
             out << "\n" << group << ":\n";
@@ -35,6 +40,14 @@ public:
         const std::string footer = app->get_footer();
         if (!footer.empty()) out << "\n" << footer << "\n";
         return out.str();
+    }
+    // "-h, --help", as GNU programs write a short and a long name.
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string names = CLI::Formatter::make_option_name(option, positional);
+        for (std::size_t at = names.find(','); at != std::string::npos;
+             at = names.find(',', at + 2))
+            names.insert(at + 1, " ");
+        return names;
     }
     std::string make_option_opts(const CLI::Option* option) const override {
         return option->get_type_size() == 0 ? std::string() : " " + option->get_type_name();
@@ -51,20 +64,25 @@ void setUpCommandLine(CLI::App& app, const std::string& description, const std::
     app.option_defaults()->disable_flag_override();
     app.description(description);
     app.footer(footer);
-    app.set_help_flag("--help", "show this text and exit");
+    app.set_help_flag("-h,--help", "show this text and exit");
+    app.set_version_flag("--version", upload::programVersion(), "show the version and exit");
     auto layout = std::make_shared<HelpLayout>();
     layout->column_width(column);
     app.formatter(layout);
 }
 
-std::string parseCommandLine(CLI::App& app, const std::vector<std::string>& arguments, bool& help) {
+std::string parseCommandLine(CLI::App& app, const std::vector<std::string>& arguments, bool& help,
+                             bool& version) {
     help = false;
+    version = false;
     // CLI11 takes the arguments last one first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         help = true;
+    } catch (const CLI::CallForVersion&) {
+        version = true;
     } catch (const CLI::ParseError& e) {
         // CLI11 names a flag given a value without its dashes; say it as the user wrote it.
         const std::string text = e.what();
@@ -80,6 +98,11 @@ int usageError(const std::string& program, const std::string& problem) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program.c_str(),
                  problem.c_str(), program.c_str());
     return 64;
+}
+
+int printVersion(const std::string& program) {
+    std::printf("%s %s\n", program.c_str(), upload::programVersion());
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
 
 const CLI::Validator& nonEmpty() {

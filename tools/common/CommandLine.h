@@ -17,8 +17,13 @@ void setUpCommandLine(CLI::App& app, const std::string& description, const std::
                       std::size_t column);
 
 // Reads `arguments` (those after the program's name). Returns the problem in one line, or an
-// empty text when they are good; `help` is set when --help was among them.
-std::string parseCommandLine(CLI::App& app, const std::vector<std::string>& arguments, bool& help);
+// empty text when they are good; `help` is set when -h or --help was among them, `version` when
+// --version was.
+std::string parseCommandLine(CLI::App& app, const std::vector<std::string>& arguments, bool& help,
+                             bool& version);
+
+// --version: "PROGRAM VERSION" on standard output, the project's one version number.
+int printVersion(const std::string& program);
 
 // Bad usage: tells it on standard error in one shape for every program, with the way to the help
 // text, and gives the exit status for it, 64.

@@ -119,8 +119,11 @@ const char* const footer =
     R"(On exit one summary line goes to standard error: records accepted, rejected, left unanswered,
 data bytes written, bytes received.
 
-Exit status: 0 stopped by SIGTERM, SIGINT or SIGHUP, or --once done; 1 the pseudo-terminal, the
-link or the saved file failed; 3 vanished as --vanish asked; 64 bad usage.)";
+Exit status:
+  0    stopped by SIGTERM, SIGINT or SIGHUP, or --once done
+  1    the pseudo-terminal, the link or the saved file failed
+  3    vanished as --vanish asked
+  64   bad usage)";
 
 using Values = std::map<std::string, std::vector<std::string>>;
 
@@ -245,8 +248,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
     CLI::App app("", "monitor-sim");
     Values values;
     describe(app, o, values);
-    result.error = toolcommon::parseCommandLine(app, arguments, o.help);
-    if (!result.error.empty() || o.help) return result;
+    result.error = toolcommon::parseCommandLine(app, arguments, o.help, o.version);
+    if (!result.error.empty() || o.help || o.version) return result;
 
     const auto handlers = valueHandlers(o);
     for (const Entry& e : entries) {

@@ -25,6 +25,7 @@ struct Options {
     bool once = false;
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 // The outcome of reading the command line: the options, or the text of a usage error.

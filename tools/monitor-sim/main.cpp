@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) return toolcommon::usageError("monitor-sim", parsed.error);
     const Options& options = parsed.options;
+    if (options.version) return toolcommon::printVersion("monitor-sim");
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);
         return exitStopped;

@@ -55,6 +55,8 @@ struct Batch {
         r.device = devices[index].first;
         r.adapterSerial = devices[index].second;
         r.image = request.imageName;
+        r.imagePath = request.imagePath;
+        r.imageWarning = request.imageWarning;
         r.imageSha256 = request.imageSha256;
         r.imageRecords = request.totalRecords;
         r.outcome = board.outcomeText();
@@ -160,7 +162,8 @@ ExitStatus uploadBoards(const BatchRequest& request) {
             rows.push_back({board->port(), board->outcomeText(), board->recordsAcknowledged(),
                             request.totalRecords, board->progress().resends,
                             board->progress().refusals, board->duration()});
-        std::fputs(("\n" + summaryTable(rows)).c_str(), stdout);
+        const int columns = outputIsTerminal() ? terminalColumns() : 0;
+        std::fputs(("\n" + summaryTable(rows, columns)).c_str(), stdout);
         std::fflush(stdout);
     }
 

@@ -22,7 +22,9 @@ struct BatchRequest {
     bool trace = false;
     // Where each board's run is recorded, if anywhere, and what the record says of the image.
     runlog::RunLog* log = nullptr;
-    std::string imageName;
+    std::string imageName;    // as given
+    std::string imagePath;    // absolute; empty for the embedded image
+    std::string imageWarning; // what the image's check found doubtful, if anything
     std::string imageSha256;
     // The serial number of the USB adapter behind a device file; empty when unknown.
     std::function<std::string(const std::string& device)> adapterSerial;

@@ -12,8 +12,10 @@
 namespace torvinupload {
 
 // Several boards on one terminal: a block of lines, one per board (its port, then its bar as a
-// single board's run draws it, or its outcome once it has ended), redrawn in place. Redrawn at most
-// every 50 ms, whichever board changed: sixteen fast lines would otherwise flood the terminal.
+// single board's run draws it, or its outcome once it has ended), redrawn in place. Every line
+// keeps within the terminal's `columns`: a name too long is shortened in its middle, keeping the
+// end that tells it from the others. Redrawn at most every 50 ms, whichever board changed: sixteen
+// fast lines would otherwise flood the terminal.
 class BoardLines {
 public:
     BoardLines(std::FILE* out, int columns, std::vector<std::string> ports);
@@ -33,6 +35,7 @@ private:
         std::string outcome;
     };
     void changed(std::size_t index, const RunProgress& p, bool now);
+    std::size_t lineLimit() const;
     void draw();
 
     std::FILE* out_;
@@ -54,7 +57,9 @@ struct BoardSummary {
     std::chrono::steady_clock::duration time{};
 };
 
-// The table: a heading and one line per board, columns aligned as a terminal shows them.
-std::string summaryTable(const std::vector<BoardSummary>& boards);
+// The table: a heading and one line per board, columns aligned as a terminal shows them. On a
+// terminal of `columns` columns (0: not a terminal, no limit) that cannot hold those lines, each
+// board takes two: its port, then its outcome and counts indented below.
+std::string summaryTable(const std::vector<BoardSummary>& boards, int columns = 0);
 
 } // namespace torvinupload

@@ -118,6 +118,7 @@ ImageFile ImageFile::parse(std::string_view text, const std::string& name, std::
         image.records_.emplace_back(lines[i]);
     }
     if (image.records_.empty()) return fail(1, "no records to send");
+    image.endOfFile_ = ended;
     for (const auto& record : image.records_)
         image.views_.push_back(record);
     return image;

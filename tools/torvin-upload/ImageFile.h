@@ -29,6 +29,10 @@ public:
     // The lines as the upload logic takes them: record n is line n-1.
     upload::ImageLines lines() const { return views_; }
     std::int32_t recordCount() const { return static_cast<std::int32_t>(records_.size()); }
+    // Whether the file ends with an end-of-file record. The embedded image has none, so an image
+    // is taken without one; but then a file cut short at a line's end cannot be told from a
+    // whole one.
+    bool endsWithEndOfFileRecord() const { return endOfFile_; }
 
     // Checks one line (without its line end). Returns what is wrong, or nothing.
     static std::string checkLine(std::string_view line);
@@ -49,6 +53,7 @@ private:
 
     std::vector<std::string> records_;
     std::vector<std::string_view> views_;
+    bool endOfFile_ = false;
 };
 
 } // namespace torvinupload

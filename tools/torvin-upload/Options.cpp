@@ -28,30 +28,27 @@ ports, one bar per board on a terminal, otherwise plain lines that start with th
 a table of the outcomes at the end; failures follow the progress, each board's in one piece.
 
 Exit status (with several ports: 0 when every board completed, otherwise the status of the first
-board in the order given that did not; 130 / 143 when stopped by a signal):
-  0   TRANSMISSÃO CONCLUIDA !!       the board acknowledged every record
-  1   an unexpected failure (message on standard error)
-  2   PLACA NÃO RESPONDE !           five sends of one item went unanswered
-  3   Monitor Versão Antiga !! / Monitor Versão Não Válida !!
-                                     the board's Monitor is too old or not valid
-  4   REGISTRO n RECUSADO PELA PLACA !
-                                     the board refused one record four times
-      COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !
-                                     the board refused the programming-mode command four
-                                     times
-  5   port error (the port's message on standard error)
-  6   TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO
-                                     the board's answers could not be matched to the
-                                     records sent (an answer too soon to be its record's,
-                                     or a line that never fell quiet): a record may be
-                                     missing, run the upload again
-  64  bad usage
-  65  the --image file is not a usable Intel HEX image (or not a regular file, or larger
-      than 4 MB)
-  73  the --log file cannot be opened (nothing was sent)
-  74  every board completed, but the --log file could not be written
-  130 / 143  stopped by Ctrl-C / SIGTERM during the run: the port is closed, and the board may
-      hold an incomplete firmware)";
+board in the order given that did not; 130 or 143 when stopped by a signal):
+  0    TRANSMISSÃO CONCLUIDA !! (the board acknowledged every record)
+  1    an unexpected failure (message on standard error)
+  2    PLACA NÃO RESPONDE ! (five sends of one item went unanswered)
+  3    Monitor Versão Antiga !! or Monitor Versão Não Válida !! (the board's Monitor is too old
+       or not valid)
+  4    REGISTRO n RECUSADO PELA PLACA ! (the board refused one record four times), or
+       COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA ! (it refused the programming-mode command
+       four times)
+  5    port error (the port's message on standard error)
+  6    TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO (the board's answers could not be
+       matched to the records sent: an answer too soon to be its record's, or a line that never
+       fell quiet; a record may be missing, run the upload again)
+  64   bad usage
+  65   the --image file is not a usable Intel HEX image (or not a regular file, or larger than
+       4 MB)
+  73   the --log file cannot be opened (nothing was sent)
+  74   every board completed, but the --log file could not be written
+  130  stopped by Ctrl-C (SIGINT) during the run: the port is closed, and the board may hold an
+       incomplete firmware
+  143  stopped by SIGTERM during the run, as for 130)";
 
 // The options, read into `o` (`image` and `log` hold --image and --log until they are known to be
 // given).
@@ -78,7 +75,8 @@ void describe(CLI::App& app, Options& o, std::string& image, std::string& log) {
                    "send this Intel HEX image instead of the embedded one; every line is checked\n"
                    "first (data records 00, upper address records 04, an end-of-file record 01 "
                    "is\naccepted and not sent), and a bad file is refused before the port is "
-                   "touched")
+                   "touched.\nA file without an end-of-file record is sent with a warning: it "
+                   "may have been\ncut short")
         ->type_name("FILE")
         ->check(toolcommon::nonEmpty());
     app.add_flag("--quiet", o.quiet, "no progress display (the outcome is still printed)");
@@ -88,7 +86,8 @@ void describe(CLI::App& app, Options& o, std::string& image, std::string& log) {
                  "write the embedded image to standard output as it is stored, and exit");
     app.add_flag("--list-ports", o.listPorts,
                  "list the ports to choose from, as the updater's window does (COM1 to COM15,\n"
-                 "then each serial adapter with what the system knows of it), and exit");
+                 "each with its device, then each serial adapter with what the system knows\n"
+                 "of it), and exit");
 }
 
 } // namespace
@@ -107,8 +106,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
     CLI::App app("", "torvin-upload");
     std::string image, log;
     describe(app, o, image, log);
-    result.error = toolcommon::parseCommandLine(app, arguments, o.help);
-    if (!result.error.empty() || o.help) return result;
+    result.error = toolcommon::parseCommandLine(app, arguments, o.help, o.version);
+    if (!result.error.empty() || o.help || o.version) return result;
     if (app.count("--image")) o.imageFile = image;
     if (app.count("--log")) o.logFile = log;
     // The same port twice would only fail to open the second time, the board half watched.

@@ -14,6 +14,7 @@ struct Options {
     bool dumpImage = false;
     bool listPorts = false;
     bool help = false;
+    bool version = false;
     std::optional<std::string> imageFile; // another Intel HEX image instead of the embedded one
     std::optional<std::string> logFile;   // where each board's run is recorded, one JSON line
 };

@@ -13,6 +13,7 @@
 #include "upload/runlog/RunLog.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,17 @@ int dumpImage() {
     return status(ExitStatus::completed);
 }
 
+// `name` (UTF-8, as the arguments are on every platform) as an absolute path, in UTF-8; the name
+// itself when the working folder cannot be known.
+std::string absolutePath(const std::string& name) {
+    std::error_code failed;
+    const auto path = std::filesystem::absolute(
+        std::filesystem::path(std::u8string(name.begin(), name.end())), failed);
+    if (failed) return name;
+    const std::u8string text = path.lexically_normal().u8string();
+    return std::string(text.begin(), text.end());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -45,6 +57,7 @@ int main(int argc, char** argv) {
     const ParsedOptions parsed = parseOptions(programArguments(argc, argv));
     if (!parsed.error.empty()) return toolcommon::usageError("torvin-upload", parsed.error);
     const Options& options = parsed.options;
+    if (options.version) return toolcommon::printVersion("torvin-upload");
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);
         return status(ExitStatus::completed);
@@ -66,6 +79,11 @@ int main(int argc, char** argv) {
         }
         request.image = file.lines();
         request.totalRecords = file.recordCount();
+        if (!file.endsWithEndOfFileRecord()) {
+            request.imageWarning = "no end-of-file record: if the file was cut short, the board "
+                                   "gets only part of it";
+            std::fprintf(stderr, "torvin-upload: %s\n", request.imageWarning.c_str());
+        }
     } else {
         request.image = upload::firmwareImage();
         request.totalRecords = upload::firmwareRecordCount;
@@ -75,6 +93,8 @@ int main(int argc, char** argv) {
         try {
             log = std::make_unique<runlog::RunLog>(*options.logFile);
             request.imageName = options.imageFile.value_or("embedded");
+            // Records appended from several folders name the same file in several ways.
+            if (options.imageFile) request.imagePath = absolutePath(*options.imageFile);
             request.imageSha256 = options.imageFile ? runlog::sha256OfFile(*options.imageFile)
                                                     : runlog::sha256OfLines(request.image);
         } catch (const std::exception& e) {

@@ -8,6 +8,10 @@
 
 namespace upload::frontend {
 
+// The device path a port name opens, as named: /dev/ttyS0 for COM1, the name itself for a path
+// (and on Windows, where COM1 is the device's own name).
+std::string devicePathOf(const std::string& portName);
+
 // The device file a port name opens, links followed: /dev/ttyS0 for COM1, /dev/ttyUSB0 for a
 // /dev/serial/by-id/ name. The name itself when no such file exists.
 std::string deviceFileOf(const std::string& portName);

@@ -9,9 +9,13 @@
 
 namespace upload::frontend {
 
+std::string devicePathOf(const std::string& portName) {
+    if (const auto resolved = comport::driver::posix::resolveDevicePath(portName)) return *resolved;
+    return portName;
+}
+
 std::string deviceFileOf(const std::string& portName) {
-    std::string path = portName;
-    if (const auto resolved = comport::driver::posix::resolveDevicePath(portName)) path = *resolved;
+    const std::string path = devicePathOf(portName);
     char real[PATH_MAX];
     return ::realpath(path.c_str(), real) ? std::string(real) : path;
 }

@@ -1,5 +1,6 @@
 #include "upload/runlog/RunLog.h"
 
+#include "upload/ProgramVersion.h"
 #include "upload/runlog/Sha256.h"
 
 #include <nlohmann/json.hpp>
@@ -15,6 +16,10 @@
 
 namespace runlog {
 namespace {
+
+nlohmann::ordered_json orNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
 
 std::string systemError() {
     return std::strerror(errno);
@@ -56,11 +61,12 @@ std::string jsonLine(const RunRecord& r) {
         {"version", programVersion()},
         {"port", r.port},
         {"device", r.device},
-        {"adapter_serial", r.adapterSerial.empty() ? nlohmann::ordered_json(nullptr)
-                                                   : nlohmann::ordered_json(r.adapterSerial)},
+        {"adapter_serial", orNull(r.adapterSerial)},
         {"image", r.image},
+        {"image_path", orNull(r.imagePath)},
         {"image_sha256", r.imageSha256},
         {"image_records", r.imageRecords},
+        {"image_warning", orNull(r.imageWarning)},
         {"outcome", r.outcome},
         {"exit_status", r.exitStatus},
         {"records_acknowledged", r.recordsAcknowledged},
@@ -96,7 +102,7 @@ std::string sha256OfFile(const std::string& path) {
 }
 
 std::string programVersion() {
-    return TORVIN_VERSION;
+    return upload::programVersion();
 }
 
 RunLog::RunLog(std::string path) : path_(path), file_(std::move(path)) {}

@@ -19,11 +19,13 @@ struct RunRecord {
     std::string port;          // the name the user gave
     std::string device;        // the device file it led to
     std::string adapterSerial; // the USB adapter's serial number; empty when unknown
-    std::string image;         // "embedded", or the image file's path
+    std::string image;         // "embedded", or the image file's path as given
+    std::string imagePath;     // the image file's absolute path; empty for the embedded image
     std::string imageSha256;
     std::int32_t imageRecords = 0;
-    std::string outcome; // in the program's words: the message the run ended with
-    int exitStatus = 0;  // torvin-upload's exit status for that outcome
+    std::string imageWarning; // what the image's check found doubtful; empty when nothing
+    std::string outcome;      // in the program's words: the message the run ended with
+    int exitStatus = 0;       // torvin-upload's exit status for that outcome
     std::int32_t recordsAcknowledged = 0;
     std::int32_t resends = 0;  // sends repeated after a second of silence
     std::int32_t refusals = 0; // "[R]" replies
@@ -31,7 +33,8 @@ struct RunRecord {
 };
 
 // The record as one line of JSON, without the line end. Times are UTC with milliseconds
-// ("2026-12-08T00:55:12.345Z"), the duration in seconds; an unknown serial number is null.
+// ("2026-12-08T00:55:12.345Z"), the duration in seconds; an unknown serial number, the embedded
+// image's path and an image warning that is none are null.
 std::string jsonLine(const RunRecord& record);
 
 std::string utcText(std::chrono::system_clock::time_point t);
