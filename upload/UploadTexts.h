@@ -25,7 +25,8 @@ inline constexpr std::string_view messageOldMonitor = "Monitor Versão Antiga !!
 inline constexpr std::string_view messageInvalidMonitor = "Monitor Versão Não Válida !!";
 // The board's answers can no longer be matched to the records sent (an answer too soon to be the
 // record's, or a line that never falls quiet): a record may be missing, so the run stops.
-inline constexpr std::string_view messageUncertain = "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO";
+inline constexpr std::string_view messageUncertain =
+    "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO";
 
 // The window leaves the stop after four "[R]" silent; where a run's end must be put in words (the
 // command line, the run log), this names the record, or the programming-mode command (record 0,
