@@ -27,7 +27,7 @@ pass() {
 }
 gcc_pass() {
     scripts/build.sh
-    ctest --test-dir build --output-on-failure -j2 --timeout 300
+    scripts/run-tests.sh build 300
 }
 
 pass GCC gcc_pass
