@@ -44,6 +44,7 @@ trap 'exit 143' TERM
 start_windows_build() {
     windows_log=$(mktemp "${TMPDIR:-/tmp}/torvin-windows-build.XXXXXX")
     # A session of its own, so that the whole build (ninja and its compilers) can be stopped.
+    # shellcheck disable=SC2016 # expanded by the inner shell
     setsid -w nice -n 19 bash -c 'start=$SECONDS; scripts/build-windows.sh || exit
         echo "test: Windows build, beside the passes before: $((SECONDS - start)) s"' \
         >"$windows_log" 2>&1 </dev/null &
