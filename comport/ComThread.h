@@ -8,6 +8,7 @@
 #include "comport/ComTypes.h"
 #include "comport/PortLife.h"
 #include "comport/driver/ComDriver.h"
+#include "framework/MainThread.h"
 #include "framework/MessageWindow.h"
 #include "framework/Thread.h"
 
@@ -58,6 +59,8 @@ protected:
 
 private:
     void deliverEvents();
+    // Waits for the smThreadSync hand-over that the main thread may still be running.
+    void finishHandOver();
     void runEventHandlers();
     void sendEventMessages();
     // Ends a wait request that the device may still hold, before its record goes away.
@@ -74,6 +77,11 @@ private:
     TComEvents currentEvents;
     driver::Overlapped waitRequest_;
     std::uint32_t waitMask_ = 0;
+    std::uint32_t watched_ = 0; // the device's event mask
+    // smThreadSync: the batch handed to the main thread. The thread does not wait for it there
+    // and then but goes back to waiting for the device, and waits for the hand-over only once it
+    // has the next batch (or is to end): the main thread need not wake it when it is done.
+    fw::TQueuedCall handOver_;
     std::atomic<bool> abandoned_{false};
     std::atomic<std::thread::id> handlersOn_{};
 };

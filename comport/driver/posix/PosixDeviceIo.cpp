@@ -209,10 +209,11 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
         if (done == count) {
             completeRequest(req, 0, done);
             if (moved) *moved = done;
-            // "Output empty" is looked for at once only when a wait is pending and no look is
-            // planned already; otherwise the next wait, or the planned look, sees to it. A
-            // program that writes byte by byte is spared a system call per byte.
-            if (eventWait_ && !txCheckAt_) checkOutputLocked(Clock::now());
+            // "Output empty" is looked for at once only when a wait is pending, no look is
+            // planned already and no hand-over runs; otherwise the next wait, the planned look
+            // or the hand-over sees to it. A program that writes byte by byte is spared a
+            // system call per byte.
+            if (eventWait_ && !txCheckAt_ && !handingOver_) checkOutputLocked(Clock::now());
             return 0;
         }
         Request r(req, nullptr, out, count, done);
