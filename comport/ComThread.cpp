@@ -90,13 +90,13 @@ void TComThread::execute() {
             break;
         // The stop event comes first, so a stop wins over a wait that completed with it.
         std::uint32_t woken = device_->waitForMultipleObjects(2, waitList, false, driver::infinite);
-        if (handOver_.pending() && !handOver_.ran()) {
+        if (handOver_.pending()) {
             // The next batch waits for the one before; a stop that came meanwhile wins over it.
-            finishHandOver();
-            if (device_->waitForSingleObject(stopEvent, 0) == driver::waitObject0)
+            const bool running = !handOver_.ran();
+            handOver_.finish();
+            if (running && device_->waitForSingleObject(stopEvent, 0) == driver::waitObject0)
                 woken = driver::waitObject0;
         }
-        finishHandOver();
         if (abandoned_.load()) break;
         if (woken != driver::waitObject0 + 1) break;
         std::uint32_t unused = 0;
@@ -153,7 +153,9 @@ void TComThread::finishHandOver() {
 
 void TComThread::runEventHandlers() {
     handlersOn_.store(std::this_thread::get_id());
-    device_->beginHandOver(handle_);
+    // Not on a device that a handler has closed (its handle may name another one by now).
+    auto deviceOpen = [this] { return !abandoned_.load() && portLife_->alive.load(); };
+    if (deviceOpen()) device_->beginHandOver(handle_);
     for (TComEvent e : deliveryOrder) {
         // A handler that closed the port ends the hand-over.
         if (abandoned_.load() || !portLife_->alive.load() || !ownerPort.deliveringEvents()) break;
@@ -167,8 +169,7 @@ void TComThread::runEventHandlers() {
         // leave the port open with nothing ever delivered again.
         TCustomComPort::runShowingFailure([&] { ownerPort.handleLineEvent(maskBits[e]); });
     }
-    // Not on a device that a handler has closed (its handle may name another one by now).
-    if (!abandoned_.load() && portLife_->alive.load()) device_->endHandOver(handle_);
+    if (deviceOpen()) device_->endHandOver(handle_);
     handlersOn_.store(std::thread::id{});
 }
 

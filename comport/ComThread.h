@@ -2,8 +2,9 @@
 
 // The event thread of an open port: it tells the device which line events to watch, waits for
 // them, and hands each batch to the port's handling operations in one of three ways (the port's
-// SyncMethod): on the main thread while it waits (smThreadSync), as messages to the port's hidden
-// window (smWindowSync), or directly on this thread (smNone). It never reads or writes data.
+// SyncMethod): on the main thread, the next batch waiting for it (smThreadSync), as messages to the
+// port's hidden window (smWindowSync), or directly on this thread (smNone). It never reads or
+// writes data.
 
 #include "comport/ComTypes.h"
 #include "comport/PortLife.h"
