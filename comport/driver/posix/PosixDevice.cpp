@@ -143,6 +143,7 @@ std::uint32_t PosixDevice::close() {
                  characterTime(dcb_));
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
+    std::lock_guard turn(writeTurn_); // no write is between its checks and its system call
     const std::uint32_t result = ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
     lockFile_.release();
     return result;

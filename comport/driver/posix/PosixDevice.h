@@ -153,7 +153,10 @@ private:
 
     const int fd_;
     PosixLockFile lockFile_;
-    std::mutex lock_; // guards everything below and serialises system calls on fd_
+    // Held by a write from start to end, and by close() while it closes fd_: a write's system
+    // call runs without lock_.
+    std::mutex writeTurn_;
+    std::mutex lock_; // guards everything below and serialises the other system calls on fd_
     bool closed_ = false;
     bool stopping_ = false;
     Dcb dcb_;

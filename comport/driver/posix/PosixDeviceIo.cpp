@@ -192,14 +192,23 @@ std::uint32_t PosixDevice::read(void* buffer, std::uint32_t count, std::uint32_t
 
 std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::uint32_t* moved,
                                  Overlapped* req) {
-    std::lock_guard g(lock_);
+    // Writers take their turn here, so the device's state is free while the bytes go to the
+    // kernel: the event thread (waiting for the next reply while a handler writes) need not
+    // wait for every byte of an answer written one byte at a time.
+    std::lock_guard turn(writeTurn_);
+    std::unique_lock g(lock_);
     if (closed_) return EBADF;
     auto* out = static_cast<const std::uint8_t*>(bytes);
     if (writes_.empty()) {
         std::uint32_t done = 0;
         if (count > 0) {
+            // Nothing else can write meanwhile: queued writes wait for the I/O thread, which
+            // starts none while its queue is empty, and new ones for their turn.
+            g.unlock();
             const ssize_t n = ::write(fd_, out, count);
-            if (n < 0 && errno != EAGAIN) return static_cast<std::uint32_t>(errno);
+            const int error = errno;
+            g.lock();
+            if (n < 0 && error != EAGAIN) return static_cast<std::uint32_t>(error);
             if (n > 0) {
                 done = static_cast<std::uint32_t>(n);
                 outputSeenEmpty_ = false;
