@@ -4,6 +4,7 @@
 #include "comport/ComThread.h"
 #include "comport/CustomComPort.h"
 #include "framework/ErrorDisplay.h"
+#include "framework/MessageWindow.h"
 
 namespace comport {
 
@@ -29,6 +30,10 @@ void TCustomComPort::stopEventDelivery() {
         eventThread_.reset(); // waits, serving the hand-over it may be inside of
 
     notifyWindow_.reset();
+}
+
+std::uintptr_t TCustomComPort::notifyWindowHandle() const {
+    return notifyWindow_ ? notifyWindow_->handle() : 0;
 }
 
 void TCustomComPort::handleNotifyMessage(fw::TMessage& message) {

@@ -13,7 +13,6 @@
 #include "comport/PortLink.h"
 #include "comport/driver/ComDriver.h"
 #include "framework/Component.h"
-#include "framework/MessageWindow.h"
 #include "framework/Thread.h"
 
 #include <atomic>
@@ -22,6 +21,11 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace fw {
+class TMessageWindow;
+struct TMessage;
+} // namespace fw
 
 namespace comport {
 
@@ -198,9 +202,8 @@ protected:
     // handles the event while the port is open; a failure is shown by the application's error
     // display.
     void handleNotifyMessage(fw::TMessage& message);
-    fw::TWindowHandle notifyWindowHandle() const {
-        return notifyWindow_ ? notifyWindow_->handle() : 0;
-    }
+    // The hidden window's handle (an fw::TWindowHandle), 0 while there is none.
+    std::uintptr_t notifyWindowHandle() const;
 
     // Event hooks: each fires its slot with the port as sender when the slot is assigned.
     virtual void fireAfterClose();

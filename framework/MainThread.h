@@ -7,7 +7,8 @@
 //     (e.g. posts an event to an object on the main thread);
 //   - a plain loop (tests, the command-line tool) calls waitForSynchronize(), which sleeps until
 //     something is queued and then serves it.
-// Serving the queue also serves messages sent to the main thread's windows (MessageWindow.h).
+// Serving the queue also serves messages sent to the main thread's hidden windows (the port's
+// smWindowSync delivery uses one).
 //
 // The main thread is the thread that initialised the program (the one that runs main()) unless
 // setMainThread() names another.

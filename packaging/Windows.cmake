@@ -18,9 +18,13 @@ install(FILES ${_pkg}/copyright DESTINATION . RENAME LICENSE.txt COMPONENT uploa
 # --- for developers -----------------------------------------------------------------------------
 install(TARGETS comport framework EXPORT TorvinComPortTargets
         ARCHIVE DESTINATION lib COMPONENT development)
-foreach(_dir framework comport)
-    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${_dir}/ DESTINATION include/torvin/${_dir}
-            COMPONENT development FILES_MATCHING PATTERN "*.h")
+# The headers a program includes and what they include (PublicHeaders.cmake), as on Linux.
+include(${_pkg}/PublicHeaders.cmake)
+public_headers(_headers)
+foreach(_h ${_headers})
+    get_filename_component(_dir ${_h} DIRECTORY)
+    install(FILES ${PROJECT_SOURCE_DIR}/${_h} DESTINATION include/torvin/${_dir}
+            COMPONENT development)
 endforeach()
 set(_cmakedir lib/cmake/TorvinComPort)
 install(EXPORT TorvinComPortTargets NAMESPACE Torvin:: DESTINATION ${_cmakedir}

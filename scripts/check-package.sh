@@ -107,6 +107,16 @@ grep -qx 'Exec=torvin-updater' "$desktop" && grep -qx 'Icon=torvin-updater' "$de
 # --- the example against the unpacked development package ---
 dpkg-deb -x "$development" "$work/dev"
 prefix=$work/dev/usr
+# Only the component's public face is installed: what a program includes and what that includes,
+# complete (they compile together from the package alone), and none of the internals.
+headers=$prefix/include/torvin
+for internal in framework/MessageWindow.h framework/ThreadHub.h comport/ComThread.h \
+    comport/driver/posix comport/driver/win32 comport/settings/Win32RegistryStore.h; do
+    [[ ! -e $headers/$internal ]] || fail "the development package installs $internal, an internal"
+done
+(cd "$headers" && find . -name '*.h' -printf '#include <%P>\n') |
+    c++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I"$headers" -x c++ - ||
+    fail "the installed headers do not compile on their own"
 # The component's headers need C++20: every imported target says so, and the example leaves it to
 # them, as the README's snippet does.
 targets=$prefix/lib/$multiarch/cmake/TorvinComPort/TorvinComPortTargets.cmake
