@@ -9,8 +9,8 @@
 #include "comport/ComTypes.h"
 #include "comport/PortLife.h"
 #include "comport/driver/ComDriver.h"
-#include "framework/MainThread.h"
 #include "framework/MessageWindow.h"
+#include "framework/QueuedCall.h"
 #include "framework/Thread.h"
 
 #include <atomic>

@@ -1,4 +1,5 @@
 #include "framework/MainThread.h"
+#include "framework/QueuedCall.h"
 
 #include "framework/ThreadError.h"
 #include "framework/ThreadHub.h"

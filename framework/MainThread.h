@@ -14,9 +14,7 @@
 // setMainThread() names another.
 
 #include <chrono>
-#include <exception>
 #include <functional>
-#include <memory>
 #include <thread>
 
 namespace fw {
@@ -54,37 +52,5 @@ bool waitForSynchronize(std::chrono::milliseconds timeout);
 // main thread and blocks, serving messages sent to the calling thread's windows meanwhile; it
 // waits as long as the main thread does not serve its queue.
 void synchronize(std::function<void()> call);
-
-namespace detail {
-struct SyncCall;
-}
-
-// synchronize() in two halves, for a caller that has other work before it needs the outcome:
-// start() queues the call for the main thread and wakes it, finish() waits until it has run,
-// serving the calling thread's sent messages meanwhile, and raises again what it raised. One call
-// at a time; finish() must have returned before the next start() and before the object goes. On
-// the main thread start() runs the call at once. The record is reused, so a hand-over allocates
-// nothing.
-class TQueuedCall {
-public:
-    TQueuedCall();
-    ~TQueuedCall();
-    TQueuedCall(const TQueuedCall&) = delete;
-    TQueuedCall& operator=(const TQueuedCall&) = delete;
-
-    // Raises what the wake hook raised, the call then left unqueued (unless the main thread
-    // had already taken it, in which case finish() waits for it as usual).
-    void start(std::function<void()> call);
-    // Whether a started call has not been finished yet (it may have run already).
-    bool pending() const { return started_; }
-    // Whether the main thread has run the started call; finish() then does not wait.
-    bool ran() const;
-    void finish();
-
-private:
-    std::function<void()> call_;
-    std::unique_ptr<detail::SyncCall> record_;
-    bool started_ = false;
-};
 
 } // namespace fw

@@ -1,4 +1,5 @@
 #include "framework/MessageWindow.h"
+#include "framework/QueuedCall.h"
 #include "framework/Thread.h"
 #include "framework/ThreadError.h"
 #include "tests/framework/Serving.h"
