@@ -225,6 +225,9 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
             if (eventWait_ && !txCheckAt_ && !handingOver_) checkOutputLocked(Clock::now());
             return 0;
         }
+        // Closed meanwhile: the rest is dropped, as the close drops queued writes (and nothing
+        // may start the I/O thread again).
+        if (closed_) return ECANCELED;
         Request r(req, nullptr, out, count, done);
         activateWrite(r, Clock::now());
         startRequest(req);
