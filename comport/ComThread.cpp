@@ -48,7 +48,8 @@ TComThread::TComThread(TCustomComPort& port)
         device_->closeEvent(stopEvent);
         throw;
     }
-    device_->setCommMask(handle_, eventsToMask(port.Events()));
+    watched_ = eventsToMask(port.Events());
+    device_->setCommMask(handle_, watched_);
 }
 
 TComThread::~TComThread() {
@@ -88,22 +89,33 @@ void TComThread::execute() {
             device_->getLastError() != driver::errorIoPending)
             break;
         // The stop event comes first, so a stop wins over a wait that completed with it.
-        if (device_->waitForMultipleObjects(2, waitList, false, driver::infinite) !=
-            driver::waitObject0 + 1)
-            break;
+        std::uint32_t woken = device_->waitForMultipleObjects(2, waitList, false, driver::infinite);
+        if (handOver_.pending()) {
+            // The next batch waits for the one before; a stop that came meanwhile wins over it.
+            const bool running = !handOver_.ran();
+            handOver_.finish();
+            if (running && device_->waitForSingleObject(stopEvent, 0) == driver::waitObject0)
+                woken = driver::waitObject0;
+        }
+        if (abandoned_.load()) break;
+        if (woken != driver::waitObject0 + 1) break;
         std::uint32_t unused = 0;
         if (device_->getOverlappedResult(handle_, &waitRequest_, &unused, false)) {
             currentEvents = maskToEvents(waitMask_);
             deliverEvents();
         }
-        if (abandoned_.load()) {
-            // The port has closed its device (and may be gone): only what is ours is left.
-            device_->closeEvent(waitRequest_.hEvent);
-            delete this;
-            return;
-        }
+        if (abandoned_.load()) break;
     }
 
+    finishHandOver();
+    if (abandoned_.load()) {
+        // The port has closed its device (and may be gone): only what is ours is left. The
+        // close ended a wait request still pending; the record goes once the device is done.
+        releaseWaitRequest();
+        device_->closeEvent(waitRequest_.hEvent);
+        delete this;
+        return;
+    }
     device_->setCommMask(handle_, 0);
     releaseWaitRequest();
     device_->purgeComm(handle_, driver::purge::txClear | driver::purge::rxClear);
@@ -123,8 +135,8 @@ void TComThread::deliverEvents() {
     switch (ownerPort.SyncMethod()) {
     case smThreadSync:
         // Each handler's failure is dealt with on the main thread (runEventHandlers), so the
-        // call comes back here only once all of them have run.
-        fw::synchronize([this] { runEventHandlers(); });
+        // hand-over itself never fails.
+        handOver_.start([this] { runEventHandlers(); });
         break;
     case smWindowSync:
         sendEventMessages();
@@ -135,16 +147,29 @@ void TComThread::deliverEvents() {
     }
 }
 
+void TComThread::finishHandOver() {
+    if (handOver_.pending()) handOver_.finish();
+}
+
 void TComThread::runEventHandlers() {
     handlersOn_.store(std::this_thread::get_id());
+    // Not on a device that a handler has closed (its handle may name another one by now).
+    auto deviceOpen = [this] { return !abandoned_.load() && portLife_->alive.load(); };
+    if (deviceOpen()) device_->beginHandOver(handle_);
     for (TComEvent e : deliveryOrder) {
         // A handler that closed the port ends the hand-over.
         if (abandoned_.load() || !portLife_->alive.load() || !ownerPort.deliveringEvents()) break;
+        // "Output empty" after what the handlers so far wrote goes out in its place in this
+        // hand-over rather than in one of its own.
+        if (e == evTxEmpty && !currentEvents.contains(e) && (watched_ & maskBits[e]) &&
+            device_->takeEvents(handle_, maskBits[e]))
+            currentEvents.include(e);
         if (!currentEvents.contains(e)) continue;
         // A failing handler is shown and the other events still go out: ending the thread would
         // leave the port open with nothing ever delivered again.
         TCustomComPort::runShowingFailure([&] { ownerPort.handleLineEvent(maskBits[e]); });
     }
+    if (deviceOpen()) device_->endHandOver(handle_);
     handlersOn_.store(std::thread::id{});
 }
 

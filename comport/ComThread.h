@@ -2,13 +2,15 @@
 
 // The event thread of an open port: it tells the device which line events to watch, waits for
 // them, and hands each batch to the port's handling operations in one of three ways (the port's
-// SyncMethod): on the main thread while it waits (smThreadSync), as messages to the port's hidden
-// window (smWindowSync), or directly on this thread (smNone). It never reads or writes data.
+// SyncMethod): on the main thread, the next batch waiting for it (smThreadSync), as messages to the
+// port's hidden window (smWindowSync), or directly on this thread (smNone). It never reads or
+// writes data.
 
 #include "comport/ComTypes.h"
 #include "comport/PortLife.h"
 #include "comport/driver/ComDriver.h"
 #include "framework/MessageWindow.h"
+#include "framework/QueuedCall.h"
 #include "framework/Thread.h"
 
 #include <atomic>
@@ -58,6 +60,8 @@ protected:
 
 private:
     void deliverEvents();
+    // Waits for the smThreadSync hand-over that the main thread may still be running.
+    void finishHandOver();
     void runEventHandlers();
     void sendEventMessages();
     // Ends a wait request that the device may still hold, before its record goes away.
@@ -74,6 +78,11 @@ private:
     TComEvents currentEvents;
     driver::Overlapped waitRequest_;
     std::uint32_t waitMask_ = 0;
+    std::uint32_t watched_ = 0; // the device's event mask
+    // smThreadSync: the batch handed to the main thread. The thread does not wait for it there
+    // and then but goes back to waiting for the device, and waits for the hand-over only once it
+    // has the next batch (or is to end): the main thread need not wake it when it is done.
+    fw::TQueuedCall handOver_;
     std::atomic<bool> abandoned_{false};
     std::atomic<std::thread::id> handlersOn_{};
 };

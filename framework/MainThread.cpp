@@ -1,9 +1,10 @@
 #include "framework/MainThread.h"
+#include "framework/QueuedCall.h"
 
 #include "framework/ThreadError.h"
 #include "framework/ThreadHub.h"
 
-#include <algorithm>
+#include <utility>
 
 namespace fw {
 
@@ -19,32 +20,40 @@ void requireMainThread(const char* operation) {
     }
 }
 
-// The main thread usually runs a hand-over within microseconds of being woken. A caller that
-// spins that long first is spared its own sleep, and the main thread the system call that would
-// end it. After spins that did not pay (a loaded machine, a main thread busy elsewhere) the next
-// ones are left out, for longer each time, so it costs little where it does not help.
-template <class Done> void spinBriefly(Done done) {
-    static const bool manyProcessors = std::thread::hardware_concurrency() > 1;
-    thread_local int skip = 0, backoff = 0;
-    if (!manyProcessors) return;
-    if (skip > 0) {
-        --skip;
-        return;
-    }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
-    while (!done()) {
-        for (int i = 0; i < 32; ++i) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
-        if (std::chrono::steady_clock::now() >= until) {
-            backoff = std::min(backoff * 2 + 1, 63);
-            skip = backoff;
-            return;
-        }
-    }
-    backoff = 0;
+// Queues `record` for the main thread and wakes it. Gives what the wake hook raised, the record
+// then withdrawn (null when it was queued, or taken already). On the main thread it queues
+// nothing and sets `onMain`.
+std::exception_ptr queueForMain(detail::SyncCall& record, bool& onMain) {
+    auto& h = hub();
+    std::unique_lock l(h.lock);
+    onMain = detail::isMainLocked(h);
+    if (onMain) return nullptr;
+    if (h.lastCall)
+        h.lastCall->next = &record;
+    else
+        h.firstCall = &record;
+    h.lastCall = &record;
+    ++h.callCount;
+    const auto mainInbox = h.mainInbox;
+    l.unlock();
+    // Woken after the lock is released: a thread woken while the lock is still held would only
+    // block on it again, two more context switches on every hand-over.
+    mainInbox->parker.unpark();
+    std::exception_ptr wakeFailure = detail::callWakeHook();
+    if (!wakeFailure) return nullptr;
+    l.lock();
+    // Not left behind in the queue when it goes: the record is the caller's. A call that the
+    // main thread has taken already (woken some other way) is waited for as usual.
+    return detail::withdrawCallLocked(h, record) ? wakeFailure : nullptr;
+}
+
+void waitForCall(detail::SyncCall& record) {
+    if (record.done.load(std::memory_order_acquire)) return;
+    auto self = detail::currentInbox();
+    auto& h = hub();
+    std::unique_lock l(h.lock);
+    detail::waitServing(
+        l, self, [&] { return record.done.load(std::memory_order_acquire); }, false);
 }
 
 } // namespace
@@ -98,41 +107,56 @@ bool waitForSynchronize(std::chrono::milliseconds timeout) {
 }
 
 void synchronize(std::function<void()> call) {
-    auto self = detail::currentInbox();
-    auto& h = hub();
-    std::unique_lock l(h.lock);
-    if (detail::isMainLocked(h)) {
-        l.unlock();
+    detail::SyncCall queued;
+    queued.call = &call;
+    queued.caller = detail::currentInbox();
+    bool onMain = false;
+    if (std::exception_ptr wakeFailure = queueForMain(queued, onMain))
+        std::rethrow_exception(wakeFailure);
+    if (onMain) {
         call();
         return;
     }
-    detail::SyncCall queued;
-    queued.call = &call;
-    queued.caller = self;
-    if (h.lastCall)
-        h.lastCall->next = &queued;
-    else
-        h.firstCall = &queued;
-    h.lastCall = &queued;
-    ++h.callCount;
-    const auto mainInbox = h.mainInbox;
-    l.unlock();
-    // Woken after the lock is released: a thread woken while the lock is still held would only
-    // block on it again, two more context switches on every hand-over.
-    mainInbox->parker.unpark();
-    std::exception_ptr wakeFailure = detail::callWakeHook();
-    if (!wakeFailure) spinBriefly([&] { return queued.done.load(std::memory_order_acquire); });
-    l.lock();
-    // Not left behind in the queue when it goes: the record is on this stack. A call that the main
-    // thread has taken already (woken some other way) is waited for as usual.
-    if (wakeFailure && detail::withdrawCallLocked(h, queued)) {
-        l.unlock();
-        std::rethrow_exception(wakeFailure);
-    }
-    detail::waitServing(
-        l, self, [&] { return queued.done.load(std::memory_order_acquire); }, false);
-    l.unlock();
+    waitForCall(queued);
     if (queued.failure) std::rethrow_exception(queued.failure);
+}
+
+TQueuedCall::TQueuedCall() : record_(std::make_unique<detail::SyncCall>()) {}
+
+TQueuedCall::~TQueuedCall() = default;
+
+void TQueuedCall::start(std::function<void()> call) {
+    call_ = std::move(call);
+    detail::SyncCall& r = *record_;
+    r.call = &call_;
+    r.failure = nullptr;
+    r.next = nullptr;
+    r.done.store(false, std::memory_order_relaxed);
+    r.caller = detail::currentInbox();
+    bool onMain = false;
+    std::exception_ptr wakeFailure = queueForMain(r, onMain);
+    if (wakeFailure || onMain) r.caller.reset();
+    if (wakeFailure) std::rethrow_exception(wakeFailure);
+    started_ = true;
+    if (!onMain) return;
+    try {
+        call_();
+    } catch (...) {
+        r.failure = std::current_exception();
+    }
+    r.done.store(true, std::memory_order_release);
+}
+
+bool TQueuedCall::ran() const {
+    return started_ && record_->done.load(std::memory_order_acquire);
+}
+
+void TQueuedCall::finish() {
+    if (!started_) return;
+    waitForCall(*record_);
+    started_ = false;
+    std::exception_ptr failure = std::exchange(record_->failure, nullptr);
+    if (failure) std::rethrow_exception(failure);
 }
 
 } // namespace fw

@@ -196,6 +196,16 @@ public:
     // (EINVAL). A device that has gone fails the waiting request and every later wait.
     virtual bool waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) = 0;
 
+    // --- hand-overs (no platform call; a backend without them does nothing) -----------------
+    // Bracket the handling of one wake-up's events, which may run on another thread while the
+    // next wait is already pending. Meanwhile "output empty" after the handlers' writes is looked
+    // for when takeEvents() asks or when the hand-over ends, not at each write: it then joins
+    // this hand-over or the next instead of completing the pending wait on its own.
+    virtual void beginHandOver(Handle) {}
+    virtual void endHandOver(Handle) {}
+    // Takes the events of `mask` that have occurred by now out of what the next wait reports.
+    virtual std::uint32_t takeEvents(Handle, std::uint32_t) { return 0; }
+
     // --- events ----------------------------------------------------------------------------
     virtual EventHandle createEvent(bool manualReset, bool initialState) = 0;
     virtual bool setEvent(EventHandle event) = 0;

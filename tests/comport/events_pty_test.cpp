@@ -143,6 +143,33 @@ std::string syncMethodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
 INSTANTIATE_TEST_SUITE_P(SyncMethods, EventsOnPty,
                          ::testing::Values(smThreadSync, smWindowSync, smNone), syncMethodName);
 
+// Under smThreadSync the output empty that follows a handler's answer comes in the same hand-over,
+// right after OnRxChar, rather than in a hand-over of its own or with the next request.
+TEST(EventsOnPtyHandOver, AnAnswersOutputEmptyComesInItsOwnRequestsHandOver) {
+    testsupport::PtyPair pty;
+    TComPort port;
+    port.setPort(pty.path());
+    std::string order; // R: OnRxChar, T: OnTxEmpty, both on this thread
+    port.OnRxChar = [&](fw::TObject*, std::int32_t count) {
+        std::uint8_t request[8];
+        port.readBytes(request, std::min<std::int32_t>(count, sizeof request));
+        order += 'R';
+        const std::uint8_t answer = '!';
+        port.writeBytes(&answer, 1);
+    };
+    port.OnTxEmpty = [&](fw::TObject*) { order += 'T'; };
+    fwtest::WakeRecorder handOvers;
+    port.openPort();
+    for (int i = 1; i <= 3; ++i) {
+        pty.send("abc");
+        ASSERT_TRUE(fwtest::serveUntil([&] { return order.size() >= 2u * i; })) << order;
+    }
+    fw::waitForSynchronize(std::chrono::milliseconds(20)); // room for a stray late one
+    port.closePort();
+    EXPECT_EQ(order, "RTRTRT");
+    EXPECT_EQ(handOvers.calls(), 3);
+}
+
 TEST(EventsOnPtyHangUp, AVanishedFarEndEndsDeliveryQuietlyAndTheNextReadFails) {
     testsupport::PtyPair pty;
     TComPort port;

@@ -1,4 +1,5 @@
 #include "framework/MessageWindow.h"
+#include "framework/QueuedCall.h"
 #include "framework/Thread.h"
 #include "framework/ThreadError.h"
 #include "tests/framework/Serving.h"
@@ -270,6 +271,34 @@ TEST(Synchronize, CallsFromSeveralThreadsAtOnceAllRunEachCallersInOrder) {
     EXPECT_EQ(last, std::vector<int>(threads, callsEach - 1));
 }
 
+// The caller goes on while the main thread runs its call, and learns the outcome when it finishes
+// it; the record serves one call after another.
+TEST(QueuedCall, StartReturnsAtOnceAndFinishWaitsAndRaisesAgain) {
+    std::atomic<int> ran{0}, started{0};
+    std::string raised;
+    std::thread caller([&] {
+        fw::TQueuedCall call;
+        for (int i = 1; i <= 2; ++i) {
+            call.start([&, i] {
+                ++ran;
+                if (i == 2) throw fw::Exception("second failed");
+            });
+            ++started; // before the main thread has served anything
+            try {
+                call.finish();
+            } catch (const fw::Exception& e) {
+                raised = e.what();
+            }
+        }
+    });
+    while (started.load() == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_TRUE(serveUntil([&] { return ran.load() == 2 && started.load() == 2; }));
+    caller.join();
+    EXPECT_EQ(raised, "second failed");
+}
+
 // A wake hook that fails leaves nothing of the caller behind in the main thread's queue (its
 // record lives on the caller's stack): the caller learns of the failure, and nothing runs later.
 TEST(MainThreadQueue, AWakeHookThatFailsLeavesNothingQueued) {
@@ -277,7 +306,8 @@ TEST(MainThreadQueue, AWakeHookThatFailsLeavesNothingQueued) {
     fw::TMessageWindow window([&](fw::TMessage&) { ++ran; });
     const std::vector<std::function<void()>> handOvers = {
         [&] { fw::synchronize([&] { ++ran; }); },
-        [&] { fw::sendMessage(window.handle(), fw::wmUser, 0, 0); }};
+        [&] { fw::sendMessage(window.handle(), fw::wmUser, 0, 0); },
+        [&] { fw::TQueuedCall().start([&] { ++ran; }); }};
     for (const auto& handOver : handOvers) {
         fw::setWakeMainThread([] { throw fw::Exception("the event loop is gone"); });
         std::string raised;

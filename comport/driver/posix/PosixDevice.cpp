@@ -15,6 +15,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -31,6 +33,14 @@ std::chrono::microseconds characterTime(const Dcb& dcb) {
     const std::uint32_t bits = 1 + dcb.ByteSize + (dcb.Parity != parity::none ? 1 : 0) +
                                (dcb.StopBits == stopBits::one ? 1 : 2);
     return std::chrono::microseconds(std::uint64_t{bits} * 1000000 / rate + 1);
+}
+
+// The terminal end of a pseudo-terminal (/dev/pts/N, or a legacy /dev/ttyXY).
+bool isPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) < 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned kind = major(st.st_rdev);
+    return (kind >= 136 && kind <= 143) || kind == 3;
 }
 
 } // namespace
@@ -89,6 +99,7 @@ std::shared_ptr<PosixDevice> PosixDevice::open(const std::string& path, int& err
     }
     requestLowLatency(fd);
     auto device = std::shared_ptr<PosixDevice>(new PosixDevice(fd));
+    device->noOutputQueue_ = isPseudoTerminal(fd);
     device->lockFile_ = std::move(lockFile);
     device->dcb_.BaudRate = 9600;
     device->dcb_.ByteSize = 8;
@@ -132,6 +143,7 @@ std::uint32_t PosixDevice::close() {
                  characterTime(dcb_));
     ::ioctl(fd_, TIOCNXCL);
     ::flock(fd_, LOCK_UN);
+    std::lock_guard turn(writeTurn_); // no write is between its checks and its system call
     const std::uint32_t result = ::close(fd_) < 0 ? static_cast<std::uint32_t>(errno) : 0;
     lockFile_.release();
     return result;

@@ -66,6 +66,9 @@ public:
     std::uint32_t setMask(std::uint32_t mask);
     std::uint32_t getMask(std::uint32_t* mask);
     std::uint32_t waitEvent(std::uint32_t* mask, Overlapped* req);
+    // ComDriver::beginHandOver and endHandOver, and takeEvents.
+    void handOver(bool begins);
+    std::uint32_t takeEvents(std::uint32_t mask);
 
     // --- the event wait, served by the thread that waits for it (PosixEventWait.h) ----------
     // Whether `event` is the completion event of this device's pending event wait.
@@ -127,6 +130,8 @@ private:
     // it unless `waiterComing`), or else the I/O thread.
     void checkOutputLocked(Clock::time_point now, bool waiterComing = false);
     void hangUpLocked();
+    // The bytes in the driver's output queue (TIOCOUTQ); 0 where there is no such queue.
+    int outputQueuedLocked() const;
     // Tells the input waiter to poll again, what to watch for having changed.
     void kickInputWaiterLocked();
     void modemWoke(int error);
@@ -148,7 +153,10 @@ private:
 
     const int fd_;
     PosixLockFile lockFile_;
-    std::mutex lock_; // guards everything below and serialises system calls on fd_
+    // Held by a write from start to end, and by close() while it closes fd_: a write's system
+    // call runs without lock_.
+    std::mutex writeTurn_;
+    std::mutex lock_; // guards everything below and serialises the other system calls on fd_
     bool closed_ = false;
     bool stopping_ = false;
     Dcb dcb_;
@@ -158,6 +166,8 @@ private:
     LineMode lineMode_;
     InputFilter filter_;
     bool hasCounters_ = true;
+    // A pseudo-terminal hands what is written straight to its other end: no output queue.
+    bool noOutputQueue_ = false;
     struct Counters {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } counters_;
@@ -177,6 +187,7 @@ private:
     bool outputSeenEmpty_ = true; // the output queue was empty at the last look, no write since
     bool kernelDrained_ = false;  // the last pump read the kernel dry; nobody counted since
     bool holdEvents_ = false;     // events raised now complete the wait at the end, together
+    bool handingOver_ = false;    // a wake-up's events are being handled (handOver)
     std::uint32_t held_ = 0;      // seen, kept for the waiter's next wake-up, to share it
     std::optional<Clock::time_point> txCheckAt_;
     Clock::duration txBackoff_{};

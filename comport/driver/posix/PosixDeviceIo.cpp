@@ -192,14 +192,23 @@ std::uint32_t PosixDevice::read(void* buffer, std::uint32_t count, std::uint32_t
 
 std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::uint32_t* moved,
                                  Overlapped* req) {
-    std::lock_guard g(lock_);
+    // Writers take their turn here, so the device's state is free while the bytes go to the
+    // kernel: the event thread (waiting for the next reply while a handler writes) need not
+    // wait for every byte of an answer written one byte at a time.
+    std::lock_guard turn(writeTurn_);
+    std::unique_lock g(lock_);
     if (closed_) return EBADF;
     auto* out = static_cast<const std::uint8_t*>(bytes);
     if (writes_.empty()) {
         std::uint32_t done = 0;
         if (count > 0) {
+            // Nothing else can write meanwhile: queued writes wait for the I/O thread, which
+            // starts none while its queue is empty, and new ones for their turn.
+            g.unlock();
             const ssize_t n = ::write(fd_, out, count);
-            if (n < 0 && errno != EAGAIN) return static_cast<std::uint32_t>(errno);
+            const int error = errno;
+            g.lock();
+            if (n < 0 && error != EAGAIN) return static_cast<std::uint32_t>(error);
             if (n > 0) {
                 done = static_cast<std::uint32_t>(n);
                 outputSeenEmpty_ = false;
@@ -209,12 +218,16 @@ std::uint32_t PosixDevice::write(const void* bytes, std::uint32_t count, std::ui
         if (done == count) {
             completeRequest(req, 0, done);
             if (moved) *moved = done;
-            // "Output empty" is looked for at once only when a wait is pending and no look is
-            // planned already; otherwise the next wait, or the planned look, sees to it. A
-            // program that writes byte by byte is spared a system call per byte.
-            if (eventWait_ && !txCheckAt_) checkOutputLocked(Clock::now());
+            // "Output empty" is looked for at once only when a wait is pending, no look is
+            // planned already and no hand-over runs; otherwise the next wait, the planned look
+            // or the hand-over sees to it. A program that writes byte by byte is spared a
+            // system call per byte.
+            if (eventWait_ && !txCheckAt_ && !handingOver_) checkOutputLocked(Clock::now());
             return 0;
         }
+        // Closed meanwhile: the rest is dropped, as the close drops queued writes (and nothing
+        // may start the I/O thread again).
+        if (closed_) return ECANCELED;
         Request r(req, nullptr, out, count, done);
         activateWrite(r, Clock::now());
         startRequest(req);

@@ -62,7 +62,7 @@ std::uint32_t PosixDevice::clearErrors(std::uint32_t* errors, ComStat* status) {
     // Only this program writes to the line: nothing written since the queue was seen empty
     // means it still is.
     if (!outputSeenEmpty_) {
-        if (::ioctl(fd_, TIOCOUTQ, &out) < 0) out = 0;
+        out = outputQueuedLocked();
         outputSeenEmpty_ = out <= 0;
     }
 
@@ -289,8 +289,7 @@ void PosixDevice::checkCountersLocked() {
 
 void PosixDevice::checkOutputLocked(Clock::time_point now, bool waiterComing) {
     if (!outputPending_ || !writes_.empty() || closed_) return;
-    int queued = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &queued) < 0) queued = 0;
+    const int queued = outputQueuedLocked();
     if (queued <= 0) {
         outputSeenEmpty_ = true;
         outputPending_ = false;
@@ -317,6 +316,37 @@ void PosixDevice::checkOutputLocked(Clock::time_point now, bool waiterComing) {
     }
     // Without the I/O thread the next event wait looks instead (waitEvent).
     if (ensureWorkerLocked() == 0) wakeWorker();
+}
+
+int PosixDevice::outputQueuedLocked() const {
+    int queued = 0;
+    if (noOutputQueue_ || ::ioctl(fd_, TIOCOUTQ, &queued) < 0) return 0;
+    return queued;
+}
+
+void PosixDevice::handOver(bool begins) {
+    std::lock_guard g(lock_);
+    handingOver_ = begins;
+    // What the handlers wrote and no takeEvents() reported is looked at as after any write.
+    if (!begins && !closed_ && eventWait_ && !txCheckAt_) checkOutputLocked(Clock::now());
+}
+
+std::uint32_t PosixDevice::takeEvents(std::uint32_t mask) {
+    std::lock_guard g(lock_);
+    if (closed_) return 0;
+    mask &= eventMask_;
+    std::uint32_t due = (history_ | held_) & mask;
+    history_ &= ~mask;
+    held_ &= ~mask;
+    if ((mask & commEvent::txEmpty) && outputPending_ && writes_.empty() &&
+        outputQueuedLocked() <= 0) {
+        outputSeenEmpty_ = true;
+        outputPending_ = false;
+        txCheckAt_.reset();
+        txBackoff_ = {};
+        due |= commEvent::txEmpty;
+    }
+    return due;
 }
 
 void PosixDevice::hangUpLocked() {

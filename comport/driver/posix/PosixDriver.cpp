@@ -129,6 +129,17 @@ bool PosixDriver::waitCommEvent(Handle handle, std::uint32_t* mask, Overlapped* 
 
 #undef WITH_DEVICE
 
+void PosixDriver::beginHandOver(Handle handle) {
+    if (auto device = find(handle)) device->handOver(true);
+}
+void PosixDriver::endHandOver(Handle handle) {
+    if (auto device = find(handle)) device->handOver(false);
+}
+std::uint32_t PosixDriver::takeEvents(Handle handle, std::uint32_t mask) {
+    auto device = find(handle);
+    return device ? device->takeEvents(mask) : 0;
+}
+
 bool PosixDriver::getOverlappedResult(Handle handle, Overlapped* request, std::uint32_t* moved,
                                       bool wait) {
     // The record and its event tell everything, as on the platform when an event is given.

@@ -39,6 +39,9 @@ public:
     bool setCommMask(Handle device, std::uint32_t mask) override;
     bool getCommMask(Handle device, std::uint32_t* mask) override;
     bool waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) override;
+    void beginHandOver(Handle device) override;
+    void endHandOver(Handle device) override;
+    std::uint32_t takeEvents(Handle device, std::uint32_t mask) override;
     std::string systemErrorMessage(std::uint32_t code) override;
 
     // A wait for the completion event of a pending event wait watches that device's input in
