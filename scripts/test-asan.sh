@@ -15,4 +15,4 @@ for program in build/bin/*; do
         exit 1
     fi
 done
-ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
+scripts/run-tests.sh build-asan 600

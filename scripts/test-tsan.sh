@@ -4,7 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Lightly optimised, as ThreadSanitizer advises, and with line tables for the reports' file:line
+# rather than full debugging information: the tree compiles in little more than half the time.
+flags="-O1 -g1 -DNDEBUG"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$flags" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$flags" \
     -DSANITIZER=thread -DBUILD_APP=OFF -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST \
     >/dev/null
 
