@@ -62,6 +62,8 @@ private:
     void deliverEvents();
     // Waits for the smThreadSync hand-over that the main thread may still be running.
     void finishHandOver();
+    // smThreadSync: waits a few microseconds, without sleeping, for the hand-over just started.
+    void spinWhileHandedOver();
     void runEventHandlers();
     void sendEventMessages();
     // Ends a wait request that the device may still hold, before its record goes away.
@@ -83,6 +85,7 @@ private:
     // and then but goes back to waiting for the device, and waits for the hand-over only once it
     // has the next batch (or is to end): the main thread need not wake it when it is done.
     fw::TQueuedCall handOver_;
+    int spinSkip_ = 0, spinBackoff_ = 0; // hand-overs left without a spin, and the next such run
     std::atomic<bool> abandoned_{false};
     std::atomic<std::thread::id> handlersOn_{};
 };
