@@ -1,4 +1,5 @@
 #include "tests/support/FakeComDriver.h"
+#include "tests/support/HexText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,21 +8,6 @@
 namespace testsupport {
 
 using namespace comport::driver;
-
-namespace {
-
-std::string hex(const void* bytes, std::uint32_t count) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    auto* p = static_cast<const std::uint8_t*>(bytes);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
-
-} // namespace
 
 // --- script --------------------------------------------------------------------------------
 
@@ -286,7 +272,8 @@ bool FakeComDriver::writeFile(Handle device, const void* bytes, std::uint32_t co
                               std::uint32_t* written, Overlapped* request) {
     std::lock_guard g(lock_);
     if (written) *written = 0;
-    if (!enter("writeFile", hex(bytes, count), device)) return false;
+    if (!enter("writeFile", hexText({static_cast<const char*>(bytes), count}), device))
+        return false;
     return submitLocked(
         "writeFile",
         {request, false, nullptr,

@@ -1,5 +1,7 @@
 #include "PtyPeer.h"
 
+#include "tests/support/HexText.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -17,23 +19,6 @@ struct Winsock {
         WSAStartup(MAKEWORD(2, 2), &data);
     }
 };
-
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned char c : bytes) {
-        text += digits[c >> 4];
-        text += digits[c & 15];
-    }
-    return text;
-}
-
-std::string unhex(const std::string& text) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-    return bytes;
-}
 
 } // namespace
 
@@ -71,7 +56,8 @@ std::string PtyLine::request(const std::string& line) {
 }
 
 void PtyLine::send(const std::string& bytes) {
-    const std::string reply = request("send " + std::to_string(number_) + " " + hex(bytes));
+    const std::string reply =
+        request("send " + std::to_string(number_) + " " + testsupport::hexText(bytes));
     if (reply != "ok") throw std::runtime_error("pty peer: " + reply);
 }
 
@@ -79,7 +65,7 @@ std::string PtyLine::receive(std::size_t count, std::chrono::milliseconds limit)
     const std::string reply = request("recv " + std::to_string(number_) + " " +
                                       std::to_string(count) + " " + std::to_string(limit.count()));
     if (!reply.starts_with("data")) throw std::runtime_error("pty peer: " + reply);
-    return unhex(reply.size() > 5 ? reply.substr(5) : "");
+    return testsupport::bytesOfHex(reply.size() > 5 ? reply.substr(5) : "");
 }
 
 KernelSettings PtyLine::settings() {

@@ -11,6 +11,8 @@
 //                     -> speed B size S parity P stop T rtscts R ixon X ixoff Y xon C xoff D
 //   close N           the far end goes away (the device vanishes) -> ok
 
+#include "tests/support/HexText.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -35,23 +37,6 @@ struct Line {
 
 std::string dosdevices;
 std::map<int, Line> lines;
-
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned char c : bytes) {
-        text += digits[c >> 4];
-        text += digits[c & 15];
-    }
-    return text;
-}
-
-std::string unhex(const std::string& text) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-    return bytes;
-}
 
 void closeLine(Line& line) {
     if (line.controller >= 0) ::close(line.controller);
@@ -90,7 +75,7 @@ std::string receive(Line& line, std::size_t count, int ms) {
         if (n <= 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    return "data " + hex(bytes);
+    return "data " + testsupport::hexText(bytes);
 }
 
 std::string settings(const Line& line) {
@@ -130,7 +115,7 @@ std::string answer(const std::string& request) {
     if (verb == "send") {
         std::string text;
         in >> text;
-        const std::string bytes = unhex(text);
+        const std::string bytes = testsupport::bytesOfHex(text);
         return ::write(line.controller, bytes.data(), bytes.size()) == ssize_t(bytes.size())
                    ? "ok"
                    : std::string("error ") + std::strerror(errno);
