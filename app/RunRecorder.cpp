@@ -1,5 +1,6 @@
 #include "app/RunRecorder.h"
 
+#include "framework/Translation.h"
 #include "upload/UploadLogic.h"
 #include "upload/UploadTexts.h"
 #include "upload/frontend/RunDevice.h"
@@ -31,9 +32,10 @@ RunRecorder::RunRecorder(upload::WindowSurface& window,
     try {
         log_ = std::make_unique<runlog::RunLog>(path);
     } catch (const std::exception& e) {
-        report_(std::string(e.what()) + ".\nThe runs of this window will not be recorded: set " +
-                environmentVariable +
-                " to a file that can be written and start the program again.");
+        report_(std::string(e.what()) + ".\n" +
+                fw::tr("The runs of this window will not be recorded: set {1} to a file that can "
+                       "be written and start the program again.",
+                       {environmentVariable}));
     }
 }
 
@@ -96,7 +98,7 @@ void RunRecorder::write() {
     try {
         log_->append(r);
     } catch (const std::exception& e) {
-        report_(std::string(e.what()) + ": the record of the run on " + r.port + " is lost.");
+        report_(fw::tr("{1}: the record of the run on {2} is lost.", {e.what(), r.port}));
     }
 }
 

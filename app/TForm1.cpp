@@ -12,13 +12,14 @@
 #include "app/TTimer.h"
 #include "app/Texts.h"
 #include "comport/ComPort.h"
-#include "comport/PortAccess.h"
 #include "comport/SerialPorts.h"
 #include "upload/FirmwareImage.h"
 #include "upload/UploadLogic.h"
 #include "upload/frontend/ComPortOperations.h"
 #include "upload/frontend/MainWindowPort.h"
 #include "upload/frontend/PortChoices.h"
+#include "upload/frontend/PortFailure.h"
+#include "framework/Translation.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -62,6 +63,21 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int le
     label->move(left, top);
     label->adjustSize();
     return label;
+}
+
+// Runs a step of the upload logic. A port failure leaves it with what the technician needs
+// beneath the component's message: the system's words, the device, what to do and, once records
+// went out, that the board may hold an incomplete firmware.
+template <typename Step>
+void explainingPortFailures(const comport::TComPort& port, const upload::UploadLogic& logic,
+                            Step&& step) {
+    try {
+        std::forward<Step>(step)();
+    } catch (const comport::EComPort& e) {
+        const auto failure = upload::frontend::describePortFailure(
+            e, port, port.Port(), logic.recordIndex(), upload::frontend::FailureReader::window);
+        throw fw::Exception(upload::frontend::windowFailureText(e, port.Port(), failure));
+    }
 }
 
 void setLabelText(QLabel* label, const std::string& text) {
@@ -188,7 +204,11 @@ void TForm1::createControls() {
 
     Timer1 = new TTimer(this, 1000);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->OnTimer = [this] { runHandler([this] { upload_->Timer1Timer(); }); };
+    Timer1->OnTimer = [this] {
+        runHandler([this] {
+            explainingPortFailures(*ComPort1, *upload_, [this] { upload_->Timer1Timer(); });
+        });
+    };
     connect(BitBtn2, &QPushButton::clicked, this,
             [this] { runHandler([this] { BitBtn2Click(); }); });
 }
@@ -201,23 +221,15 @@ void TForm1::createComPort1() {
         port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
         // Not guarded: a failure here goes back to the port's event delivery, which shows it.
         port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
-            upload_->ComPort1RxChar(count);
+            explainingPortFailures(*ComPort1, *upload_,
+                                   [this, count] { upload_->ComPort1RxChar(count); });
         };
     });
     portOperations_ = std::make_unique<upload::frontend::ComPortOperations>(*ComPort1);
 }
 
 void TForm1::BitBtn2Click() {
-    try {
-        upload_->BitBtn2Click();
-    } catch (const comport::EComPort& e) {
-        // A port refused for lack of permission is one the user can mend; the box says how.
-        if (e.errorCode() == comport::CE_OpenFailed + 1) {
-            const auto advice = comport::accessAdvice(ComPort1->Port(), e.systemErrorCode());
-            if (!advice.empty()) throw fw::Exception(e.message() + "\n\n" + advice);
-        }
-        throw;
-    }
+    explainingPortFailures(*ComPort1, *upload_, [this] { upload_->BitBtn2Click(); });
 }
 
 void TForm1::FormCreate() {
@@ -284,7 +296,8 @@ std::vector<comport::SerialPortInfo> TForm1::adaptersPresent() {
         return comport::serialPortsPresent();
     } catch (const std::exception& e) {
         // The window still offers COM1 to COM15 and --port; the reason goes where it can be read.
-        std::fprintf(stderr, "torvin-updater: %s; only COM1 to COM15 are listed\n", e.what());
+        std::fprintf(stderr, "torvin-updater: %s\n",
+                     fw::tr("{1}; only COM1 to COM15 are listed", {e.what()}).c_str());
         return {};
     }
 }

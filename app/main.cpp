@@ -5,6 +5,7 @@
 #include "app/Glyphs.h"
 #include "app/TForm1.h"
 #include "upload/ProgramVersion.h"
+#include "upload/frontend/UserLanguage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     CommandLine commandLine;
     commandLine.parser.process(application);
 
+    upload::frontend::useUserLanguage();
     app::QtDialogs dialogs;
     app::FrameworkBridge bridge(dialogs);
     app::TForm1 form(dialogs, commandLine.parser.value(commandLine.port).toStdString());

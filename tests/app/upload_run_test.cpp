@@ -91,6 +91,30 @@ TEST_F(UploadRunTest, AWholeRunAgainstTheSimulatedBoardCompletes) {
 #endif
 }
 
+// The board goes mid-run: the component's message, then the device's words, what to do and the
+// warning that the board may now hold part of the firmware.
+TEST_F(UploadRunTest, ABoardThatVanishesMidRunSaysTheFirmwareMayBeIncomplete) {
+#ifndef MONITOR_SIM_PATH
+    GTEST_SKIP() << "monitor-sim is not built";
+#else
+    testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, {"--vanish", "20"});
+    ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
+    app::TForm1 form(dialogs, sim.serialPath());
+    form.show();
+    form.BitBtn2->click();
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return !dialogs.texts(FakeDialogs::Error).empty(); }, 60s))
+        << "still at record " << form.Label7->text().toStdString();
+    const std::string text = dialogs.texts(FakeDialogs::Error).front().toStdString();
+    EXPECT_TRUE(text.find(" function failed (Error: ") != std::string::npos) << text;
+    EXPECT_TRUE(text.find("\n\nPort " + sim.serialPath() + ": ") != std::string::npos) << text;
+    EXPECT_TRUE(text.find("\nThe line to the board broke off") != std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("\nThe board may hold an incomplete firmware: run the upload again "
+                               "before using it."))
+        << text;
+#endif
+}
+
 TEST_F(UploadRunTest, ABoardThatNeverAnswersTurnsTheLampWhite) {
     testsupport::PtyPair line; // nobody answers on the far end
     app::TForm1 form(dialogs, line.path());
@@ -133,7 +157,12 @@ TEST_F(UploadRunTest, APortThatCannotBeOpenedShowsTheComponentsMessage) {
     form.BitBtn2->click();
     const auto errors = dialogs.texts(FakeDialogs::Error);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors.front().toStdString(), expected);
+    // The component's message as it stands, then the port with the system's words, and what to
+    // do about it.
+    EXPECT_EQ(errors.front().toStdString(),
+              expected + "\n\nPort " + missing +
+                  ": No such file or directory.\nCheck that the board's cable is on this port, "
+                  "or choose another port in the list.");
     EXPECT_EQ(form.BitBtn2->text(), str("Abre Porta"));
     EXPECT_EQ(form.Label2->text(), str("0"));
     EXPECT_EQ(form.Shape1->BrushColor(), 0xFFFFFFu);
@@ -156,7 +185,8 @@ TEST_F(UploadRunTest, APortRefusedForLackOfPermissionSaysHowToGetIt) {
     const auto errors = dialogs.texts(FakeDialogs::Error);
     ASSERT_EQ(errors.size(), 1u);
     const std::string text = errors.front().toStdString();
-    EXPECT_TRUE(text.starts_with("Unable to open com port (Error: 13)\n\nYou (user '" +
+    EXPECT_TRUE(text.starts_with("Unable to open com port (Error: 13)\n\nPort " + pty.path() +
+                                 ": Permission denied.\nYou (user '" +
                                  testsupport::AsNobody::userName() + "') may not open " +
                                  pty.path()))
         << text;

@@ -178,17 +178,28 @@ TEST(TorvinUploadProcess, APortThatDoesNotExistOrIsHeldFailsAtOnce) {
     const Result missing = upload("--port /dev/no-such-tty");
     EXPECT_EQ(missing.status, 5);
     EXPECT_EQ(missing.out, "");
+    // No such port: the list of those present, not another program, is what helps.
     EXPECT_EQ(missing.err, "torvin-upload: port /dev/no-such-tty: Unable to open com port "
                            "(Error: 2): No such file or directory\n"
-                           "Check the port's name and that no other program is using the port.\n");
+                           "Check the port's name: torvin-upload --list-ports lists the ports of "
+                           "this computer (ls -l /dev/serial/by-id shows the USB adapters plugged "
+                           "in).\n");
 
-    // A COM name says which device it tried, in the message and in the hint.
+    // A COM name says which device it tried.
     const Result com = upload("--port COM99");
     EXPECT_EQ(com.status, 5);
     EXPECT_TRUE(com.err.starts_with("torvin-upload: port COM99 (/dev/ttyS98): Unable to open com "
                                     "port (Error: 2)"))
         << com.err;
-    EXPECT_TRUE(contains(com.err, "Check that /dev/ttyS98 is the port")) << com.err;
+
+    // In the user's language; the component's message and the system's words stay as they are.
+    ::setenv("LC_ALL", "pt_BR.UTF-8", 1);
+    const Result portuguese = upload("--port /dev/no-such-tty");
+    ::unsetenv("LC_ALL");
+    EXPECT_TRUE(contains(portuguese.err, "Unable to open com port (Error: 2): No such file or "
+                                         "directory\nVerifique o nome da porta: torvin-upload "
+                                         "--list-ports"))
+        << portuguese.err;
 
     Board board;
     comport::TComPort holder;

@@ -1,6 +1,7 @@
 // The command-line uploader's parts without a device: the command line, the image file check, the
 // retry timer, the progress display, and whole runs of the session against the scripted board on
 // a clock that jumps to the next tick whenever the board is silent.
+#include "tests/support/TempDir.h"
 #include "tests/support/TextFiles.h"
 #include "tools/torvin-upload/CapturedOutput.h"
 #include "tools/torvin-upload/ImageFile.h"
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <tuple>
+#include <unistd.h>
 
 using namespace torvinupload;
 using testsupport::contains;
@@ -103,6 +105,18 @@ TEST(TorvinUploadOptions, TakesEachOptionInBothFormsAndRefusesWhatItDoesNotKnow)
                                                 {"--dump-image", "--image", "x.hex"}}) {
         EXPECT_NE(parseOptions(bad).error, "") << bad.front();
     }
+}
+
+// One device under two names is one board: the second run would only fail to open it.
+TEST(TorvinUploadOptions, RefusesOnePortGivenUnderTwoNames) {
+    testsupport::TempDir dir;
+    const std::string link = dir.file("ttyBoard");
+    ASSERT_EQ(::symlink("/dev/null", link.c_str()), 0);
+    for (const auto& [first, second] : {std::pair<std::string, std::string>{"COM1", "/dev/ttyS0"},
+                                        {link, "/dev/null"}}) {
+        EXPECT_NE(parseOptions({"--port", first, "--port", second}).error, "") << second;
+    }
+    EXPECT_EQ(parseOptions({"--port", link, "--port", "/dev/zero"}).error, "");
 }
 
 // --- image file --------------------------------------------------------------------------------

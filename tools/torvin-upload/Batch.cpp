@@ -5,7 +5,9 @@
 #include "tools/torvin-upload/Console.h"
 #include "tools/torvin-upload/InterruptWatch.h"
 #include "tools/torvin-upload/MainThreadPump.h"
+#include "tools/torvin-upload/UploadSession.h"
 #include "tools/torvin-upload/Uploader.h"
+#include "framework/Translation.h"
 #include "upload/runlog/RunLog.h"
 
 #include <csignal>
@@ -143,11 +145,12 @@ ExitStatus uploadBoards(const BatchRequest& request) {
     std::optional<ExitStatus> signalled;
     if (!stopped.empty()) signalled = *stopped.front()->status();
     if (several && signalled) {
-        std::fprintf(stderr, "torvin-upload: stopped by %s; every port is closed.\n",
-                     signalled == ExitStatus::terminated ? "SIGTERM" : "Ctrl-C (SIGINT)");
-        std::fputs("These boards may hold an incomplete firmware: run the upload again for them "
-                   "before using them:\n",
-                   stderr);
+        const int signal = signalled == ExitStatus::terminated ? SIGTERM : SIGINT;
+        std::fprintf(stderr, "torvin-upload: %s\n%s\n",
+                     fw::tr("stopped by {1}; every port is closed.", {stopName(signal)}).c_str(),
+                     fw::tr("These boards may hold an incomplete firmware: run the upload again "
+                            "for them before using them:")
+                         .c_str());
         for (const BoardUpload* board : stopped)
             std::fprintf(stderr, "  %s (%s)\n", board->port().c_str(),
                          board->outcomeText().c_str());

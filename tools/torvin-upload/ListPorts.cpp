@@ -1,6 +1,7 @@
 #include "tools/torvin-upload/ListPorts.h"
 
 #include "comport/SerialPorts.h"
+#include "framework/Translation.h"
 #include "upload/frontend/PortChoices.h"
 #include "upload/frontend/RunDevice.h"
 
@@ -14,16 +15,20 @@ ExitStatus listPorts(std::FILE* out, std::FILE* errors) {
     try {
         adapters = comport::serialPortsPresent();
     } catch (const std::exception& e) {
-        std::fprintf(errors, "torvin-upload: %s; only COM1 to COM15 are listed\n", e.what());
+        std::fprintf(errors, "torvin-upload: %s\n",
+                     fw::tr("{1}; only COM1 to COM15 are listed", {e.what()}).c_str());
         status = ExitStatus::failed;
     }
     for (const auto& choice : upload::frontend::portChoices(adapters, {})) {
-        // An adapter's line names its device already; a COM name says which device it opens.
+        // An adapter's line names its device already; a COM name says which device it opens,
+        // and whether this computer has it.
         const std::string device = upload::frontend::devicePathOf(choice.name);
-        if (choice.label == choice.name && device != choice.name)
-            std::fprintf(out, "%s: %s\n", choice.label.c_str(), device.c_str());
-        else
-            std::fprintf(out, "%s\n", choice.label.c_str());
+        std::string line = choice.label;
+        if (choice.label == choice.name) {
+            if (device != choice.name) line += ": " + device;
+            if (!upload::frontend::portPresent(choice.name)) line += " " + fw::tr("(not present)");
+        }
+        std::fprintf(out, "%s\n", line.c_str());
     }
     if (std::fflush(out) != 0 || std::ferror(out)) {
         std::perror("torvin-upload: writing the port list");

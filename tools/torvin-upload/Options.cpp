@@ -1,6 +1,7 @@
 #include "tools/torvin-upload/Options.h"
 
 #include "tools/common/CommandLine.h"
+#include "upload/frontend/RunDevice.h"
 
 #include <algorithm>
 
@@ -110,12 +111,18 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
     if (!result.error.empty() || o.help || o.version) return result;
     if (app.count("--image")) o.imageFile = image;
     if (app.count("--log")) o.logFile = log;
-    // The same port twice would only fail to open the second time, the board half watched.
+    // The same port twice would only fail to open the second time, the board half watched. Names
+    // are compared as the system opens them: COM10, com10 and \\.\COM10 on Windows; COM1 and
+    // /dev/ttyS0, or a link and its device, on Linux.
     for (auto p = o.ports.begin(); p != o.ports.end(); ++p) {
-        if (std::find(o.ports.begin(), p, *p) != p) {
-            result.error = "port " + *p + " given twice";
-            return result;
-        }
+        const std::string device = upload::frontend::deviceFileOf(*p);
+        const auto same = std::find_if(o.ports.begin(), p, [&device](const std::string& q) {
+            return upload::frontend::deviceFileOf(q) == device;
+        });
+        if (same == p) continue;
+        result.error = *same == *p ? "port " + *p + " given twice"
+                                   : "ports " + *same + " and " + *p + " are the same port";
+        return result;
     }
     if (o.ports.empty()) o.ports.push_back("COM1");
     if (o.dumpImage && o.imageFile)

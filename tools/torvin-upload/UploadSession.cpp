@@ -1,11 +1,29 @@
 #include "tools/torvin-upload/UploadSession.h"
 
 #include "framework/Exception.h"
+#include "framework/Translation.h"
 #include "upload/UploadTexts.h"
 
 #include <csignal>
 
 namespace torvinupload {
+
+std::string stopName(int signal) {
+#ifdef _WIN32
+    // The console's events, which the program receives as these two signals.
+    if (signal == SIGINT) return fw::tr("Ctrl-C or Ctrl-Break");
+    if (signal == SIGTERM) return fw::tr("closing the console window");
+#else
+    if (signal == SIGINT) return "Ctrl-C (SIGINT)";
+    if (signal == SIGTERM) return "SIGTERM";
+#endif
+    return fw::tr("a signal");
+}
+
+std::string incompleteFirmwareWarning() {
+    return fw::tr("The board may hold an incomplete firmware: run the upload again before using "
+                  "it.");
+}
 
 UploadSession::UploadSession(upload::UploadLogic& logic, ConsoleWindow& window, EventPump& pump,
                              std::FILE* errors)
@@ -76,10 +94,11 @@ ExitStatus UploadSession::outcome() {
         if (*message == upload::messageOldMonitor || *message == upload::messageInvalidMonitor)
             return ExitStatus::monitorVersion;
         if (*message == upload::messageUncertain) {
-            std::fprintf(errors_,
-                         "torvin-upload: the board's answers could not be matched to the records "
-                         "sent, so one may be missing.\nThe board may hold an incomplete firmware: "
-                         "run the upload again before using it.\n");
+            std::fprintf(errors_, "torvin-upload: %s\n%s\n",
+                         fw::tr("the board's answers could not be matched to the records sent, "
+                                "so one may be missing.")
+                             .c_str(),
+                         incompleteFirmwareWarning().c_str());
             std::fflush(errors_);
             return ExitStatus::unconfirmed;
         }
@@ -101,18 +120,17 @@ ExitStatus UploadSession::interrupt(int signal) {
     window_.finishProgress(); // ends the bar's line
     if (onInterrupted) onInterrupted();
     const std::int32_t record = logic_.recordIndex();
-    const std::string where = record == 0 ? std::string("while the programming-mode command waited")
-                                          : "at record " + std::to_string(record);
-    outcomeText_ =
-        std::string("stopped by ") + (signal == SIGTERM ? "SIGTERM " : "Ctrl-C ") + where;
-    std::fprintf(errors_,
-                 "torvin-upload: stopped by %s %s; the port is closed.\n"
-                 "The board may hold an incomplete firmware: run the upload again before using "
-                 "it.\n",
-                 signal == SIGINT    ? "Ctrl-C (SIGINT)"
-                 : signal == SIGTERM ? "SIGTERM"
-                                     : "a signal",
-                 where.c_str());
+    // The run's record keeps English words; the user reads them in their language.
+    outcomeText_ = std::string("stopped by ") + (signal == SIGTERM ? "SIGTERM " : "Ctrl-C ") +
+                   (record == 0 ? std::string("while the programming-mode command waited")
+                                : "at record " + std::to_string(record));
+    const std::string where = record == 0
+                                  ? fw::tr("while the programming-mode command waited")
+                                  : fw::tr("at record {1}", {std::to_string(record)});
+    std::fprintf(errors_, "torvin-upload: %s\n%s\n",
+                 fw::tr("stopped by {1} {2}; the port is closed.", {stopName(signal), where})
+                     .c_str(),
+                 incompleteFirmwareWarning().c_str());
     std::fflush(errors_);
     return signal == SIGTERM ? ExitStatus::terminated : ExitStatus::interrupted;
 }

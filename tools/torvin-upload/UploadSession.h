@@ -13,6 +13,13 @@
 
 namespace torvinupload {
 
+// How the user stopped the run, in their words: "Ctrl-C (SIGINT)" on Linux, "Ctrl-C or
+// Ctrl-Break" on Windows.
+std::string stopName(int signal);
+
+// The warning for a board whose run was cut short.
+std::string incompleteFirmwareWarning();
+
 // How the port's events reach the loop's thread, and what time it is.
 class EventPump {
 public:

@@ -1,7 +1,7 @@
 #include "tools/torvin-upload/Uploader.h"
 
 #include "comport/ComPort.h"
-#include "comport/PortAccess.h"
+#include "framework/Translation.h"
 #ifndef _WIN32
 #include "comport/driver/posix/PosixDevice.h"
 #endif
@@ -10,6 +10,7 @@
 #include "tools/torvin-upload/TracingPort.h"
 #include "upload/frontend/ComPortOperations.h"
 #include "upload/frontend/MainWindowPort.h"
+#include "upload/frontend/PortFailure.h"
 #include "upload/frontend/RunDevice.h"
 
 #include <algorithm>
@@ -33,32 +34,6 @@ std::string deviceBehind([[maybe_unused]] const std::string& name) {
 #endif
     return {};
 }
-
-namespace {
-
-// What to do about a port error, on the line after it.
-std::string hintFor(const comport::EComPort& error, const std::string& port,
-                    const std::string& device) {
-    using namespace comport;
-    switch (error.errorCode()) {
-    case CE_OpenFailed + 1:
-        if (auto advice = accessAdvice(port, error.systemErrorCode()); !advice.empty())
-            return advice;
-        if (!device.empty())
-            return "Check that " + device +
-                   " is the port the board is cabled to (COMn is /dev/ttyS(n-1); USB adapters "
-                   "are /dev/ttyUSBn or /dev/ttyACMn) and that no other program is using it.";
-        return "Check the port's name and that no other program is using the port.";
-    case CE_WriteFailed + 1:
-    case CE_ReadFailed + 1:
-        return "The line to the board broke off: check the cable and the board's power, then run "
-               "the upload again (the board may hold an incomplete firmware).";
-    default:
-        return "Check the port and the cable, then run the upload again.";
-    }
-}
-
-} // namespace
 
 struct BoardUpload::Parts {
     // Declared in the order they need each other: the port goes last, after the handlers that
@@ -105,19 +80,21 @@ BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, Event
         text += e.what();
         const auto* com = dynamic_cast<const comport::EComPort*>(&e);
         if (!com) return text;
+        const auto failure = upload::frontend::describePortFailure(
+            *com, p.port, request_.port, p.logic.recordIndex(),
+            upload::frontend::FailureReader::commandLine);
         // The component's message carries the system's code; its text says what it means.
-        if (com->systemErrorCode() > 0)
-            text += ": " + p.port.device().systemErrorMessage(
-                               static_cast<std::uint32_t>(com->systemErrorCode()));
-        text += "\n";
-        text += hintFor(*com, request_.port, p.device);
-        return text;
+        if (!failure.systemWords.empty()) text += ": " + failure.systemWords;
+        return text + "\n" + failure.whatToDo;
     };
     if (!request_.quiet) {
         // With several boards the line already starts with the port's name.
+        const std::string records = std::to_string(request_.totalRecords);
         const std::string opened =
-            (linePrefix.empty() ? "Port " + request_.port + " open" : "open") +
-            " (9600 baud, 8N1); sending " + std::to_string(request_.totalRecords) + " records.";
+            linePrefix.empty()
+                ? fw::tr("Port {1} open (9600 baud, 8N1); sending {2} records.",
+                         {request_.port, records})
+                : fw::tr("open (9600 baud, 8N1); sending {1} records.", {records});
         p.session.onOpened = [this, opened] { parts_->window.printLine(opened); };
     }
     p.session.interruption = std::move(interruption);

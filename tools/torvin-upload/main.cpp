@@ -1,6 +1,7 @@
 // torvin-upload: writes the firmware image into a Torvin04/05 board over a serial line, with the
 // same upload logic as the updater's window. `torvin-upload --help` tells the rest.
 
+#include "framework/Translation.h"
 #include "tools/common/CommandLine.h"
 #include "tools/torvin-upload/Batch.h"
 #include "tools/torvin-upload/Console.h"
@@ -10,6 +11,7 @@
 #include "tools/torvin-upload/Outcome.h"
 #include "upload/FirmwareImage.h"
 #include "upload/frontend/RunDevice.h"
+#include "upload/frontend/UserLanguage.h"
 #include "upload/runlog/RunLog.h"
 
 #include <cstdio>
@@ -53,6 +55,7 @@ std::string absolutePath(const std::string& name) {
 
 int main(int argc, char** argv) {
     prepareConsole();
+    upload::frontend::useUserLanguage();
 
     const ParsedOptions parsed = parseOptions(programArguments(argc, argv));
     if (!parsed.error.empty()) return toolcommon::usageError("torvin-upload", parsed.error);
@@ -74,7 +77,8 @@ int main(int argc, char** argv) {
         std::string error;
         file = ImageFile::load(*options.imageFile, error);
         if (!error.empty()) {
-            std::fprintf(stderr, "torvin-upload: %s\nNothing was sent.\n", error.c_str());
+            std::fprintf(stderr, "torvin-upload: %s\n%s\n", error.c_str(),
+                         fw::tr("Nothing was sent.").c_str());
             return status(ExitStatus::badImage);
         }
         request.image = file.lines();
@@ -82,7 +86,11 @@ int main(int argc, char** argv) {
         if (!file.endsWithEndOfFileRecord()) {
             request.imageWarning = "no end-of-file record: if the file was cut short, the board "
                                    "gets only part of it";
-            std::fprintf(stderr, "torvin-upload: %s\n", request.imageWarning.c_str());
+            // The run's record keeps the English words; the user reads them in theirs.
+            std::fprintf(stderr, "torvin-upload: %s\n",
+                         fw::tr("no end-of-file record: if the file was cut short, the board "
+                                "gets only part of it")
+                             .c_str());
         }
     } else {
         request.image = upload::firmwareImage();
@@ -98,10 +106,10 @@ int main(int argc, char** argv) {
             request.imageSha256 = options.imageFile ? runlog::sha256OfFile(*options.imageFile)
                                                     : runlog::sha256OfLines(request.image);
         } catch (const std::exception& e) {
-            std::fprintf(stderr,
-                         "torvin-upload: %s\nNothing was sent. Give a --log file that can be "
-                         "written, or leave --log out.\n",
-                         e.what());
+            std::fprintf(stderr, "torvin-upload: %s\n%s\n", e.what(),
+                         fw::tr("Nothing was sent. Give a --log file that can be written, or "
+                                "leave --log out.")
+                             .c_str());
             return status(ExitStatus::logUnusable);
         }
         request.log = log.get();

@@ -16,6 +16,10 @@ std::string devicePathOf(const std::string& portName);
 // /dev/serial/by-id/ name. The name itself when no such file exists.
 std::string deviceFileOf(const std::string& portName);
 
+// Whether the port `portName` names is present on this computer: its device exists (on Linux,
+// for /dev/ttySn, with a serial chip behind it; on Windows, a device of that name).
+bool portPresent(const std::string& portName);
+
 // Whether the device file is the terminal end of a pseudo-terminal, which moves bytes at once
 // whatever rate it was set to (never on Windows, whose ports are devices of their own).
 bool isPseudoTerminal(const std::string& deviceFile);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
+
+#include <windows.h>
 
 namespace upload::frontend {
 
@@ -17,6 +20,12 @@ std::string deviceFileOf(const std::string& portName) {
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return name;
+}
+
+bool portPresent(const std::string& portName) {
+    const std::string name = deviceFileOf(portName);
+    wchar_t target[512];
+    return QueryDosDeviceW(std::wstring(name.begin(), name.end()).c_str(), target, 512) != 0;
 }
 
 bool isPseudoTerminal(const std::string&) {

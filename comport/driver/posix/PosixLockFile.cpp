@@ -2,6 +2,8 @@
 
 #include "comport/driver/posix/PosixLockFile.h"
 
+#include "framework/Translation.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -285,11 +287,10 @@ void PosixLockFile::release() {
 std::string PosixLockFile::describe(const std::string& devicePath, const std::string& lockFolder) {
     const std::string path = lockFolder + "/" + nameFor(devicePath);
     const Found found = examine(path);
-    const std::string lock = "The lock file " + path;
-    const std::string removal = "Anyone can leave a file there and so block the port; if no "
-                                "program is using the port, have an administrator remove it: "
-                                "sudo rm " +
-                                shellQuoted(path);
+    const std::string removal =
+        fw::tr("Anyone can leave a file there and so block the port; if no program is using the "
+               "port, have an administrator remove it: sudo rm {1}.",
+               {shellQuoted(path)});
     switch (found.kind) {
     case Found::absent:
         return {};
@@ -306,17 +307,23 @@ std::string PosixLockFile::describe(const std::string& devicePath, const std::st
             for (char& c : name)
                 if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) c = '?';
         }
-        return lock + " says that process " + std::to_string(found.pid) +
-               (name.empty() ? "" : " (" + name + ")") +
-               " uses the port: close that program, then try again. " + removal + ".";
+        const std::string holder =
+            std::to_string(found.pid) + (name.empty() ? "" : " (" + name + ")");
+        return fw::tr("The lock file {1} says that process {2} uses the port: close that "
+                      "program, then try again.",
+                      {path, holder}) +
+               " " + removal;
     }
     case Found::stale:
-        return lock + " was left by process " + std::to_string(found.pid) +
-               ", which has ended, and this user cannot remove it. " + removal + ".";
+        return fw::tr("The lock file {1} was left by process {2}, which has ended, and this user "
+                      "cannot remove it.",
+                      {path, std::to_string(found.pid)}) +
+               " " + removal;
     case Found::unusable:
         break;
     }
-    return lock + " " + found.problem + ", so the port is refused. " + removal + ".";
+    return fw::tr("The lock file {1} {2}, so the port is refused.", {path, found.problem}) + " " +
+           removal;
 }
 
 } // namespace comport::driver::posix

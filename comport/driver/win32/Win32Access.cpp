@@ -2,6 +2,8 @@
 
 #include "comport/PortAccess.h"
 
+#include "framework/Translation.h"
+
 #include <windows.h>
 
 namespace comport {
@@ -9,7 +11,8 @@ namespace comport {
 std::string accessAdvice(const std::string& portName, std::int64_t code) {
     // A serial port is opened by one program at a time: "access denied" means another holds it.
     if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)
-        return portName + " is open in another program; close that program and try again.";
+        return fw::tr("{1} is open in another program; close that program and try again.",
+                      {portName});
     return {};
 }
 
