@@ -9,6 +9,7 @@
 #include "tools/torvin-upload/ProgressDisplay.h"
 #include "tools/torvin-upload/RetryTimer.h"
 #include "tools/torvin-upload/UploadSession.h"
+#include "tools/torvin-upload/Utf8Pieces.h"
 #include "upload/UploadTexts.h"
 #include "upload/scripted/ScriptedBoard.h"
 
@@ -117,6 +118,19 @@ TEST(TorvinUploadOptions, RefusesOnePortGivenUnderTwoNames) {
         EXPECT_NE(parseOptions({"--port", first, "--port", second}).error, "") << second;
     }
     EXPECT_EQ(parseOptions({"--port", link, "--port", "/dev/zero"}).error, "");
+}
+
+// A piece of output that ends inside a character keeps that character for the next piece.
+TEST(TorvinUploadConsole, OutputIsCutOnlyBetweenWholeCharacters) {
+    for (const auto& [bytes, whole] : {std::pair<std::string, std::size_t>{"TRANSMISS\xC3", 9},
+                                       {"TRANSMISS\xC3\x83", 11},
+                                       {"\xE2\x80", 0},
+                                       {"a\xF0\x9F\x98", 1},
+                                       {"a\xF0\x9F\x98\x80", 5},
+                                       {"a\x83", 2},
+                                       {"", 0}}) {
+        EXPECT_EQ(torvinupload::wholeUtf8Length(bytes), whole) << bytes.size();
+    }
 }
 
 // --- image file --------------------------------------------------------------------------------

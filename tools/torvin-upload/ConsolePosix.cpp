@@ -12,6 +12,8 @@ void prepareConsole() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void writeBytesAsStored() {} // POSIX streams never change the bytes
+
 std::vector<std::string> programArguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }

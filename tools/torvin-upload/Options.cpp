@@ -29,7 +29,7 @@ ports, one bar per board on a terminal, otherwise plain lines that start with th
 a table of the outcomes at the end; failures follow the progress, each board's in one piece.
 
 Exit status (with several ports: 0 when every board completed, otherwise the status of the first
-board in the order given that did not; 130 or 143 when stopped by a signal):
+board in the order given that did not; 130 or 143 when the run was stopped):
   0    TRANSMISSÃO CONCLUIDA !! (the board acknowledged every record)
   1    an unexpected failure (message on standard error)
   2    PLACA NÃO RESPONDE ! (five sends of one item went unanswered)
@@ -51,16 +51,42 @@ board in the order given that did not; 130 or 143 when stopped by a signal):
        incomplete firmware
   143  stopped by SIGTERM during the run, as for 130)";
 
+// On Windows a run is stopped from its console: what the user does there has the same statuses.
+const char* const windowsStops =
+    R"(  130  stopped by Ctrl-C or Ctrl-Break during the run: the port is closed, and the board may
+       hold an incomplete firmware
+  143  stopped by closing the console window during the run, as for 130)";
+
 // The options, read into `o` (`image` and `log` hold --image and --log until they are known to be
 // given).
 void describe(CLI::App& app, Options& o, std::string& image, std::string& log) {
+#ifdef _WIN32
+    std::string text = footer;
+    text.replace(text.find("  130  "), std::string::npos, windowsStops);
+    toolcommon::setUpCommandLine(app, description, text, 18);
+    const char* const portHelp =
+        "the serial port, as Windows names it: COM1 to COM256 (com4 and \\\\.\\COM4 are\n"
+        "COM4; Device Manager lists them under Ports (COM & LPT)) (default COM1).\n"
+        "Give it once per board to flash several boards at once: each gets a run\n"
+        "of its own, and one board's failure never stops the others";
+    const char* const listHelp =
+        "list the ports to choose from, as the updater's window does (COM1 to\n"
+        "COM15, then each serial port Windows knows with its Device Manager name),\n"
+        "marking the COM ports this computer does not have, and exit";
+#else
     toolcommon::setUpCommandLine(app, description, footer, 18);
+    const char* const portHelp =
+        "the serial port: COMn is /dev/ttyS(n-1) (COM1 is /dev/ttyS0), or any device\n"
+        "path such as /dev/ttyUSB0, ./ttyBoard or the path monitor-sim prints\n"
+        "(default COM1). Give it once per board to flash several boards at once:\n"
+        "each gets a run of its own, and one board's failure never stops the others";
+    const char* const listHelp =
+        "list the ports to choose from, as the updater's window does (COM1 to COM15,\n"
+        "each with its device, marked when the computer does not have it, then each\n"
+        "serial adapter with what the system knows of it), and exit";
+#endif
     // Once per board: every --port adds one, in the order given.
-    app.add_option("--port", o.ports,
-                   "the serial port: COMn is /dev/ttyS(n-1) (COM1 is /dev/ttyS0), or any device\n"
-                   "path such as /dev/ttyUSB0, ./ttyBoard or the path monitor-sim prints\n"
-                   "(default COM1). Give it once per board to flash several boards at once:\n"
-                   "each gets a run of its own, and one board's failure never stops the others")
+    app.add_option("--port", o.ports, portHelp)
         ->type_name("NAME")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
@@ -85,10 +111,7 @@ void describe(CLI::App& app, Options& o, std::string& image, std::string& log) {
                  "every byte sent and received, with time stamps, on standard error");
     app.add_flag("--dump-image", o.dumpImage,
                  "write the embedded image to standard output as it is stored, and exit");
-    app.add_flag("--list-ports", o.listPorts,
-                 "list the ports to choose from, as the updater's window does (COM1 to COM15,\n"
-                 "each with its device, then each serial adapter with what the system knows\n"
-                 "of it), and exit");
+    app.add_flag("--list-ports", o.listPorts, listHelp);
 }
 
 } // namespace

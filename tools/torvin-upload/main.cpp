@@ -29,6 +29,7 @@ int status(ExitStatus s) {
 }
 
 int dumpImage() {
+    writeBytesAsStored();
     for (std::string_view line : upload::firmwareImage()) {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
