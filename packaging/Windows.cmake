@@ -41,6 +41,9 @@ install(TARGETS comport-terminal RUNTIME DESTINATION bin COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/comport-terminal DESTINATION examples
         COMPONENT development)
 install(FILES ${_pkg}/copyright DESTINATION . RENAME LICENSE.txt COMPONENT development)
+# How to build a program against it: CMake with a cross toolchain, -static, the libraries by hand.
+install(FILES ${_pkg}/windows/README-development.txt DESTINATION . RENAME README.txt
+        COMPONENT development)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME torvin-updater)

@@ -1,6 +1,6 @@
 // comport-terminal: a serial terminal on TComPort. Prints what arrives on the line as it comes
 // and sends each line typed, ended by a carriage return as a terminal's Enter key sends it. Ends
-// at the end of the input (Ctrl-D).
+// at the end of the input (Ctrl-D on Linux; Ctrl-Z then Enter in a Windows console).
 //
 //   comport-terminal PORT [BAUD]     PORT: COM1 ... or a device path; BAUD: 9600 by default
 
@@ -10,6 +10,17 @@
 #include <exception>
 #include <iostream>
 #include <string>
+
+namespace {
+
+// What ends the input where the program runs.
+#ifdef _WIN32
+constexpr const char* endOfInput = "Ctrl-Z then Enter";
+#else
+constexpr const char* endOfInput = "Ctrl-D";
+#endif
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
@@ -42,8 +53,8 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         };
         port.openPort();
-        std::fprintf(stderr, "comport-terminal: %s open; type lines to send, Ctrl-D to end\n",
-                     port.Port().c_str());
+        std::fprintf(stderr, "comport-terminal: %s open; type lines to send, %s to end\n",
+                     port.Port().c_str(), endOfInput);
 
         for (std::string line; std::getline(std::cin, line);)
             port.writeText(line + "\r");
