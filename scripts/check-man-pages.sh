@@ -2,9 +2,9 @@
 # Checks the man pages as a reader sees them, rendered at 80 columns:
 #   scripts/check-man-pages.sh MAN1_FOLDER BIN_FOLDER PROGRAM...
 # Each page must keep every accented word of the program's --help (help2man run in the C locale
-# turns them into "?"), give every exit status of --help as an entry of its own with its number
-# (no text left at the margin, no status split over two entries), and say what the program does
-# once only.
+# turns them into "?"), give every exit status of --help as an entry of its own with its number in
+# a section of its own, EXIT STATUS (no text left at the margin, no status split over two entries),
+# and say what the program does once only.
 set -euo pipefail
 
 fail() {
@@ -34,11 +34,12 @@ for program in "$@"; do
     # The exit statuses of --help, in order: the lines "  N    text" after "Exit status".
     wanted=$(awk '/^Exit status/ { list = 1; next } list && /^  [0-9]+ / { print $1 }' <<<"$help")
     if [[ -n $wanted ]]; then
-        # On the page: after the line naming the exit status, entries "N    text" at the
-        # paragraph indent, their text continued under the text; anything else up to the next
-        # section is a broken list.
+        # On the page: in the section EXIT STATUS, after a paragraph of introduction if any,
+        # entries "N    text" at the paragraph indent, their text continued under the text;
+        # anything else up to the next section is a broken list.
+        grep -q '^EXIT STATUS$' <<<"$text" || fail "$program(1) has no section EXIT STATUS"
         listed=$(awk '
-            /Exit +status/ && !seen { seen = 1; intro = 1; next }
+            /^EXIT STATUS$/ && !seen { seen = 1; intro = 1; next }
             !seen { next }
             /^[^ ]/ { exit }
             intro && /^ *$/ { intro = 0; next }

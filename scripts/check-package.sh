@@ -100,6 +100,14 @@ for p in torvin-updater torvin-upload monitor-sim; do
 done
 scripts/check-man-pages.sh "$work/root/usr/share/man/man1" "$bin" torvin-updater torvin-upload \
     monitor-sim
+# Words a reader copies or looks for stand whole on one line of the rendered page.
+for wanted in "torvin-upload:/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X1-if00-port0" \
+    "torvin-updater:TORVIN_RUN_LOG=" "torvin-upload:ls -l /dev/serial/by-id"; do
+    page=${wanted%%:*} words=${wanted#*:}
+    zcat "$work/root/usr/share/man/man1/$page.1.gz" |
+        LC_ALL=C.UTF-8 groff -k -man -Tutf8 -rLL=80n -P-cbou 2>/dev/null | grep -qF -- "$words" ||
+        fail "$page(1) does not show '$words' whole on one line"
+done
 desktop=$work/root/usr/share/applications/torvin-updater.desktop
 grep -qx 'Exec=torvin-updater' "$desktop" && grep -qx 'Icon=torvin-updater' "$desktop" ||
     fail "the menu entry does not start the installed program with its icon"

@@ -22,13 +22,13 @@ grep -q 'Ctrl-Z then Enter' "$top/examples/comport-terminal/main.cpp" ||
     fail "the example does not say how its input ends on Windows"
 
 # The README's commands, with the ZIP where it says /opt/torvin-comport-dev.
-command() { # the indented lines from the one starting with $1, joined where they end in '\'
+readmeCommand() { # the indented lines from the one starting with $1, joined where they end in '\'
     awk -v start="$1" 'index($0, "    " start) == 1 { on = 1 } on { sub(/^    /, ""); line = line $0
         if (line ~ /\\$/) { sub(/\\$/, "", line); next } print line; exit }' "$readme" |
         sed -e "s|/opt/torvin-comport-dev|$top|g"
 }
-configure=$(command 'cmake -S . -B build')
-byHand=$(command 'x86_64-w64-mingw32-g++-posix')
+configure=$(readmeCommand 'cmake -S . -B build')
+byHand=$(readmeCommand 'x86_64-w64-mingw32-g++-posix')
 [[ -n $configure && -n $byHand ]] || fail "README.txt does not give the CMake and the by-hand commands"
 
 example=$work/example

@@ -28,8 +28,10 @@ const char* const footer =
 ports, one bar per board on a terminal, otherwise plain lines that start with the port's name, and
 a table of the outcomes at the end; failures follow the progress, each board's in one piece.
 
-Exit status (with several ports: 0 when every board completed, otherwise the status of the first
-board in the order given that did not; 130 or 143 when the run was stopped):
+Exit status:
+With several ports, 0 when every board completed, otherwise the status of the first board in the
+order given that did not; 130 or 143 when the run was stopped.
+
   0    TRANSMISSÃO CONCLUIDA !! (the board acknowledged every record)
   1    an unexpected failure (message on standard error)
   2    PLACA NÃO RESPONDE ! (five sends of one item went unanswered)
