@@ -24,9 +24,32 @@ trap cleanup EXIT
 mkdir "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
+# Wine links COM1 (and a COM name for every serial device it finds) to this machine's devices:
+# /dev/ttyS0 is its console. The tests use the COM names they link to their own lines; every
+# other one leads nowhere, here and in the registry from which Wine makes the links again.
+point_com_ports_nowhere() {
+    local link name
+    for link in "$WINEPREFIX"/dosdevices/com*; do
+        [[ -L $link ]] || continue
+        name=${link##*/}
+        wine reg add 'HKLM\Software\Wine\Ports' /v "${name^^}" /d /dev/null /f >/dev/null 2>&1
+        ln -sfn /dev/null "$link"
+    done
+}
+point_com_ports_nowhere
 # The far ends of the component tests' lines.
 exec {peer_out}< <(exec build-windows/host/pty-peer "$WINEPREFIX/dosdevices" </dev/null)
 peer_pid=$!
 read -r TORVIN_PTY_PEER_PORT <&"$peer_out"
 export TORVIN_PTY_PEER_PORT TORVIN_WINE_PRELOAD=$PWD/build-windows/host/modem-lines.so
-ctest --test-dir build-windows --output-on-failure --timeout 300
+status=0
+ctest --test-dir build-windows --output-on-failure --timeout 300 || status=$?
+# No COM name of the prefix reached one of this machine's serial devices during the tests.
+for link in "$WINEPREFIX"/dosdevices/com*; do
+    target=$(readlink "$link" || true)
+    if [[ $target == /dev/tty* || $target == /dev/serial/* ]]; then
+        echo "test-windows: ${link##*/} of the Wine prefix leads to $target" >&2
+        status=1
+    fi
+done
+exit $status
