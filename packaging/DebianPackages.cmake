@@ -29,8 +29,9 @@ Monitor on a pseudo-terminal, so that uploads can be tried without a board.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${_deb_development})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-# Static libraries: a program that links them needs what they use.
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libsqlite3-dev, libudev-dev")
+# Static libraries: a program that links them needs what they use; the CMake package and the
+# pkg-config file find libudev and SQLite through pkg-config.
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libsqlite3-dev, libudev-dev, pkgconf | pkg-config")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
     "serial port component of the Torvin updater (development files)
 TComPort owns one serial port: settings, opening and closing, overlapped
@@ -39,7 +40,8 @@ events and hands them to the program, and the list of serial adapters
 present. It runs on termios.
 
 This package holds the headers, the static libraries, a CMake package
-(find_package(TorvinComPort CONFIG), target Torvin::ComPort) and a
-pkg-config file (torvin-comport).")
+(find_package(TorvinComPort CONFIG), target Torvin::ComPort), a
+pkg-config file (torvin-comport), the API reference and an example
+program.")
 
 include(CPack)

@@ -61,7 +61,9 @@ contains "$development" usr/include/torvin/comport/ComPort.h \
     "usr/lib/$multiarch/libtorvin-comport.a" "usr/lib/$multiarch/libtorvin-framework.a" \
     "usr/lib/$multiarch/cmake/TorvinComPort/TorvinComPortConfig.cmake" \
     "usr/lib/$multiarch/pkgconfig/torvin-comport.pc" \
-    usr/share/doc/libtorvin-comport-dev/html/index.html
+    usr/share/doc/libtorvin-comport-dev/html/index.html \
+    usr/share/doc/libtorvin-comport-dev/examples/comport-terminal/main.cpp \
+    usr/share/doc/libtorvin-comport-dev/examples/comport-terminal/CMakeLists.txt
 # The third-party code compiled into the programs (header-only libraries) is named with its
 # licence: a Files paragraph for its headers and the licence's text in a paragraph of its own.
 dpkg-deb --fsys-tarfile "$programs" | tar -xO ./usr/share/doc/torvin-updater/copyright >"$work/copyright"
@@ -78,6 +80,9 @@ done
 # Only what a program includes: not the device layer's backends.
 ! dpkg-deb -c "$development" | grep -q 'include/torvin/comport/driver/posix/' ||
     fail "$(basename "$development") installs the device layer's POSIX internals"
+# The CMake package finds libudev through pkg-config: the package depends on it.
+grep -q 'pkg-config' <<<"$(dpkg-deb -f "$development" Depends)" ||
+    fail "$(basename "$development") does not depend on pkg-config, which its CMake package uses"
 depends=$(dpkg-deb -f "$programs" Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "the programs' dependencies miss Qt: $depends"
 
@@ -145,7 +150,16 @@ for where in "$prefix/include/torvin/comport/ComPort.h" \
         grep -q "$note" "$where" || fail "$where does not tell about $note"
     done
 done
-cmake -S examples/comport-terminal -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+# The reference: a section ruler of a header ("// --- lifecycle ---") describes no member, and the
+# class a program uses names the header it includes.
+html=$prefix/share/doc/libtorvin-comport-dev/html
+! grep -rqE -- '--- (lifecycle|settings|links) ---' "$html" ||
+    fail "the API reference shows a section ruler as a member's description"
+grep -rqF '#include &lt;comport/ComPort.h&gt;' "$html"/class*TComPort.html ||
+    fail "the API reference of TComPort does not name <comport/ComPort.h>"
+# The example as the package ships it, not the repository's copy.
+examples=$prefix/share/doc/libtorvin-comport-dev/examples
+cmake -S "$examples/comport-terminal" -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null ||
     fail "the example does not configure against the installed package"
 cmake --build "$work/example" >/dev/null || fail "the example does not build"
@@ -154,7 +168,7 @@ grep -q "$prefix/include/torvin" "$work/example/build.ninja" ||
 PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --exists torvin-comport ||
     fail "pkg-config does not find torvin-comport"
 # shellcheck disable=SC2046 # the flags are words
-c++ -std=c++20 -Wall -Wextra -Werror -o "$work/terminal-pc" examples/comport-terminal/main.cpp \
+c++ -std=c++20 -Wall -Wextra -Werror -o "$work/terminal-pc" "$examples/comport-terminal/main.cpp" \
     $(PKG_CONFIG_PATH="$prefix/lib/$multiarch/pkgconfig" pkg-config --cflags --libs torvin-comport) ||
     fail "the example does not build with the flags pkg-config gives"
 

@@ -73,7 +73,8 @@ TEST(CommandLine, BothToolsShareHelpAndBadUsage) {
     }
 }
 
-// The README's table of exit statuses says what --help says: every status, none more.
+// The README's table of exit statuses says what --help says: every status, none more, each with
+// what to do.
 TEST(CommandLine, TheReadmeListsTheExitStatusesOfTheHelp) {
     auto statuses = [](const std::string& text, const std::regex& row) {
         std::set<int> found;
@@ -94,6 +95,10 @@ TEST(CommandLine, TheReadmeListsTheExitStatusesOfTheHelp) {
     const auto listed = statuses(readme.str(), std::regex("^\\| ([0-9][0-9 /]*) \\|"));
     EXPECT_FALSE(listed.empty());
     EXPECT_EQ(listed, statuses(helpList, std::regex("^  ([0-9]+) ")));
+    // Each row says what to do after that outcome, in a third column.
+    const auto advised =
+        statuses(readme.str(), std::regex("^\\| ([0-9][0-9 /]*) \\|[^|]+\\|[^|]*[a-z][^|]*\\|$"));
+    EXPECT_EQ(advised, listed);
 }
 
 } // namespace
