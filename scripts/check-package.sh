@@ -153,10 +153,10 @@ done
 # The reference: a section ruler of a header ("// --- lifecycle ---") describes no member, and the
 # class a program uses names the header it includes.
 html=$prefix/share/doc/libtorvin-comport-dev/html
-! grep -rqE -- '--- (lifecycle|settings|links) ---' "$html" ||
+! grep -qE '(lifecycle|settings storage|line state) -----' "$html"/class*.html ||
     fail "the API reference shows a section ruler as a member's description"
-grep -rqF '#include &lt;comport/ComPort.h&gt;' "$html"/class*TComPort.html ||
-    fail "the API reference of TComPort does not name <comport/ComPort.h>"
+sed 's/<[^>]*>//g' "$html/index.html" | grep -qF '#include &lt;comport/ComPort.h&gt;' ||
+    fail "the API reference's first page does not name the header to include"
 # The example as the package ships it, not the repository's copy.
 examples=$prefix/share/doc/libtorvin-comport-dev/examples
 cmake -S "$examples/comport-terminal" -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
