@@ -53,11 +53,13 @@ order given that did not; 130 or 143 when the run was stopped.
        incomplete firmware
   143  stopped by SIGTERM during the run, as for 130)";
 
+#ifdef _WIN32
 // On Windows a run is stopped from its console: what the user does there has the same statuses.
 const char* const windowsStops =
     R"(  130  stopped by Ctrl-C or Ctrl-Break during the run: the port is closed, and the board may
        hold an incomplete firmware
   143  stopped by closing the console window during the run, as for 130)";
+#endif
 
 // The options, read into `o` (`image` and `log` hold --image and --log until they are known to be
 // given).
