@@ -79,13 +79,14 @@ bool holderNumber(const char* text, std::size_t n, long long& pid) {
     return i > digits && (i == n || std::strchr(" \t\n", text[i]));
 }
 
-const char* kindOf(mode_t mode) {
-    if (S_ISLNK(mode)) return "a symbolic link";
-    if (S_ISFIFO(mode)) return "a named pipe (FIFO)";
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
+// What is at a lock's name instead of a regular file, as the rest of a sentence about it.
+std::string kindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return fw::tr("is a symbolic link");
+    if (S_ISFIFO(mode)) return fw::tr("is a named pipe (FIFO)");
+    if (S_ISDIR(mode)) return fw::tr("is a directory");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return fw::tr("is a device node");
+    if (S_ISSOCK(mode)) return fw::tr("is a socket");
+    return fw::tr("is not a regular file");
 }
 
 // What the folder holds at a lock's name.
@@ -109,24 +110,24 @@ Found examine(const std::string& path) {
     struct stat entry {};
     if (::lstat(path.c_str(), &entry) != 0) {
         if (errno == ENOENT) return f;
-        return unusable(std::string("cannot be examined (") + std::strerror(errno) + ")");
+        return unusable(fw::tr("cannot be examined ({1})", {std::strerror(errno)}));
     }
-    if (!S_ISREG(entry.st_mode)) return unusable(std::string("is ") + kindOf(entry.st_mode));
+    if (!S_ISREG(entry.st_mode)) return unusable(kindOf(entry.st_mode));
     Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.fd < 0) {
         if (errno == ENOENT) return f;
-        if (errno == ELOOP) return unusable("is a symbolic link");
-        return unusable(std::string("cannot be read (") + std::strerror(errno) + ")");
+        if (errno == ELOOP) return unusable(kindOf(S_IFLNK));
+        return unusable(fw::tr("cannot be read ({1})", {std::strerror(errno)}));
     }
     // Checked again on what was opened: the name may have been given to something else since.
     if (::fstat(file.fd, &f.identity) != 0 || !S_ISREG(f.identity.st_mode))
-        return unusable(std::string("is ") + kindOf(f.identity.st_mode));
+        return unusable(kindOf(f.identity.st_mode));
     char text[64];
     const ssize_t n = ::pread(file.fd, text, sizeof text, 0);
-    if (n < 0) return unusable(std::string("cannot be read (") + std::strerror(errno) + ")");
+    if (n < 0) return unusable(fw::tr("cannot be read ({1})", {std::strerror(errno)}));
     if (!holderNumber(text, static_cast<std::size_t>(n), f.pid))
-        return unusable("does not hold a process number (it may be being written, or be left by "
-                        "a program that failed)");
+        return unusable(fw::tr("does not hold a process number (it may be being written, or be "
+                               "left by a program that failed)"));
     f.kind = running(f.pid) ? Found::live : Found::stale;
     f.file = std::move(file);
     return f;
