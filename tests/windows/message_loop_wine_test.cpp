@@ -7,6 +7,7 @@
 #include "comport/ComPort.h"
 #include "comport/SerialPorts.h"
 #include "framework/MainThread.h"
+#include "framework/MessageWindow.h"
 #include "framework/Win32MessageLoop.h"
 
 #include <windows.h>
@@ -83,6 +84,22 @@ TEST(NativeMessageLoop, DeliversArrivingBytesUnderWindowAndThreadSync) {
         EXPECT_EQ(handledOn, GetCurrentThreadId());
         port.closePort();
     }
+}
+
+// The hidden window is a system window: what the system's own calls send or post to it runs its
+// procedure, from the loop for a posted one.
+TEST(NativeMessageLoop, HiddenWindowAnswersTheSystemsCalls) {
+    std::vector<std::uintptr_t> seen;
+    fw::TMessageWindow window([&](fw::TMessage& m) {
+        seen.push_back(m.wParam);
+        m.result = static_cast<std::intptr_t>(m.wParam) * 2;
+    });
+    HWND native = static_cast<HWND>(window.nativeHandle());
+    ASSERT_NE(native, nullptr);
+    EXPECT_EQ(SendMessageW(native, fw::wmUser + 1, 21, 0), 42);
+    ASSERT_TRUE(PostMessageW(native, fw::wmUser + 1, 5, 0));
+    EXPECT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen, (std::vector<std::uintptr_t>{21, 5}));
 }
 
 // A call another thread queues while the main thread sits in MessageBox runs there; the call
