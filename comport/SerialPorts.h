@@ -19,8 +19,9 @@ struct SerialPortInfo {
     std::string vendorId;   // "0403"
     std::string productId;  // "6001"
     std::string serial;     // the adapter's serial number
-    // Windows: the name Device Manager shows, "USB Serial Port (COM4)"; empty elsewhere.
-    std::string friendlyName;
+    // Windows: the name Device Manager shows, "USB Serial Port (COM4)"; empty elsewhere. Last,
+    // with a default, so that brace lists of the fields above stay complete.
+    std::string friendlyName = {};
 
     bool operator==(const SerialPortInfo&) const = default;
 };
