@@ -147,11 +147,11 @@ TEST(NativeMessageLoop, AdapterWatchTakesTheSystemsNoticesAboutSerialPorts) {
     DEV_BROADCAST_DEVICEINTERFACE_W serial{};
     serial.dbcc_size = sizeof serial;
     serial.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    serial.dbcc_classguid = {0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30,
-                                                          0x1f, 0x73}};
+    serial.dbcc_classguid = {
+        0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
     DEV_BROADCAST_DEVICEINTERFACE_W usbDevice = serial; // GUID_DEVINTERFACE_USB_DEVICE
-    usbDevice.dbcc_classguid = {0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9,
-                                                             0x51, 0xed}};
+    usbDevice.dbcc_classguid = {
+        0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
     DEV_BROADCAST_PORT_W port{};
     port.dbcp_size = sizeof port;
     port.dbcp_devicetype = DBT_DEVTYP_PORT;

@@ -64,8 +64,7 @@ struct SerialPortWatch::Monitor {
 namespace {
 
 [[noreturn]] void fail(const char* what) {
-    throw std::runtime_error(std::string(what) + ": " +
-                             fw::win32::errorMessage(GetLastError()));
+    throw std::runtime_error(std::string(what) + ": " + fw::win32::errorMessage(GetLastError()));
 }
 
 } // namespace
