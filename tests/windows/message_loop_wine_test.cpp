@@ -13,8 +13,11 @@
 #include <windows.h>
 
 #include <dbt.h>
+#include <devguid.h>
 #include <gtest/gtest.h>
+#include <setupapi.h>
 
+#include <algorithm>
 #include <optional>
 #include <thread>
 
@@ -187,14 +190,50 @@ TEST(NativeMessageLoop, AdapterWatchTakesTheSystemsNoticesAboutSerialPorts) {
     EXPECT_EQ(FindWindowW(L"TorvinSerialPortWatch", nullptr), nullptr);
 }
 
-// Whatever the system has: every entry a COM name, COM2 before COM10.
-TEST(NativeMessageLoop, SystemPortListIsComNamesInOrder) {
+// A port the system's Ports class lists, under the name Device Manager shows: a device made for
+// the test (COM21, COM3) beside whatever the system has; every entry a COM name, COM3 before
+// COM21.
+TEST(NativeMessageLoop, SystemPortListHasDeviceManagersNames) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    std::vector<SP_DEVINFO_DATA> made;
+    for (const auto& [port, name] : {std::pair(L"COM21", L"Adaptador de teste (COM21)"),
+                                     std::pair(L"COM3", L"Porta de teste (COM3)")}) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        ASSERT_TRUE(SetupDiCreateDeviceInfoW(set, L"Ports", &GUID_DEVCLASS_PORTS, nullptr, nullptr,
+                                             DICD_GENERATE_ID, &device))
+            << GetLastError();
+        ASSERT_TRUE(SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr));
+        made.push_back(device);
+        const std::wstring friendly = name;
+        SetupDiSetDeviceRegistryPropertyW(
+            set, &device, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(friendly.c_str()),
+            static_cast<DWORD>((friendly.size() + 1) * sizeof(wchar_t)));
+        HKEY key =
+            SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+        ASSERT_NE(key, INVALID_HANDLE_VALUE);
+        const std::wstring portName = port;
+        RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(portName.c_str()),
+                       static_cast<DWORD>((portName.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+
     std::vector<SerialPortInfo> adapters;
     ASSERT_NO_THROW(adapters = serialPortsPresent());
-    for (std::size_t i = 0; i < adapters.size(); ++i) {
-        EXPECT_TRUE(adapters[i].devicePath.starts_with("COM")) << adapters[i].devicePath;
-        if (i > 0) {
-            EXPECT_LE(adapters[i - 1].devicePath.size(), adapters[i].devicePath.size());
-        }
+    for (auto& device : made)
+        SetupDiRemoveDevice(set, &device);
+    SetupDiDestroyDeviceInfoList(set);
+
+    std::vector<std::string> labels;
+    for (const auto& a : adapters) {
+        EXPECT_TRUE(a.devicePath.starts_with("COM")) << a.devicePath;
+        labels.push_back(describe(a));
     }
+    const auto at = [&](const std::string& label) {
+        return std::find(labels.begin(), labels.end(), label) - labels.begin();
+    };
+    ASSERT_LT(at("Adaptador de teste (COM21)"), std::ssize(labels))
+        << ::testing::PrintToString(labels);
+    EXPECT_LT(at("Porta de teste (COM3)"), at("Adaptador de teste (COM21)"));
 }
