@@ -71,6 +71,10 @@ SerialPortInfo serialPortInfo(const DeviceFacts& f) {
 }
 
 std::string describe(const SerialPortInfo& port) {
+    if (!port.friendlyName.empty()) {
+        if (port.friendlyName.find(port.devicePath) != std::string::npos) return port.friendlyName;
+        return port.devicePath + ": " + port.friendlyName;
+    }
     std::string text = port.devicePath;
     std::string what = trimmed(port.vendor + " " + port.product);
     if (!port.vendorId.empty() && !port.productId.empty())

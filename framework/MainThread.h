@@ -6,7 +6,9 @@
 //   - an event loop (Qt) installs a wake hook that asks the loop to call checkSynchronize() soon
 //     (e.g. posts an event to an object on the main thread);
 //   - a plain loop (tests, the command-line tool) calls waitForSynchronize(), which sleeps until
-//     something is queued and then serves it.
+//     something is queued and then serves it;
+//   - a Win32 message loop keeps a TMessageLoopService (Win32MessageLoop.h), which posts the
+//     loop a window message whose procedure serves the queue, also inside modal loops.
 // Serving the queue also serves messages sent to the main thread's hidden windows (the port's
 // smWindowSync delivery uses one).
 //

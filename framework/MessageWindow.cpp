@@ -13,19 +13,27 @@ TMessageWindow::TMessageWindow(TWindowProc procedure) : owner_(std::this_thread:
     entry->owner = detail::currentInbox();
     entry->procedure = std::move(procedure);
     auto& h = hub();
+    {
+        std::lock_guard l(h.lock);
+        handle_ = entry->handle = h.nextHandle++;
+    }
+    detail::createNativeWindow(*entry);
+    native_ = entry->native;
     std::lock_guard l(h.lock);
-    handle_ = entry->handle = h.nextHandle++;
     h.windows.emplace(handle_, std::move(entry));
 }
 
 TMessageWindow::~TMessageWindow() {
     auto& h = hub();
-    std::lock_guard l(h.lock);
+    std::unique_lock l(h.lock);
     auto it = h.windows.find(handle_);
     if (it == h.windows.end()) return;
     auto entry = std::move(it->second);
     h.windows.erase(it);
     entry->alive = false;
+    l.unlock();
+    detail::destroyNativeWindow(*entry);
+    l.lock();
     // Senders still waiting for this window get their answer now: it will never serve them.
     auto& queue = entry->owner->sent;
     auto gone = std::remove_if(queue.begin(), queue.end(), [&](const auto& m) {
@@ -62,6 +70,7 @@ std::intptr_t sendMessage(TWindowHandle window, std::uint32_t msg, std::uintptr_
     const bool toMain = target->owner == h.mainInbox;
     l.unlock();
     target->owner->parker.unpark();
+    detail::wakeNativeWindow(*target);
     const std::exception_ptr wakeFailure = toMain ? detail::callWakeHook() : nullptr;
     l.lock();
     if (wakeFailure) {

@@ -12,6 +12,12 @@
 //     on it, and its own blocking calls into this layer (sendMessage, synchronize), which serve
 //     messages sent to its windows while they wait, so two threads sending to each other's
 //     windows cannot deadlock.
+//   - on Windows also the thread's own message loop (GetMessage/DispatchMessage, and the modal
+//     loops of message boxes and dialogs): each hidden window is a system window too, a
+//     message-only one owned by the same thread, and a message sent from another thread posts it
+//     a request to serve, so a program with a native loop needs no call of its own. Messages sent
+//     or posted with the system's SendMessage/PostMessage to nativeHandle(), in the range from
+//     wmUser up, run the window's procedure the same way (as a direct call).
 // A window owned by a thread that never serves leaves its senders blocked, as the platform's
 // windows do; a thread that owns windows must run one of the above. When a thread ends, sends to
 // the windows it still owns return 0 at once.
@@ -40,7 +46,8 @@ inline constexpr std::uint32_t wmUser = 0x0400; // first number free for a progr
 
 using TWindowProc = std::function<void(TMessage&)>;
 
-// A hidden window whose procedure runs on the thread that constructed it.
+// A hidden window whose procedure runs on the thread that constructed it. On Windows the
+// constructor raises fw::Exception when the system refuses the system window.
 //
 // Destroy it on its owner thread, and not while other code may still send to it expecting a
 // procedure that uses freed state: destruction releases every sender still blocked on it (their
@@ -55,10 +62,13 @@ public:
 
     TWindowHandle handle() const { return handle_; }
     std::thread::id ownerThread() const { return owner_; }
+    // Windows: the system window (HWND) that stands for it; null elsewhere.
+    void* nativeHandle() const { return native_; }
 
 private:
     TWindowHandle handle_;
     std::thread::id owner_;
+    void* native_ = nullptr;
 };
 
 // Delivers a message to a window's procedure and returns the result it set (or gave to

@@ -28,7 +28,19 @@ struct WindowEntry {
     std::shared_ptr<Inbox> owner;
     TWindowProc procedure; // set once, read without the lock
     bool alive = true;
+    // Windows: the system window that stands for it on the owner thread (NativeWindowWin32.cpp),
+    // so that the thread's own message loop serves what is sent to it. Set once, at creation.
+    void* native = nullptr;
+    std::atomic<bool> servePosted{false}; // a request to serve waits in the owner's queue
 };
+
+// The system's side of a hidden window (NativeWindowWin32.cpp; nothing elsewhere). Created and
+// destroyed on the owner thread.
+void createNativeWindow(WindowEntry& entry);
+void destroyNativeWindow(WindowEntry& entry) noexcept;
+// After a message has been queued for the entry from another thread: asks the owner thread's
+// message loop to serve it. Never with Hub::lock held.
+void wakeNativeWindow(WindowEntry& entry) noexcept;
 
 // A message sent from another thread, waiting in (or being served from) the owner's inbox.
 struct SentMessage {

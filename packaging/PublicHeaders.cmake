@@ -9,6 +9,7 @@ set(PUBLIC_HEADER_ENTRIES
     comport/settings/PlatformRegistryStore.h
     comport/settings/SettingsText.h            # settings as text, for a program's own dialogs
     framework/MainThread.h                     # serving the main thread's queue (line events)
+    framework/Win32MessageLoop.h               # ... from a Win32 message loop (Windows only)
     framework/ErrorDisplay.h)                  # where failures no caller handles are shown
 
 # public_headers(<out-var>): the entries and the closure of their quoted includes, relative to

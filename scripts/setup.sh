@@ -12,7 +12,7 @@ packages=(
     libudev-dev libcli11-dev help2man groff-base doxygen lintian dpkg-dev
     nlohmann-json3-dev libssl-dev
     qt6-serialport-dev strace gettext
-    g++-mingw-w64-x86-64-posix wine wine64 googletest
+    g++-mingw-w64-x86-64-posix wine wine64 googletest nsis
 )
 
 missing=()

@@ -2,28 +2,41 @@
 # The Windows pass: cross-builds build-windows/ (scripts/build-windows.sh), then runs its tests
 # under Wine in a private prefix made for this run in a temporary folder: the component on
 # pseudo-terminals that the prefix knows as COM ports, and torvin-upload.exe end to end against
-# the Linux simulated board (build/bin/monitor-sim, from scripts/build.sh). Leaves the packages
-# (ZIP files) in build-windows/packages/.
+# the Linux simulated board (build/bin/monitor-sim, from scripts/build.sh), windows on a virtual
+# X display of its own, and the installer. Leaves the packages (ZIP files and the installer) in
+# build-windows/packages/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build-windows.sh
 cmake --build build-windows --target package >/dev/null
 
 work=$(mktemp -d /tmp/torvin-wine.XXXXXX)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-peer_pid=
+# No menu entries or file associations for this user from what the tests install.
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+peer_pid= x_pid=
 cleanup() {
     [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null
     wineserver -k 2>/dev/null || true
+    [[ -n $x_pid ]] && kill "$x_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+# Windows need a display: a virtual one, on the first free number, for this run only.
+exec {x_fd}< <(exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+x_pid=$!
+read -r x_display <&"$x_fd" || { echo "test-windows: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$x_display
 
 # The prefix's server first and without the modem-line library, which belongs in the client only
 # (tests/windows/wine-client.sh); it stays up for the whole run, so each test starts quickly.
 mkdir "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
+# No window manager runs on the virtual display: with windows left unmanaged Wine does not wait
+# for one (two seconds) each time a window is hidden.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 # Wine links COM1 (and a COM name for every serial device it finds) to this machine's devices:
 # /dev/ttyS0 is its console. The tests use the COM names they link to their own lines; every
 # other one leads nowhere, here and in the registry from which Wine makes the links again.

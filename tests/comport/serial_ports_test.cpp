@@ -60,6 +60,15 @@ TEST(SerialPorts, DescribesWhatUdevKnows) {
         EXPECT_EQ(comport::describe(infoFrom(c.properties, c.usb)), c.expected) << c.what;
 }
 
+// Windows: Device Manager's name stands alone, the port's name added only where it lacks it.
+TEST(SerialPorts, DescribesByDeviceManagersName) {
+    comport::SerialPortInfo port{"COM4", "",     "FTDI", "USB Serial Port",
+                                 "0403", "6001", "A9X1", "USB Serial Port (COM4)"};
+    EXPECT_EQ(comport::describe(port), "USB Serial Port (COM4)");
+    port.friendlyName = "Adaptador RS-232";
+    EXPECT_EQ(comport::describe(port), "COM4: Adaptador RS-232");
+}
+
 // On any machine, adapters or none, udev daemon or none: the list comes, without the ports
 // that are already offered as COM1 to COM15.
 TEST(SerialPorts, ListsThisMachinesAdapters) {

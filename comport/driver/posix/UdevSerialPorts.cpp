@@ -92,7 +92,7 @@ struct SerialPortWatch::Monitor {
     UdevPtr<udev_monitor> monitor;
 };
 
-SerialPortWatch::SerialPortWatch() : monitor_(std::make_unique<Monitor>()) {
+SerialPortWatch::SerialPortWatch(std::function<void()>) : monitor_(std::make_unique<Monitor>()) {
     errno = 0;
     monitor_->context.reset(udev_new());
     if (!monitor_->context) fail("cannot reach the device manager (udev)");

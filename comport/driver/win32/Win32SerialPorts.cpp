@@ -1,4 +1,5 @@
-// The serial ports the system's device manager lists (SetupAPI), with their friendly names.
+// The serial ports the system's device manager lists (SetupAPI), with their friendly names. The
+// watch on adapters coming and going is in Win32SerialPortWatch.cpp.
 
 #include "comport/SerialPorts.h"
 #include "framework/Win32Text.h"
@@ -57,47 +58,62 @@ void idsOf(const std::string& instance, SerialPortInfo& info) {
 
 } // namespace
 
-std::vector<SerialPortInfo> serialPortsPresent() {
-    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE)
-        throw std::runtime_error("the system's list of serial ports cannot be read");
-    std::vector<SerialPortInfo> ports;
+// The serial port interface that port drivers offer (GUID_DEVINTERFACE_COMPORT), spelled out
+// here: the headers only declare it.
+extern const GUID comPortInterface = {
+    0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
+
+namespace {
+
+// Adds the ports of one device set, each name once.
+void addPorts(HDEVINFO set, std::vector<SerialPortInfo>& ports) {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
         SerialPortInfo info;
         info.devicePath = portNameOf(set, device);
         if (!info.devicePath.starts_with("COM")) continue; // printer ports share the class
-        // The friendly name already ends with the port's name: "USB Serial Port (COM4)".
-        info.product = registryText(set, device, SPDRP_FRIENDLYNAME);
-        if (info.product.empty()) info.product = registryText(set, device, SPDRP_DEVICEDESC);
+        if (std::any_of(ports.begin(), ports.end(),
+                        [&](const auto& p) { return p.devicePath == info.devicePath; }))
+            continue;
+        // Device Manager shows the friendly name ("USB Serial Port (COM4)"), else the
+        // description.
+        info.product = registryText(set, device, SPDRP_DEVICEDESC);
+        info.friendlyName = registryText(set, device, SPDRP_FRIENDLYNAME);
+        if (info.friendlyName.empty()) info.friendlyName = info.product;
         info.vendor = registryText(set, device, SPDRP_MFG);
         wchar_t instance[512] = {};
         if (SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr))
             idsOf(fw::win32::narrow(instance), info);
         ports.push_back(std::move(info));
     }
-    SetupDiDestroyDeviceInfoList(set);
+}
+
+} // namespace
+
+std::vector<SerialPortInfo> serialPortsPresent() {
+    // The Ports class, and the devices of other classes (modems, some USB adapters) that offer a
+    // serial port interface.
+    std::vector<SerialPortInfo> ports;
+    const struct {
+        const GUID* guid;
+        DWORD flags;
+    } sets[] = {{&GUID_DEVCLASS_PORTS, DIGCF_PRESENT},
+                {&comPortInterface, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE}};
+    for (const auto& s : sets) {
+        HDEVINFO set = SetupDiGetClassDevsW(s.guid, nullptr, nullptr, s.flags);
+        if (set == INVALID_HANDLE_VALUE)
+            throw std::runtime_error("the system's list of serial ports cannot be read: " +
+                                     fw::win32::errorMessage(GetLastError()));
+        addPorts(set, ports);
+        SetupDiDestroyDeviceInfoList(set);
+    }
     // COM2 before COM10.
     std::sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return std::pair(a.devicePath.size(), a.devicePath) <
                std::pair(b.devicePath.size(), b.devicePath);
     });
     return ports;
-}
-
-// Following adapters as they come and go is the window's business, which has no Windows build.
-struct SerialPortWatch::Monitor {};
-
-SerialPortWatch::SerialPortWatch() {
-    throw std::runtime_error("following serial adapters is not available on Windows");
-}
-SerialPortWatch::~SerialPortWatch() = default;
-int SerialPortWatch::descriptor() const {
-    return -1;
-}
-bool SerialPortWatch::changed() {
-    return false;
 }
 
 } // namespace comport
