@@ -10,7 +10,7 @@ namespace comport {
 
 void TCustomComPort::startEventDelivery() {
     // Nothing to watch, or (with OnException taking the open failure) no device to watch.
-    if (events_.empty() || portHandle_ == driver::invalidHandleValue) return;
+    if (events_.empty() || portHandle() == driver::invalidHandleValue) return;
     try {
         if (syncMethod_ == smWindowSync)
             notifyWindow_ = std::make_unique<fw::TMessageWindow>(

@@ -138,14 +138,23 @@ void TCustomComPort::closeForDestruction() noexcept {
 
 void TCustomComPort::createDeviceHandle() {
     // The platform's device namespace prefix; the device layer resolves "COMn" and paths.
-    portHandle_ = driver_->createFile("\\\\.\\" + port_);
-    if (portHandle_ == driver::invalidHandleValue)
-        reportError(CE_OpenFailed + 1, driver_->getLastError());
+    const driver::Handle handle = driver_->createFile("\\\\.\\" + port_);
+    const std::uint32_t code = handle == driver::invalidHandleValue ? driver_->getLastError() : 0;
+    life_->device.open(handle);
+    if (handle == driver::invalidHandleValue) reportError(CE_OpenFailed + 1, code);
 }
 
 void TCustomComPort::destroyDeviceHandle() {
-    if (portHandle_ == driver::invalidHandleValue) return;
-    if (driver_->closeHandle(portHandle_)) portHandle_ = driver::invalidHandleValue;
+    // Calls on other threads that hold the device finish first, and later ones find it closed:
+    // its number may name another device once it is closed.
+    const driver::Handle handle = life_->device.shut([this](driver::Handle device) {
+        driver_->purgeComm(device, driver::purge::txAbort | driver::purge::rxAbort);
+    });
+    if (handle == driver::invalidHandleValue) return;
+    if (driver_->closeHandle(handle))
+        life_->device.closed();
+    else
+        life_->device.keep();
 }
 
 void TCustomComPort::configurePort() {
@@ -156,21 +165,33 @@ void TCustomComPort::configurePort() {
 
 void TCustomComPort::applyBufferSizes() {
     if (!mayApply()) return;
-    if (!driver_->setupComm(portHandle_, static_cast<std::uint32_t>(buffer_->InputSize()),
-                            static_cast<std::uint32_t>(buffer_->OutputSize())))
-        reportError(CE_SetupComFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->setupComm(use.handle(), static_cast<std::uint32_t>(buffer_->InputSize()),
+                                 static_cast<std::uint32_t>(buffer_->OutputSize()));
+    }
+    if (!done) reportError(CE_SetupComFailed + 1, driver_->getLastError());
 }
 
 void TCustomComPort::applyLineSettings() {
     if (!mayApply()) return;
-    if (!driver_->setCommState(portHandle_, deviceControlBlock()))
-        reportError(CE_SetStateFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->setCommState(use.handle(), deviceControlBlock());
+    }
+    if (!done) reportError(CE_SetStateFailed + 1, driver_->getLastError());
 }
 
 void TCustomComPort::applyTimeoutSettings() {
     if (!mayApply()) return;
-    if (!driver_->setCommTimeouts(portHandle_, commTimeouts()))
-        reportError(CE_TimeoutsFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->setCommTimeouts(use.handle(), commTimeouts());
+    }
+    if (!done) reportError(CE_TimeoutsFailed + 1, driver_->getLastError());
 }
 
 void TCustomComPort::finishLoading() {

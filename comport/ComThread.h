@@ -68,6 +68,10 @@ private:
     void sendEventMessages();
     // Ends a wait request that the device may still hold, before its record goes away.
     void releaseWaitRequest();
+    // Runs call(handle) while the device this thread was made for is open; false, without
+    // calling, once the port has closed it (a handler's close lets this thread go before it
+    // closes the device, whose number may then name another device).
+    template <typename Call> bool withDevice(Call&& call);
 
     TCustomComPort& ownerPort;
     // Tells whether a handler has destroyed the port (while its owner's close waited for this
@@ -76,6 +80,10 @@ private:
     // The device layer, held so that it outlives the thread whatever happens to the port.
     std::shared_ptr<driver::ComDriver> device_;
     const driver::Handle handle_;
+    const std::uint64_t generation_; // of the device behind the port's gate
+    // Fixed while the port is open; kept here, since the port may go before this thread.
+    const TSyncMethod syncMethod_;
+    const fw::TWindowHandle window_;
     driver::EventHandle stopEvent = 0;
     TComEvents currentEvents;
     driver::Overlapped waitRequest_;

@@ -170,7 +170,8 @@ public:
     void notifyLinksSent(const std::uint8_t* buffer, std::int32_t count);
 
     // --- device ----------------------------------------------------------------------------
-    driver::Handle portHandle() const { return portHandle_; }
+    // The open device, invalidHandleValue while the port is closed (or closing).
+    driver::Handle portHandle() const { return life_->device.current(); }
     driver::ComDriver& device() const { return *driver_; }
 
 protected:
@@ -253,6 +254,8 @@ private:
     // `bytes`, which must then stay valid until the request has ended.
     bool startWrite(const std::uint8_t* bytes, std::int32_t count, TComRequest& request,
                     bool keepCopy, std::int32_t& written);
+    // setDtrLine and setRtsLine: one escape function.
+    void escape(std::uint32_t function);
     // handleCTSChange and its two siblings: reads the line, tells the links, fires the event.
     void reportLine(TLineSignal line, TLinkNotice notice, void (TCustomComPort::*fire)(bool));
     // Reads count bytes into a new buffer and fires OnRxBuf; gives the number read.
@@ -274,7 +277,6 @@ private:
     // Outlives the port: link notifications and the close under way, and whether the port is
     // still there for the code that called a handler that may have destroyed it.
     const std::shared_ptr<PortLife> life_ = std::make_shared<PortLife>();
-    driver::Handle portHandle_ = driver::invalidHandleValue;
     std::vector<TPortLink*> linkList_;
     bool triggersOnRxChar_ = true;
     std::atomic<TComRequest*> spareRequest_{nullptr};
