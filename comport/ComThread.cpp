@@ -139,9 +139,10 @@ void TComThread::execute() {
     }
     withDevice([&](driver::Handle h) { device_->setCommMask(h, 0); });
     releaseWaitRequest();
-    withDevice([&](driver::Handle h) {
-        device_->purgeComm(h, driver::purge::txClear | driver::purge::rxClear);
-    });
+    // The input only: what writeBytes has reported written is the caller's, and must still leave
+    // the port while the close drains the output. Clearing the output here as well (before that
+    // drain) dropped what the device still held; a caller that wants it gone purges it itself.
+    withDevice([&](driver::Handle h) { device_->purgeComm(h, driver::purge::rxClear); });
     device_->closeEvent(waitRequest_.hEvent);
     waitRequest_.hEvent = 0;
 }

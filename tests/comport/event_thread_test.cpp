@@ -276,7 +276,7 @@ TEST_F(EventsOnFake, ClosingDuringAHandOverServesItAndAStopWinsOverTheNextWait) 
     const auto thread = fake->otherThreadCalls();
     ASSERT_GE(thread.size(), 2u);
     EXPECT_EQ(thread[thread.size() - 2], "setCommMask(0)");
-    EXPECT_EQ(thread.back(), "purgeComm(12)");
+    EXPECT_EQ(thread.back(), "purgeComm(8)");
     EXPECT_EQ(fake->eventMask(), 0u);
     EXPECT_EQ(fake->inputLeft(), 0u);
 }
@@ -325,7 +325,7 @@ TEST_F(EventsOnFake, AWaitThatCannotStartEndsTheThreadQuietly) {
     port->openPort();
     auto cleanedUp = [&] {
         const auto calls = fake->otherThreadCalls();
-        return !calls.empty() && calls.back() == "purgeComm(12)";
+        return !calls.empty() && calls.back() == "purgeComm(8)";
     };
     ASSERT_TRUE(fwtest::serveUntil(cleanedUp));
     const auto calls = fake->otherThreadCalls();

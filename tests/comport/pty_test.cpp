@@ -55,6 +55,18 @@ TEST_F(PortOnPty, WritesExactlyTheBytesGiven) {
     EXPECT_EQ(pty.drain(), "");
 }
 
+// What writeBytes reports written leaves the port, also when the port closes right after it and
+// its event thread ends on the way.
+TEST_F(PortOnPty, BytesReportedWrittenAllLeaveAtClose) {
+    ASSERT_TRUE(port.Events().contains(evTxEmpty)); // the default: an event thread runs
+    std::string bytes(8000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    ASSERT_EQ(port.writeText(bytes), 8000);
+    port.closePort();
+    EXPECT_EQ(pty.receive(bytes.size()), bytes);
+}
+
 TEST_F(PortOnPty, ReadsWhatHasArrivedWithoutWaiting) {
     std::uint8_t b = 0;
     EXPECT_EQ(port.readBytes(&b, 1), 0);
