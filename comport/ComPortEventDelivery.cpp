@@ -22,6 +22,12 @@ void TCustomComPort::startEventDelivery() {
     }
 }
 
+void TCustomComPort::beginEventDelivery() {
+    // A handler of OnAfterOpen may have closed the port (no thread then) or reopened it (its
+    // own openPort has begun the new thread's delivery already).
+    if (eventThread_) eventThread_->beginDelivery();
+}
+
 void TCustomComPort::stopEventDelivery() {
     if (!eventThread_) return;
     if (eventThread_->deliveringHere())

@@ -28,6 +28,16 @@ void TCustomComPort::openPort() {
         connected_ = false;
         throw;
     }
+    // Line events are handed over only from the end of openPort, also when reporting the lines
+    // fails (the port stays open then): a handler that closes or reopens the port must not run
+    // while openPort still works on it, on the event thread (smNone) in particular.
+    struct BeginDelivery {
+        TCustomComPort& port;
+        const std::shared_ptr<PortLife>& life;
+        ~BeginDelivery() {
+            if (life->alive) port.beginEventDelivery();
+        }
+    } beginDelivery{*this, life};
     handleAfterOpen();
 }
 

@@ -47,10 +47,12 @@ TComThread::TComThread(TCustomComPort& port)
       generation_(port.life_->device.generation()), syncMethod_(port.SyncMethod()),
       window_(port.notifyWindowHandle()) {
     stopEvent = device_->createEvent(true, false);
+    goEvent_ = device_->createEvent(true, false);
     try {
         setPriority(port.threadPriority_);
     } catch (...) {
         device_->closeEvent(stopEvent);
+        device_->closeEvent(goEvent_);
         throw;
     }
     watched_ = eventsToMask(port.Events());
@@ -71,6 +73,11 @@ TComThread::~TComThread() {
     // Closed here rather than by the body: the destructor may still set it after the body has
     // returned, and an event closed twice or set after closing is not something to risk.
     device_->closeEvent(stopEvent);
+    device_->closeEvent(goEvent_);
+}
+
+void TComThread::beginDelivery() {
+    device_->setEvent(goEvent_);
 }
 
 void TComThread::signalStop() {
@@ -94,7 +101,14 @@ void TComThread::execute() {
     waitRequest_.hEvent = device_->createEvent(true, true);
     const driver::EventHandle waitList[2] = {stopEvent, waitRequest_.hEvent};
 
-    for (;;) {
+    // Nothing is handed over before openPort has finished: a handler that closes (or closes and
+    // reopens) the port would otherwise run while openPort still works on it.
+    const driver::EventHandle startList[2] = {stopEvent, goEvent_};
+    const bool delivering =
+        device_->waitForMultipleObjects(2, startList, false, driver::infinite) ==
+        driver::waitObject0 + 1;
+
+    while (delivering && !abandoned_.load()) {
         // A wait that cannot even start (the device has gone) would complete nothing, so the
         // loop would spin on the old completion: it ends the thread like a failed wait.
         bool waiting = false;

@@ -41,6 +41,10 @@ public:
 
     std::string className() const override { return "TComThread"; }
 
+    // The thread waits for line events from its start, but hands none over before this is
+    // called (by openPort, once it has finished).
+    void beginDelivery();
+
     // Asks the thread to end; returns at once.
     void signalStop();
 
@@ -85,6 +89,7 @@ private:
     const TSyncMethod syncMethod_;
     const fw::TWindowHandle window_;
     driver::EventHandle stopEvent = 0;
+    driver::EventHandle goEvent_ = 0; // set by beginDelivery()
     TComEvents currentEvents;
     driver::Overlapped waitRequest_;
     std::uint32_t waitMask_ = 0;

@@ -236,9 +236,11 @@ private:
 
     // Starting and stopping what delivers line events (the event thread and, for smWindowSync,
     // the hidden window). openPort calls startEventDelivery after the device is configured and
-    // before handleAfterOpen; closePort calls stopEventDelivery after aborting the outstanding
-    // requests and before closing the device.
+    // before handleAfterOpen, and beginEventDelivery at its very end: nothing is handed over
+    // before. closePort calls stopEventDelivery after aborting the outstanding requests and
+    // before closing the device.
     void startEventDelivery();
+    void beginEventDelivery();
     void stopEventDelivery();
 
     // Received bytes for OnRxBuf and the linked readers (TriggersOnRxChar false): reads them and

@@ -248,6 +248,46 @@ TEST_F(EventsOnFake, TwoThreadsClosingAtOnceCloseOnce) {
     EXPECT_FALSE(failed);
 }
 
+// An event that comes while openPort still runs (here from OnAfterOpen) is handed over only once
+// the open has finished, so a handler that closes the port, or closes and reopens it, on the
+// event thread (smNone) cannot pull the device from under openPort's last steps.
+TEST_F(EventsOnFake, AHandlerThatClosesOrReopensWaitsForTheOpenToFinish) {
+    for (const bool reopen : {false, true}) {
+        SCOPED_TRACE(reopen ? "close and reopen" : "close");
+        port = std::make_unique<ExposedPort>(nullptr, fake);
+        ExposedPort* const p = port.get();
+        p->setSyncMethod(smNone);
+        std::atomic<int> handled{0};
+        std::atomic<bool> handlerDone{false}, opening{true};
+        p->OnRxChar = [&, p](fw::TObject*, std::int32_t) {
+            if (handled++ == 0) {
+                p->closePort();
+                if (reopen) p->openPort();
+                handlerDone = true;
+            }
+        };
+        p->OnAfterOpen = [&](fw::TObject*) {
+            if (!opening.exchange(false)) return; // the handler's reopen
+            fake->feedInput("x");
+            // Long enough for a thread that delivers at once to have done so.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            while (!handlerDone && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+        };
+        EXPECT_NO_THROW(p->openPort());
+        ASSERT_TRUE(fwtest::serveUntil([&] { return handlerDone.load(); }));
+        EXPECT_EQ(p->Connected(), reopen);
+        EXPECT_EQ(fake->isOpen(), reopen);
+        if (reopen) { // the reopened port delivers its events
+            ASSERT_TRUE(fake->waitForEventWait());
+            fake->feedInput("y");
+            EXPECT_TRUE(fwtest::serveUntil([&] { return handled.load() == 2; }));
+        }
+        port.reset();
+        EXPECT_FALSE(fake->isOpen());
+    }
+}
+
 std::string methodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
     static const char* const names[] = {"ThreadSync", "WindowSync", "None"};
     return names[info.param];
