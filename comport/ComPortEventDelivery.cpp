@@ -29,13 +29,17 @@ void TCustomComPort::beginEventDelivery() {
 }
 
 void TCustomComPort::stopEventDelivery() {
+    // The hidden window goes before the thread is waited for, not after: the wait serves what is
+    // sent to this thread's windows, and the line events the thread has still to send, or has
+    // queued, would be handled by a port that is closing; by one being destroyed, too, when a
+    // handler destroys it, whose handler would be called again from inside its own delete. Gone
+    // with the window, they are dropped and their sender released, as after the close.
+    notifyWindow_.reset();
     if (!eventThread_) return;
     if (eventThread_->deliveringHere())
         TComThread::abandon(std::move(eventThread_)); // closed by one of its own handlers
     else
         eventThread_.reset(); // waits, serving the hand-over it may be inside of
-
-    notifyWindow_.reset();
 }
 
 std::uintptr_t TCustomComPort::notifyWindowHandle() const {

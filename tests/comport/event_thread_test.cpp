@@ -288,6 +288,28 @@ TEST_F(EventsOnFake, AHandlerThatClosesOrReopensWaitsForTheOpenToFinish) {
     }
 }
 
+// Under smWindowSync a handler that destroys the port is not called again from inside its own
+// delete, nor is any other: the events the thread still had to send, or had queued, go with the
+// window.
+TEST_F(EventsOnFake, AWindowHandlerThatDestroysThePortIsTheLastOneCalled) {
+    port->setSyncMethod(smWindowSync);
+    recordAll();
+    port->OnRxChar = [&](fw::TObject*, std::int32_t) {
+        log.add("rxchar");
+        port.reset();
+    };
+    openAndWait();
+    log.clear();
+    fake->feedInput("a", false);
+    fake->setModemStatus(driver::modemStatus::ctsOn);
+    fake->raiseEvents(ce::rxChar | ce::ring | ce::cts);
+    ASSERT_TRUE(fwtest::serveUntil([&] { return !port; }));
+    for (int i = 0; i < 5; ++i)
+        fw::waitForSynchronize(std::chrono::milliseconds(10));
+    EXPECT_THAT(log.seen(), ElementsAre("rxchar", "cts:0", "dsr:0", "rlsd:0", "bc", "ac"));
+    EXPECT_FALSE(fake->isOpen());
+}
+
 std::string methodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
     static const char* const names[] = {"ThreadSync", "WindowSync", "None"};
     return names[info.param];
