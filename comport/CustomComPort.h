@@ -283,7 +283,8 @@ private:
     bool triggersOnRxChar_ = true;
     std::atomic<TComRequest*> spareRequest_{nullptr};
     bool rxBufLinked_ = false;
-    bool connected_ = false;
+    // Read by the hidden window's procedure (and by handlers) while another thread may close.
+    std::atomic<bool> connected_{false};
     TBaudRate baudRate_ = br9600;
     std::int32_t customBaudRate_ = 9600;
     std::string port_ = "COM1";

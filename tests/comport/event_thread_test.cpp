@@ -310,6 +310,34 @@ TEST_F(EventsOnFake, AWindowHandlerThatDestroysThePortIsTheLastOneCalled) {
     EXPECT_FALSE(fake->isOpen());
 }
 
+// Under smWindowSync the window's thread handles events while another thread closes the port, then
+// closes it too: one close, and the window sees the port close without a race on its state.
+TEST_F(EventsOnFake, UnderWindowDeliveryAnotherThreadsCloseIsSeenCleanly) {
+    port->setSyncMethod(smWindowSync);
+    recordAll();
+    openAndWait();
+    std::atomic<bool> go{false}, closed{false};
+    std::thread other([&] {
+        while (!go)
+            std::this_thread::yield();
+        port->closePort();
+        closed = true;
+    });
+    fake->feedInput("a");
+    ASSERT_TRUE(serveUntilLogged(log.size() + 1));
+    go = true;
+    for (int i = 0; i < 5000 && !closed; ++i) {
+        fake->raiseEvents(ce::ring);
+        fw::waitForSynchronize(std::chrono::milliseconds(1));
+    }
+    other.join();
+    port->closePort();
+    EXPECT_FALSE(port->Connected());
+    EXPECT_EQ(std::ranges::count(fake->calls(), "closeHandle()") +
+                  std::ranges::count(fake->otherThreadCalls(), "closeHandle()"),
+              1);
+}
+
 std::string methodName(const ::testing::TestParamInfo<TSyncMethod>& info) {
     static const char* const names[] = {"ThreadSync", "WindowSync", "None"};
     return names[info.param];
