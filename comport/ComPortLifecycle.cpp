@@ -2,6 +2,7 @@
 
 #include "comport/CustomComPort.h"
 #include "framework/ErrorDisplay.h"
+#include "framework/Exception.h"
 #include "framework/MainThread.h"
 #include "framework/MessageWindow.h"
 
@@ -9,12 +10,15 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <typeinfo>
 
 namespace comport {
 
 void TCustomComPort::openPort() {
     if (connected_ || designing()) return;
     const std::shared_ptr<PortLife> life = life_;
+    openedAs_ = &typeid(*this);
+    openedAsName_ = className();
     handleBeforeOpen();
     if (!life->alive) return; // destroyed by its handler
     createDeviceHandle();
@@ -112,6 +116,18 @@ void TCustomComPort::closePort() {
     destroyDeviceHandle();
     connected_ = false;
     handleAfterClose();
+}
+
+void TCustomComPort::closeBeforeDestruction() noexcept {
+    // typeid gives the class whose destructor runs now; the port was opened as a later one,
+    // whose destructor has left it open.
+    if (connected_ && openedAs_ && *openedAs_ != typeid(*this))
+        fw::showException(fw::Exception(
+            "A serial port (" + openedAsName_ +
+            ") was destroyed while open, and its class did not close it in its own destructor: "
+            "its close hooks were skipped, and its event handlers may have run on freed "
+            "members. The class must call closeBeforeDestruction() in its destructor."));
+    closeForDestruction();
 }
 
 void TCustomComPort::closeForDestruction() noexcept {

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace fw {
@@ -36,6 +37,12 @@ class TComThread;
 // The rate in bits per second of a TBaudRate (0 for brCustom, whose rate is CustomBaudRate).
 std::uint32_t baudRateValue(TBaudRate rate);
 
+// A class derived from the port that overrides any of its hooks (the fire and handle operations,
+// the steps of opening and closing) must close the port in its own destructor, with
+// closeBeforeDestruction(): the base destructor's close comes after the derived part is gone, so
+// the derived close hooks would be skipped, and an event thread (smNone) could meanwhile call a
+// derived hook on freed members. A port still open when a base destructor is reached, having been
+// opened as a more derived class, is reported through the application's error display.
 class TCustomComPort : public fw::TComponent {
 public:
     explicit TCustomComPort(fw::TComponent* owner = nullptr);
@@ -226,6 +233,10 @@ protected:
     bool rxBufLinked() const { return rxBufLinked_; }
     void setRxBufLinked(bool on) { rxBufLinked_ = on; }
 
+    // For the destructor of a derived class: closes the port while the derived part is still
+    // there (see the class comment). Never throws, like the destructor's own close.
+    void closeBeforeDestruction() noexcept;
+
     bool mayApply() const { return connected_ && !loading() && !designing(); }
     // Whether the line events still to be handled should go out: not once a handler has asked
     // for a close while the port was already closing.
@@ -271,6 +282,9 @@ private:
     void closeForDestruction() noexcept;
 
     std::shared_ptr<driver::ComDriver> driver_;
+    // The class the port was last opened as, for closeBeforeDestruction's check.
+    const std::type_info* openedAs_ = nullptr;
+    std::string openedAsName_;
 
     // Set while the port delivers line events.
     fw::TThread::Ptr<TComThread> eventThread_;
