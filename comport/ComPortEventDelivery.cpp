@@ -5,6 +5,7 @@
 #include "comport/CustomComPort.h"
 #include "framework/ErrorDisplay.h"
 #include "framework/MessageWindow.h"
+#include "framework/ThreadError.h"
 
 namespace comport {
 
@@ -16,7 +17,12 @@ void TCustomComPort::startEventDelivery() {
             notifyWindow_ = std::make_unique<fw::TMessageWindow>(
                 [this](fw::TMessage& message) { handleNotifyMessage(message); });
         eventThread_ = fw::TThread::create<TComThread>(*this);
+        if (const std::uint32_t code = eventThread_->waitUntilReady())
+            throw fw::EThread("The port's event thread cannot wait for line events: " +
+                              driver_->systemErrorMessage(code) + " (" + std::to_string(code) +
+                              "). Close other programs or ports, then open the port again.");
     } catch (...) {
+        eventThread_.reset();
         notifyWindow_.reset();
         throw;
     }

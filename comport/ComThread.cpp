@@ -48,11 +48,13 @@ TComThread::TComThread(TCustomComPort& port)
       window_(port.notifyWindowHandle()) {
     stopEvent = device_->createEvent(true, false);
     goEvent_ = device_->createEvent(true, false);
+    readyEvent_ = device_->createEvent(true, false);
     try {
         setPriority(port.threadPriority_);
     } catch (...) {
         device_->closeEvent(stopEvent);
         device_->closeEvent(goEvent_);
+        device_->closeEvent(readyEvent_);
         throw;
     }
     watched_ = eventsToMask(port.Events());
@@ -74,6 +76,12 @@ TComThread::~TComThread() {
     // returned, and an event closed twice or set after closing is not something to risk.
     device_->closeEvent(stopEvent);
     device_->closeEvent(goEvent_);
+    device_->closeEvent(readyEvent_);
+}
+
+std::uint32_t TComThread::waitUntilReady() {
+    device_->waitForSingleObject(readyEvent_, driver::infinite);
+    return readyCode_.load();
 }
 
 void TComThread::beginDelivery() {
@@ -104,9 +112,14 @@ void TComThread::execute() {
     // Nothing is handed over before openPort has finished: a handler that closes (or closes and
     // reopens) the port would otherwise run while openPort still works on it.
     const driver::EventHandle startList[2] = {stopEvent, goEvent_};
+    // A thread that could not wait would end quietly at its first wait, and the port would stay
+    // open without events: openPort learns it here and fails instead.
+    readyCode_ = device_->prepareWaits();
+    device_->setEvent(readyEvent_);
     const bool delivering =
+        readyCode_.load() == 0 &&
         device_->waitForMultipleObjects(2, startList, false, driver::infinite) ==
-        driver::waitObject0 + 1;
+            driver::waitObject0 + 1;
 
     while (delivering && !abandoned_.load()) {
         // A wait that cannot even start (the device has gone) would complete nothing, so the

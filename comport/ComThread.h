@@ -41,6 +41,9 @@ public:
 
     std::string className() const override { return "TComThread"; }
 
+    // Waits until the body has made what it waits with; 0, or the error code that keeps it from
+    // ever waiting (the thread has ended then).
+    std::uint32_t waitUntilReady();
     // The thread waits for line events from its start, but hands none over before this is
     // called (by openPort, once it has finished).
     void beginDelivery();
@@ -89,7 +92,9 @@ private:
     const TSyncMethod syncMethod_;
     const fw::TWindowHandle window_;
     driver::EventHandle stopEvent = 0;
-    driver::EventHandle goEvent_ = 0; // set by beginDelivery()
+    driver::EventHandle goEvent_ = 0;    // set by beginDelivery()
+    driver::EventHandle readyEvent_ = 0; // set by the body once it can wait, or cannot
+    std::atomic<std::uint32_t> readyCode_{0};
     TComEvents currentEvents;
     driver::Overlapped waitRequest_;
     std::uint32_t waitMask_ = 0;

@@ -6,6 +6,10 @@
 #include "tests/support/Pty.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/resource.h>
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
@@ -209,6 +213,43 @@ TEST_F(PortOnPty, ClosedPortIsPortNotOpen) {
     const EComPort e = raised([&] { port.bytesWaiting(); });
     EXPECT_EQ(e.errorCode(), 10);
     EXPECT_EQ(e.systemErrorCode(), EBADF);
+}
+
+// With a single descriptor left the device opens, but the event thread cannot make the
+// descriptor its wait wakes on: the open fails, saying why, and releases the device, rather than
+// leaving an open port that never reports an event.
+TEST(PortOnDevices, AnOpenWhoseEventThreadCannotWaitFailsAndReleasesTheDevice) {
+    testsupport::PtyPair pty;
+    TComPort port;
+    port.setPort(pty.path());
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    int highest = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        highest = std::max(highest, std::stoi(entry.path().filename().string()));
+    rlimit lowered = before;
+    lowered.rlim_cur = static_cast<rlim_t>(highest) + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::dup(pty.controller())) >= 0;)
+        held.push_back(fd);
+    ::close(held.back()); // the one left
+    held.pop_back();
+    std::string failure;
+    try {
+        port.openPort();
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    const bool connected = port.Connected();
+    port.closePort();
+    for (const int fd : held)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_FALSE(connected);
+    EXPECT_NE(failure.find(std::strerror(EMFILE)), std::string::npos) << failure;
+    port.openPort(); // the device was released
+    EXPECT_TRUE(port.Connected());
 }
 
 TEST(PortOnDevices, AMissingPortGivesTheFileNotFoundCode) {
