@@ -311,11 +311,16 @@ TEST_F(EventsOnFake, AWindowHandlerThatDestroysThePortIsTheLastOneCalled) {
 }
 
 // Under smWindowSync the window's thread handles events while another thread closes the port, then
-// closes it too: one close, and the window sees the port close without a race on its state.
+// closes it too: one close, and the window (and a third thread that watches the port) sees the
+// port close without a race on its state.
 TEST_F(EventsOnFake, UnderWindowDeliveryAnotherThreadsCloseIsSeenCleanly) {
     port->setSyncMethod(smWindowSync);
     recordAll();
     openAndWait();
+    std::thread watcher([&] {
+        while (port->Connected())
+            std::this_thread::yield();
+    });
     std::atomic<bool> go{false}, closed{false};
     std::thread other([&] {
         while (!go)
@@ -331,6 +336,7 @@ TEST_F(EventsOnFake, UnderWindowDeliveryAnotherThreadsCloseIsSeenCleanly) {
         fw::waitForSynchronize(std::chrono::milliseconds(1));
     }
     other.join();
+    watcher.join();
     port->closePort();
     EXPECT_FALSE(port->Connected());
     EXPECT_EQ(std::ranges::count(fake->calls(), "closeHandle()") +
