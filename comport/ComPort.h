@@ -36,6 +36,7 @@ namespace comport {
 class TComPort : public TCustomComPort {
 public:
     using TCustomComPort::TCustomComPort;
+    ~TComPort() override { closeBeforeDestruction(); }
     std::string className() const override { return "TComPort"; }
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace comport {
 
@@ -69,14 +70,19 @@ std::int32_t TCustomComPort::writeBytesAsync(const std::uint8_t* bytes, std::int
 
 bool TCustomComPort::startWrite(const std::uint8_t* bytes, std::int32_t count, TComRequest& request,
                                 bool keepCopy, std::int32_t& written) {
-    if (portHandle_ == driver::invalidHandleValue) reportError(errNotOpen, -errNotOpen);
+    // Held from the handle to the device call; a report is made while it holds nothing, since
+    // a handler may close the port, and the close waits for the calls that hold the device.
+    std::optional<DeviceUse> use(std::in_place, life_->device);
+    if (!use->reaches()) reportError(errNotOpen, -errNotOpen);
     if (count < 0 || (!bytes && count > 0)) {
         // A negative count would reach the device as a huge unsigned one.
+        use.reset();
         reportError(errInvalidAsync);
         return false;
     }
+    const driver::Handle handle = use->handle();
     request.kind = rkWrite;
-    request.device_ = portHandle_;
+    request.device_ = handle;
     const std::uint8_t* source = bytes;
     if (keepCopy) {
         // The device writes from the request's own copy, which lives until the request has
@@ -88,11 +94,12 @@ bool TCustomComPort::startWrite(const std::uint8_t* bytes, std::int32_t count, T
     }
 
     std::uint32_t moved = 0;
-    if (!driver_->writeFile(portHandle_, source, static_cast<std::uint32_t>(count), &moved,
-                            &request.overlapped)) {
-        const std::uint32_t code = driver_->getLastError();
-        if (code != driver::errorIoPending) reportError(errWrite, code);
-    }
+    std::uint32_t code = 0;
+    if (!driver_->writeFile(handle, source, static_cast<std::uint32_t>(count), &moved,
+                            &request.overlapped))
+        code = driver_->getLastError();
+    use.reset();
+    if (code != 0 && code != driver::errorIoPending) reportError(errWrite, code);
     notifyLinksState(lnSending, true);
     written = static_cast<std::int32_t>(moved);
     return true;
@@ -111,18 +118,21 @@ std::int32_t TCustomComPort::readBytesAsync(std::uint8_t* buffer, std::int32_t c
         return 0;
     }
     request->kind = rkRead;
-    if (portHandle_ == driver::invalidHandleValue) reportError(errNotOpen, -errNotOpen);
+    std::optional<DeviceUse> use(std::in_place, life_->device);
+    if (!use->reaches()) reportError(errNotOpen, -errNotOpen); // holds nothing
     if (count < 0 || (!buffer && count > 0)) {
+        use.reset();
         reportError(errInvalidAsync);
         return 0;
     }
-    request->device_ = portHandle_;
+    request->device_ = use->handle();
     std::uint32_t read = 0;
-    if (!driver_->readFile(portHandle_, buffer, static_cast<std::uint32_t>(count), &read,
-                           &request->overlapped)) {
-        const std::uint32_t code = driver_->getLastError();
-        if (code != driver::errorIoPending) reportError(errRead, code);
-    }
+    std::uint32_t code = 0;
+    if (!driver_->readFile(use->handle(), buffer, static_cast<std::uint32_t>(count), &read,
+                           &request->overlapped))
+        code = driver_->getLastError();
+    use.reset();
+    if (code != 0 && code != driver::errorIoPending) reportError(errRead, code);
     return static_cast<std::int32_t>(read);
 }
 
@@ -132,10 +142,12 @@ std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
         return 0;
     }
     std::uint32_t moved = 0;
-    const bool done =
-        driver_->waitForSingleObject(request->overlapped.hEvent, driver::infinite) ==
-            driver::waitObject0 &&
-        driver_->getOverlappedResult(portHandle_, &request->overlapped, &moved, false);
+    bool done = driver_->waitForSingleObject(request->overlapped.hEvent, driver::infinite) ==
+                driver::waitObject0;
+    if (done) {
+        const DeviceUse use(life_->device);
+        done = driver_->getOverlappedResult(use.handle(), &request->overlapped, &moved, false);
+    }
     if (!done) reportError(request->kind == rkWrite ? errWrite : errRead, driver_->getLastError());
 
     if (request->kind == rkRead) {
@@ -178,8 +190,12 @@ std::int32_t TCustomComPort::readBytes(std::uint8_t* buffer, std::int32_t count)
 }
 
 void TCustomComPort::abortAllRequests() {
-    if (!driver_->purgeComm(portHandle_, driver::purge::txAbort | driver::purge::rxAbort))
-        reportError(CE_PurgeFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->purgeComm(use.handle(), driver::purge::txAbort | driver::purge::rxAbort);
+    }
+    if (!done) reportError(CE_PurgeFailed + 1, driver_->getLastError());
 }
 
 // --- line state ----------------------------------------------------------------------------
@@ -187,15 +203,23 @@ void TCustomComPort::abortAllRequests() {
 std::int32_t TCustomComPort::bytesWaiting() {
     std::uint32_t errors = 0;
     driver::ComStat status;
-    if (!driver_->clearCommError(portHandle_, &errors, &status))
-        reportError(CE_ClearComFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->clearCommError(use.handle(), &errors, &status);
+    }
+    if (!done) reportError(CE_ClearComFailed + 1, driver_->getLastError());
     return static_cast<std::int32_t>(status.cbInQue);
 }
 
 TLineSignals TCustomComPort::modemSignals() {
     std::uint32_t status = 0;
-    if (!driver_->getCommModemStatus(portHandle_, &status))
-        reportError(CE_ModemStatFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->getCommModemStatus(use.handle(), &status);
+    }
+    if (!done) reportError(CE_ModemStatFailed + 1, driver_->getLastError());
     TLineSignals signals;
     if (status & driver::modemStatus::ctsOn) signals.include(lsCTS);
     if (status & driver::modemStatus::dsrOn) signals.include(lsDSR);
@@ -205,22 +229,31 @@ TLineSignals TCustomComPort::modemSignals() {
 }
 
 void TCustomComPort::setDtrLine(bool on) {
-    if (!driver_->escapeCommFunction(portHandle_,
-                                     on ? driver::escape::setDtr : driver::escape::clrDtr))
-        reportError(CE_EscapeComFailed + 1, driver_->getLastError());
+    escape(on ? driver::escape::setDtr : driver::escape::clrDtr);
 }
 
 void TCustomComPort::setRtsLine(bool on) {
-    if (!driver_->escapeCommFunction(portHandle_,
-                                     on ? driver::escape::setRts : driver::escape::clrRts))
-        reportError(CE_EscapeComFailed + 1, driver_->getLastError());
+    escape(on ? driver::escape::setRts : driver::escape::clrRts);
+}
+
+void TCustomComPort::escape(std::uint32_t function) {
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->escapeCommFunction(use.handle(), function);
+    }
+    if (!done) reportError(CE_EscapeComFailed + 1, driver_->getLastError());
 }
 
 TComErrors TCustomComPort::lineErrors() {
     std::uint32_t flags = 0;
     driver::ComStat status;
-    if (!driver_->clearCommError(portHandle_, &flags, &status))
-        reportError(CE_ClearComFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->clearCommError(use.handle(), &flags, &status);
+    }
+    if (!done) reportError(CE_ClearComFailed + 1, driver_->getLastError());
     TComErrors errors;
     using namespace driver::commError;
     if (flags & frame) errors.include(ceFrame);

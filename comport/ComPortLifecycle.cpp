@@ -2,6 +2,7 @@
 
 #include "comport/CustomComPort.h"
 #include "framework/ErrorDisplay.h"
+#include "framework/Exception.h"
 #include "framework/MainThread.h"
 #include "framework/MessageWindow.h"
 
@@ -9,12 +10,15 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <typeinfo>
 
 namespace comport {
 
 void TCustomComPort::openPort() {
     if (connected_ || designing()) return;
     const std::shared_ptr<PortLife> life = life_;
+    openedAs_ = &typeid(*this);
+    openedAsName_ = className();
     handleBeforeOpen();
     if (!life->alive) return; // destroyed by its handler
     createDeviceHandle();
@@ -28,6 +32,16 @@ void TCustomComPort::openPort() {
         connected_ = false;
         throw;
     }
+    // Line events are handed over only from the end of openPort, also when reporting the lines
+    // fails (the port stays open then): a handler that closes or reopens the port must not run
+    // while openPort still works on it, on the event thread (smNone) in particular.
+    struct BeginDelivery {
+        TCustomComPort& port;
+        const std::shared_ptr<PortLife>& life;
+        ~BeginDelivery() {
+            if (life->alive) port.beginEventDelivery();
+        }
+    } beginDelivery{*this, life};
     handleAfterOpen();
 }
 
@@ -104,6 +118,18 @@ void TCustomComPort::closePort() {
     handleAfterClose();
 }
 
+void TCustomComPort::closeBeforeDestruction() noexcept {
+    // typeid gives the class whose destructor runs now; the port was opened as a later one,
+    // whose destructor has left it open.
+    if (connected_ && openedAs_ && *openedAs_ != typeid(*this))
+        fw::showException(fw::Exception(
+            "A serial port (" + openedAsName_ +
+            ") was destroyed while open, and its class did not close it in its own destructor: "
+            "its close hooks were skipped, and its event handlers may have run on freed "
+            "members. The class must call closeBeforeDestruction() in its destructor."));
+    closeForDestruction();
+}
+
 void TCustomComPort::closeForDestruction() noexcept {
     auto step = [](auto&& action) {
         try {
@@ -138,14 +164,23 @@ void TCustomComPort::closeForDestruction() noexcept {
 
 void TCustomComPort::createDeviceHandle() {
     // The platform's device namespace prefix; the device layer resolves "COMn" and paths.
-    portHandle_ = driver_->createFile("\\\\.\\" + port_);
-    if (portHandle_ == driver::invalidHandleValue)
-        reportError(CE_OpenFailed + 1, driver_->getLastError());
+    const driver::Handle handle = driver_->createFile("\\\\.\\" + port_);
+    const std::uint32_t code = handle == driver::invalidHandleValue ? driver_->getLastError() : 0;
+    life_->device.open(handle);
+    if (handle == driver::invalidHandleValue) reportError(CE_OpenFailed + 1, code);
 }
 
 void TCustomComPort::destroyDeviceHandle() {
-    if (portHandle_ == driver::invalidHandleValue) return;
-    if (driver_->closeHandle(portHandle_)) portHandle_ = driver::invalidHandleValue;
+    // Calls on other threads that hold the device finish first, and later ones find it closed:
+    // its number may name another device once it is closed.
+    const driver::Handle handle = life_->device.shut([this](driver::Handle device) {
+        driver_->purgeComm(device, driver::purge::txAbort | driver::purge::rxAbort);
+    });
+    if (handle == driver::invalidHandleValue) return;
+    if (driver_->closeHandle(handle))
+        life_->device.closed();
+    else
+        life_->device.keep();
 }
 
 void TCustomComPort::configurePort() {
@@ -156,21 +191,33 @@ void TCustomComPort::configurePort() {
 
 void TCustomComPort::applyBufferSizes() {
     if (!mayApply()) return;
-    if (!driver_->setupComm(portHandle_, static_cast<std::uint32_t>(buffer_->InputSize()),
-                            static_cast<std::uint32_t>(buffer_->OutputSize())))
-        reportError(CE_SetupComFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->setupComm(use.handle(), static_cast<std::uint32_t>(buffer_->InputSize()),
+                                 static_cast<std::uint32_t>(buffer_->OutputSize()));
+    }
+    if (!done) reportError(CE_SetupComFailed + 1, driver_->getLastError());
 }
 
 void TCustomComPort::applyLineSettings() {
     if (!mayApply()) return;
-    if (!driver_->setCommState(portHandle_, deviceControlBlock()))
-        reportError(CE_SetStateFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->setCommState(use.handle(), deviceControlBlock());
+    }
+    if (!done) reportError(CE_SetStateFailed + 1, driver_->getLastError());
 }
 
 void TCustomComPort::applyTimeoutSettings() {
     if (!mayApply()) return;
-    if (!driver_->setCommTimeouts(portHandle_, commTimeouts()))
-        reportError(CE_TimeoutsFailed + 1, driver_->getLastError());
+    bool done = false;
+    {
+        const DeviceUse use(life_->device);
+        done = driver_->setCommTimeouts(use.handle(), commTimeouts());
+    }
+    if (!done) reportError(CE_TimeoutsFailed + 1, driver_->getLastError());
 }
 
 void TCustomComPort::finishLoading() {

@@ -43,16 +43,29 @@ TComEvents maskToEvents(std::uint32_t mask) {
 }
 
 TComThread::TComThread(TCustomComPort& port)
-    : ownerPort(port), portLife_(port.life_), device_(port.driver_), handle_(port.portHandle()) {
+    : ownerPort(port), portLife_(port.life_), device_(port.driver_), handle_(port.portHandle()),
+      generation_(port.life_->device.generation()), syncMethod_(port.SyncMethod()),
+      window_(port.notifyWindowHandle()) {
     stopEvent = device_->createEvent(true, false);
+    goEvent_ = device_->createEvent(true, false);
+    readyEvent_ = device_->createEvent(true, false);
     try {
         setPriority(port.threadPriority_);
     } catch (...) {
         device_->closeEvent(stopEvent);
+        device_->closeEvent(goEvent_);
+        device_->closeEvent(readyEvent_);
         throw;
     }
     watched_ = eventsToMask(port.Events());
     device_->setCommMask(handle_, watched_);
+}
+
+template <typename Call> bool TComThread::withDevice(Call&& call) {
+    const DeviceUse use(portLife_->device, generation_);
+    if (!use.reaches()) return false;
+    call(use.handle());
+    return true;
 }
 
 TComThread::~TComThread() {
@@ -62,6 +75,17 @@ TComThread::~TComThread() {
     // Closed here rather than by the body: the destructor may still set it after the body has
     // returned, and an event closed twice or set after closing is not something to risk.
     device_->closeEvent(stopEvent);
+    device_->closeEvent(goEvent_);
+    device_->closeEvent(readyEvent_);
+}
+
+std::uint32_t TComThread::waitUntilReady() {
+    device_->waitForSingleObject(readyEvent_, driver::infinite);
+    return readyCode_.load();
+}
+
+void TComThread::beginDelivery() {
+    device_->setEvent(goEvent_);
 }
 
 void TComThread::signalStop() {
@@ -85,11 +109,27 @@ void TComThread::execute() {
     waitRequest_.hEvent = device_->createEvent(true, true);
     const driver::EventHandle waitList[2] = {stopEvent, waitRequest_.hEvent};
 
-    for (;;) {
+    // Nothing is handed over before openPort has finished: a handler that closes (or closes and
+    // reopens) the port would otherwise run while openPort still works on it.
+    const driver::EventHandle startList[2] = {stopEvent, goEvent_};
+    // A thread that could not wait would end quietly at its first wait, and the port would stay
+    // open without events: openPort learns it here and fails instead.
+    readyCode_ = device_->prepareWaits();
+    device_->setEvent(readyEvent_);
+    const bool delivering =
+        readyCode_.load() == 0 &&
+        device_->waitForMultipleObjects(2, startList, false, driver::infinite) ==
+            driver::waitObject0 + 1;
+
+    while (delivering && !abandoned_.load()) {
         // A wait that cannot even start (the device has gone) would complete nothing, so the
         // loop would spin on the old completion: it ends the thread like a failed wait.
-        if (!device_->waitCommEvent(handle_, &waitMask_, &waitRequest_) &&
-            device_->getLastError() != driver::errorIoPending)
+        bool waiting = false;
+        if (!withDevice([&](driver::Handle h) {
+                waiting = device_->waitCommEvent(h, &waitMask_, &waitRequest_) ||
+                          device_->getLastError() == driver::errorIoPending;
+            }) ||
+            !waiting)
             break;
         // The stop event comes first, so a stop wins over a wait that completed with it.
         std::uint32_t woken = device_->waitForMultipleObjects(2, waitList, false, driver::infinite);
@@ -103,7 +143,12 @@ void TComThread::execute() {
         if (abandoned_.load()) break;
         if (woken != driver::waitObject0 + 1) break;
         std::uint32_t unused = 0;
-        if (device_->getOverlappedResult(handle_, &waitRequest_, &unused, false)) {
+        bool completed = false;
+        if (!withDevice([&](driver::Handle h) {
+                completed = device_->getOverlappedResult(h, &waitRequest_, &unused, false);
+            }))
+            break;
+        if (completed) {
             currentEvents = maskToEvents(waitMask_);
             deliverEvents();
         }
@@ -119,9 +164,12 @@ void TComThread::execute() {
         delete this;
         return;
     }
-    device_->setCommMask(handle_, 0);
+    withDevice([&](driver::Handle h) { device_->setCommMask(h, 0); });
     releaseWaitRequest();
-    device_->purgeComm(handle_, driver::purge::txClear | driver::purge::rxClear);
+    // The input only: what writeBytes has reported written is the caller's, and must still leave
+    // the port while the close drains the output. Clearing the output here as well (before that
+    // drain) dropped what the device still held; a caller that wants it gone purges it itself.
+    withDevice([&](driver::Handle h) { device_->purgeComm(h, driver::purge::rxClear); });
     device_->closeEvent(waitRequest_.hEvent);
     waitRequest_.hEvent = 0;
 }
@@ -130,12 +178,13 @@ void TComThread::releaseWaitRequest() {
     // Clearing the mask completes a waiting request; should the device have refused that, the
     // request is cancelled, and the record is not given up while the device may still write it.
     if (device_->waitForSingleObject(waitRequest_.hEvent, 0) == driver::waitObject0) return;
-    device_->cancelIoEx(handle_, &waitRequest_);
+    // A device closed meanwhile has ended the request itself.
+    withDevice([&](driver::Handle h) { device_->cancelIoEx(h, &waitRequest_); });
     device_->waitForSingleObject(waitRequest_.hEvent, driver::infinite);
 }
 
 void TComThread::deliverEvents() {
-    switch (ownerPort.SyncMethod()) {
+    switch (syncMethod_) {
     case smThreadSync:
         // Each handler's failure is dealt with on the main thread (runEventHandlers), so the
         // hand-over itself never fails.
@@ -186,29 +235,29 @@ void TComThread::finishHandOver() {
 void TComThread::runEventHandlers() {
     handlersOn_.store(std::this_thread::get_id());
     // Not on a device that a handler has closed (its handle may name another one by now).
-    auto deviceOpen = [this] { return !abandoned_.load() && portLife_->alive.load(); };
-    if (deviceOpen()) device_->beginHandOver(handle_);
+    withDevice([&](driver::Handle h) { device_->beginHandOver(h); });
     for (TComEvent e : deliveryOrder) {
         // A handler that closed the port ends the hand-over.
         if (abandoned_.load() || !portLife_->alive.load() || !ownerPort.deliveringEvents()) break;
         // "Output empty" after what the handlers so far wrote goes out in its place in this
         // hand-over rather than in one of its own.
-        if (e == evTxEmpty && !currentEvents.contains(e) && (watched_ & maskBits[e]) &&
-            device_->takeEvents(handle_, maskBits[e]))
-            currentEvents.include(e);
+        if (e == evTxEmpty && !currentEvents.contains(e) && (watched_ & maskBits[e])) {
+            std::uint32_t taken = 0;
+            withDevice([&](driver::Handle h) { taken = device_->takeEvents(h, maskBits[e]); });
+            if (taken) currentEvents.include(e);
+        }
         if (!currentEvents.contains(e)) continue;
         // A failing handler is shown and the other events still go out: ending the thread would
         // leave the port open with nothing ever delivered again.
         TCustomComPort::runShowingFailure([&] { ownerPort.handleLineEvent(maskBits[e]); });
     }
-    if (deviceOpen()) device_->endHandOver(handle_);
+    withDevice([&](driver::Handle h) { device_->endHandOver(h); });
     handlersOn_.store(std::thread::id{});
 }
 
 void TComThread::sendEventMessages() {
-    const fw::TWindowHandle window = ownerPort.notifyWindowHandle();
     for (TComEvent e : deliveryOrder)
-        if (currentEvents.contains(e)) fw::sendMessage(window, portEventMessage, maskBits[e], 0);
+        if (currentEvents.contains(e)) fw::sendMessage(window_, portEventMessage, maskBits[e], 0);
 }
 
 } // namespace comport

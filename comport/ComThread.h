@@ -41,6 +41,13 @@ public:
 
     std::string className() const override { return "TComThread"; }
 
+    // Waits until the body has made what it waits with; 0, or the error code that keeps it from
+    // ever waiting (the thread has ended then).
+    std::uint32_t waitUntilReady();
+    // The thread waits for line events from its start, but hands none over before this is
+    // called (by openPort, once it has finished).
+    void beginDelivery();
+
     // Asks the thread to end; returns at once.
     void signalStop();
 
@@ -68,6 +75,10 @@ private:
     void sendEventMessages();
     // Ends a wait request that the device may still hold, before its record goes away.
     void releaseWaitRequest();
+    // Runs call(handle) while the device this thread was made for is open; false, without
+    // calling, once the port has closed it (a handler's close lets this thread go before it
+    // closes the device, whose number may then name another device).
+    template <typename Call> bool withDevice(Call&& call);
 
     TCustomComPort& ownerPort;
     // Tells whether a handler has destroyed the port (while its owner's close waited for this
@@ -76,7 +87,14 @@ private:
     // The device layer, held so that it outlives the thread whatever happens to the port.
     std::shared_ptr<driver::ComDriver> device_;
     const driver::Handle handle_;
+    const std::uint64_t generation_; // of the device behind the port's gate
+    // Fixed while the port is open; kept here, since the port may go before this thread.
+    const TSyncMethod syncMethod_;
+    const fw::TWindowHandle window_;
     driver::EventHandle stopEvent = 0;
+    driver::EventHandle goEvent_ = 0;    // set by beginDelivery()
+    driver::EventHandle readyEvent_ = 0; // set by the body once it can wait, or cannot
+    std::atomic<std::uint32_t> readyCode_{0};
     TComEvents currentEvents;
     driver::Overlapped waitRequest_;
     std::uint32_t waitMask_ = 0;

@@ -23,7 +23,7 @@ TCustomComPort::TCustomComPort(fw::TComponent* owner, std::shared_ptr<driver::Co
 }
 
 TCustomComPort::~TCustomComPort() {
-    closeForDestruction();
+    closeBeforeDestruction();
     delete spareRequest_.exchange(nullptr);
     // Whatever called the handler that destroyed the port stops at its next look.
     life_->alive = false;

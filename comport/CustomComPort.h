@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace fw {
@@ -36,6 +37,12 @@ class TComThread;
 // The rate in bits per second of a TBaudRate (0 for brCustom, whose rate is CustomBaudRate).
 std::uint32_t baudRateValue(TBaudRate rate);
 
+// A class derived from the port that overrides any of its hooks (the fire and handle operations,
+// the steps of opening and closing) must close the port in its own destructor, with
+// closeBeforeDestruction(): the base destructor's close comes after the derived part is gone, so
+// the derived close hooks would be skipped, and an event thread (smNone) could meanwhile call a
+// derived hook on freed members. A port still open when a base destructor is reached, having been
+// opened as a more derived class, is reported through the application's error display.
 class TCustomComPort : public fw::TComponent {
 public:
     explicit TCustomComPort(fw::TComponent* owner = nullptr);
@@ -170,7 +177,8 @@ public:
     void notifyLinksSent(const std::uint8_t* buffer, std::int32_t count);
 
     // --- device ----------------------------------------------------------------------------
-    driver::Handle portHandle() const { return portHandle_; }
+    // The open device, invalidHandleValue while the port is closed (or closing).
+    driver::Handle portHandle() const { return life_->device.current(); }
     driver::ComDriver& device() const { return *driver_; }
 
 protected:
@@ -225,6 +233,10 @@ protected:
     bool rxBufLinked() const { return rxBufLinked_; }
     void setRxBufLinked(bool on) { rxBufLinked_ = on; }
 
+    // For the destructor of a derived class: closes the port while the derived part is still
+    // there (see the class comment). Never throws, like the destructor's own close.
+    void closeBeforeDestruction() noexcept;
+
     bool mayApply() const { return connected_ && !loading() && !designing(); }
     // Whether the line events still to be handled should go out: not once a handler has asked
     // for a close while the port was already closing.
@@ -235,9 +247,11 @@ private:
 
     // Starting and stopping what delivers line events (the event thread and, for smWindowSync,
     // the hidden window). openPort calls startEventDelivery after the device is configured and
-    // before handleAfterOpen; closePort calls stopEventDelivery after aborting the outstanding
-    // requests and before closing the device.
+    // before handleAfterOpen, and beginEventDelivery at its very end: nothing is handed over
+    // before. closePort calls stopEventDelivery after aborting the outstanding requests and
+    // before closing the device.
     void startEventDelivery();
+    void beginEventDelivery();
     void stopEventDelivery();
 
     // Received bytes for OnRxBuf and the linked readers (TriggersOnRxChar false): reads them and
@@ -253,6 +267,8 @@ private:
     // `bytes`, which must then stay valid until the request has ended.
     bool startWrite(const std::uint8_t* bytes, std::int32_t count, TComRequest& request,
                     bool keepCopy, std::int32_t& written);
+    // setDtrLine and setRtsLine: one escape function.
+    void escape(std::uint32_t function);
     // handleCTSChange and its two siblings: reads the line, tells the links, fires the event.
     void reportLine(TLineSignal line, TLinkNotice notice, void (TCustomComPort::*fire)(bool));
     // Reads count bytes into a new buffer and fires OnRxBuf; gives the number read.
@@ -266,6 +282,9 @@ private:
     void closeForDestruction() noexcept;
 
     std::shared_ptr<driver::ComDriver> driver_;
+    // The class the port was last opened as, for closeBeforeDestruction's check.
+    const std::type_info* openedAs_ = nullptr;
+    std::string openedAsName_;
 
     // Set while the port delivers line events.
     fw::TThread::Ptr<TComThread> eventThread_;
@@ -274,12 +293,12 @@ private:
     // Outlives the port: link notifications and the close under way, and whether the port is
     // still there for the code that called a handler that may have destroyed it.
     const std::shared_ptr<PortLife> life_ = std::make_shared<PortLife>();
-    driver::Handle portHandle_ = driver::invalidHandleValue;
     std::vector<TPortLink*> linkList_;
     bool triggersOnRxChar_ = true;
     std::atomic<TComRequest*> spareRequest_{nullptr};
     bool rxBufLinked_ = false;
-    bool connected_ = false;
+    // Read by the hidden window's procedure (and by handlers) while another thread may close.
+    std::atomic<bool> connected_{false};
     TBaudRate baudRate_ = br9600;
     std::int32_t customBaudRate_ = 9600;
     std::string port_ = "COM1";

@@ -5,6 +5,8 @@
 // code that called the handler (on this thread or on the event thread) must find that out before
 // it touches the port again.
 
+#include "comport/DeviceGate.h"
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -14,6 +16,8 @@ namespace comport {
 
 struct PortLife {
     std::atomic<bool> alive{true};
+    // The device, as every thread that calls it reaches it.
+    DeviceGate device;
     // Link notifications under way (on any thread: with smNone the event thread notifies too).
     std::atomic<int> notifying{0};
     // The thread running closePort (or the destructor's close); none while no close is under way.

@@ -207,6 +207,10 @@ public:
     virtual std::uint32_t takeEvents(Handle, std::uint32_t) { return 0; }
 
     // --- events ----------------------------------------------------------------------------
+    // Makes what the calling thread needs to wait on devices (a backend that sleeps on the
+    // device itself makes its wake-up here), so that a thread that is to serve event waits
+    // learns at once whether it can: 0, or the error code.
+    virtual std::uint32_t prepareWaits() { return 0; }
     virtual EventHandle createEvent(bool manualReset, bool initialState) = 0;
     virtual bool setEvent(EventHandle event) = 0;
     virtual bool resetEvent(EventHandle event) = 0;

@@ -22,6 +22,7 @@
 class ExposedPort : public comport::TComPort {
 public:
     using TComPort::TComPort;
+    ~ExposedPort() override { closeBeforeDestruction(); }
     using TCustomComPort::handleCTSChange;
     using TCustomComPort::handleError;
     using TCustomComPort::handleNotifyMessage;

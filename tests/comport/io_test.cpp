@@ -2,6 +2,10 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 using namespace comport;
 using ::testing::ElementsAre;
 
@@ -260,4 +264,66 @@ TEST_F(PortOnFake, LineSignalsAndErrors) {
                         0x0200);
     EXPECT_EQ(port->lineErrors(),
               (TComErrors{ceRxParity, ceOverrun, ceRxOver, ceTxFull, ceBreak, ceIO, ceMode}));
+}
+
+// A call on another thread that races a close: the main thread closes the port and opens a second
+// one, which the platform gives the same handle number, while the call is between taking the
+// handle and reaching the device. The call must reach the first device or fail as on a closed
+// port; what the second port holds (the far end's output, its input, its error flags) stays as it
+// is.
+TEST_F(PortOnFake, ACallRacingACloseNeverReachesTheDeviceOpenedAfter) {
+    struct Case {
+        const char* operation;
+        std::function<void(TComPort&)> call;
+        std::function<void()> prepareSecond; // on the second port's device, once it is open
+        std::function<bool(TComPort&)> secondUntouched;
+    };
+    const std::uint8_t byte = 'A';
+    std::string outputBefore;
+    const std::vector<Case> cases = {
+        {"writeFile", [&](TComPort& p) { p.writeBytes(&byte, 1); },
+         [&] { outputBefore = fake->output(); },
+         [&](TComPort&) { return fake->output() == outputBefore; }},
+        {"readFile",
+         [](TComPort& p) {
+             std::uint8_t in = 0;
+             p.readBytes(&in, 1);
+         },
+         [&] { fake->feedInput("b", false); }, [&](TComPort&) { return fake->inputLeft() == 1; }},
+        {"clearCommError", [](TComPort& p) { p.bytesWaiting(); },
+         [&] { fake->setErrorFlags(driver::commError::frame); },
+         [](TComPort& p) { return p.lineErrors().contains(ceFrame); }},
+    };
+    fake->reuseHandles(true);
+    port->setEvents({});
+    auto second = std::make_unique<TComPort>(nullptr, fake);
+    second->setEvents({});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.operation);
+        port->openPort();
+        std::atomic<bool> inCall{false}, swapped{false};
+        fake->onNextCall(c.operation, [&] {
+            inCall = true;
+            // Waits for the swap, or (when the close waits for this call) not for long.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            while (!swapped && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+        });
+        std::thread worker([&] {
+            try {
+                c.call(*port);
+            } catch (const EComPort&) {
+                // failing as on a closed port is clean
+            }
+        });
+        while (!inCall)
+            std::this_thread::yield();
+        port->closePort();
+        second->openPort();
+        c.prepareSecond();
+        swapped = true;
+        worker.join();
+        EXPECT_TRUE(c.secondUntouched(*second));
+        second->closePort();
+    }
 }

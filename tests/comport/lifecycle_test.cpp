@@ -151,6 +151,43 @@ TEST_F(PortOnFake, DestroyingReportsCloseFailuresToTheHandler) {
     EXPECT_FALSE(fake->isOpen());
 }
 
+// A class derived from the port that overrides a close hook: closed in its own destructor, its
+// hook runs on delete; left to the base destructor (which comes after the derived part is gone),
+// the hook is skipped and the fault is reported through the error display.
+TEST_F(PortOnFake, ADerivedPortClosesInItsOwnDestructorOrTheFaultIsReported) {
+    struct Derived : TComPort {
+        Derived(std::shared_ptr<testsupport::FakeComDriver> fake, bool closes,
+                std::vector<std::string>& seen)
+            : TComPort(nullptr, std::move(fake)), closes(closes), seen(seen) {}
+        ~Derived() override {
+            if (closes) closeBeforeDestruction();
+        }
+        void handleBeforeClose() override {
+            seen.push_back("derived bc");
+            TComPort::handleBeforeClose();
+        }
+        const bool closes;
+        std::vector<std::string>& seen;
+    };
+    for (const bool closes : {true, false}) {
+        SCOPED_TRACE(closes ? "closes" : "forgets");
+        std::vector<std::string> shown;
+        auto previous =
+            fw::setErrorDisplay([&](const std::exception& e) { shown.push_back(e.what()); });
+        {
+            auto derived = std::make_unique<Derived>(fake, closes, order);
+            derived->setEvents({});
+            derived->openPort();
+        }
+        fw::setErrorDisplay(previous);
+        EXPECT_EQ(order, closes ? std::vector<std::string>{"derived bc"}
+                                : std::vector<std::string>{});
+        EXPECT_EQ(shown.size(), closes ? 0u : 1u);
+        EXPECT_FALSE(fake->isOpen());
+        order.clear();
+    }
+}
+
 TEST_F(PortOnFake, FailedOpenAfterLoadingIsShownAndTheProgramGoesOn) {
     std::vector<std::string> shown;
     auto previous =

@@ -2,6 +2,7 @@
 // takers racing over a dead holder, and the ways taking a lock can fail half-way.
 
 #include "comport/driver/posix/PosixLockFile.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#include <chrono>
+#include <sys/file.h>
+#include <thread>
 
 using comport::driver::posix::PosixLockFile;
 
@@ -226,8 +230,12 @@ TEST_F(LockFolder, TheOfferedRemovalQuotesThePath) {
         << told;
 }
 
-// Programs that find the same dead holder at the same moment: exactly one gets the port.
+// Programs that find the same dead holder at the same moment: exactly one gets the port. One of
+// them runs as another user (where the test can switch), in a sticky folder as the system's lock
+// folder is: it cannot remove a lock that root left, yet may hold the takeover turn meanwhile.
 TEST_F(LockFolder, OfTakersRacingOverOneStaleLockExactlyOneWins) {
+    const bool mixed = testsupport::AsNobody::possible();
+    ASSERT_EQ(::chmod(folder.path().c_str(), 01777), 0);
     char text[16];
     std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(endedProcess()));
     write(lock, text);
@@ -244,6 +252,9 @@ TEST_F(LockFolder, OfTakersRacingOverOneStaleLockExactlyOneWins) {
             if (racer == 0) {
                 ::close(start[1]);
                 ::close(end[1]);
+                // nobody's number, as testsupport::AsNobody uses it
+                if (mixed && &racer == racers && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                    ::_exit(2);
                 char go = 0;
                 (void)!::read(start[0], &go, 1);
                 // Kept until all have tried; the process then ends holding it, which makes
@@ -274,6 +285,35 @@ TEST_F(LockFolder, OfTakersRacingOverOneStaleLockExactlyOneWins) {
     }
     EXPECT_EQ(doubled, 0) << "of " << rounds << " rounds";
     EXPECT_EQ(neither, 0) << "of " << rounds << " rounds";
+}
+
+// A taker that may remove a stale lock finds its takeover turn held by one that may not (another
+// user, in a sticky folder), and that lets go without removing it: the first waits for the turn
+// and takes the port, rather than give up with neither holding it.
+TEST_F(LockFolder, ATakerThatMayRemoveAStaleLockWaitsOutATurnHeldByOneThatMayNot) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(endedProcess()));
+    write(lock, text);
+    // Should the turn stay held, each is told what it can do: root to try again, another user
+    // that it cannot remove root's lock.
+    ASSERT_EQ(::chmod(folder.path().c_str(), 01777), 0);
+    EXPECT_NE(PosixLockFile::describe(device, folder.path()).find("Try again"), std::string::npos);
+    if (testsupport::AsNobody::possible()) {
+        testsupport::AsNobody nobody;
+        EXPECT_NE(PosixLockFile::describe(device, folder.path()).find("this user cannot remove it"),
+                  std::string::npos);
+    }
+    const int turn = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(turn, 0);
+    ASSERT_EQ(::flock(turn, LOCK_EX), 0);
+    std::thread letGo([turn] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::close(turn);
+    });
+    PosixLockFile taken;
+    EXPECT_EQ(taken.take(device, folder.path()), 0);
+    letGo.join();
+    EXPECT_EQ(contentOf(lock), mine());
 }
 
 // A write that stops short says why and a taker killed half-way leaves nothing in the shared

@@ -3,13 +3,19 @@
 
 #include "PortFixture.h"
 #include "comport/PortAccess.h"
+#include "framework/ThreadError.h"
 #include "tests/support/Pty.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/resource.h>
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
 #include <sys/wait.h>
+#include <system_error>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -53,6 +59,18 @@ TEST_F(PortOnPty, WritesExactlyTheBytesGiven) {
         EXPECT_EQ(port.writeBytes(&b, 1), 1);
     EXPECT_EQ(pty.receive(6), std::string("\x10\x0A\x0D\x00\xFF\x03", 6));
     EXPECT_EQ(pty.drain(), "");
+}
+
+// What writeBytes reports written leaves the port, also when the port closes right after it and
+// its event thread ends on the way.
+TEST_F(PortOnPty, BytesReportedWrittenAllLeaveAtClose) {
+    ASSERT_TRUE(port.Events().contains(evTxEmpty)); // the default: an event thread runs
+    std::string bytes(8000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    ASSERT_EQ(port.writeText(bytes), 8000);
+    port.closePort();
+    EXPECT_EQ(pty.receive(bytes.size()), bytes);
 }
 
 TEST_F(PortOnPty, ReadsWhatHasArrivedWithoutWaiting) {
@@ -197,6 +215,57 @@ TEST_F(PortOnPty, ClosedPortIsPortNotOpen) {
     const EComPort e = raised([&] { port.bytesWaiting(); });
     EXPECT_EQ(e.errorCode(), 10);
     EXPECT_EQ(e.systemErrorCode(), EBADF);
+}
+
+// With a single descriptor left the device opens, but the event thread cannot make the
+// descriptor its wait wakes on: the open fails, saying why, and releases the device, rather than
+// leaving an open port that never reports an event.
+TEST(PortOnDevices, AnOpenWhoseEventThreadCannotWaitFailsAndReleasesTheDevice) {
+    testsupport::PtyPair pty;
+    TComPort port;
+    port.setPort(pty.path());
+    // What runs below runs once with descriptors to spare: the undefined-behaviour checker looks
+    // at the first objects of each type through a pipe of its own, which it could not make there.
+    port.openPort();
+    port.closePort();
+    try {
+        throw std::system_error(EMFILE, std::generic_category());
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), EMFILE) << e.what();
+    }
+    try {
+        throw fw::EThread("none");
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "none");
+    }
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    int highest = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        highest = std::max(highest, std::stoi(entry.path().filename().string()));
+    rlimit lowered = before;
+    lowered.rlim_cur = static_cast<rlim_t>(highest) + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::dup(pty.controller())) >= 0;)
+        held.push_back(fd);
+    ::close(held.back()); // the one left
+    held.pop_back();
+    std::string failure;
+    try {
+        port.openPort();
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    const bool connected = port.Connected();
+    port.closePort();
+    for (const int fd : held)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_FALSE(connected);
+    EXPECT_NE(failure.find(std::strerror(EMFILE)), std::string::npos) << failure;
+    port.openPort(); // the device was released
+    EXPECT_TRUE(port.Connected());
 }
 
 TEST(PortOnDevices, AMissingPortGivesTheFileNotFoundCode) {

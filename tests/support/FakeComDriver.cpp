@@ -175,6 +175,28 @@ int FakeComDriver::opens() const {
 
 // --- ComDriver -----------------------------------------------------------------------------
 
+void FakeComDriver::onNextCall(const std::string& operation, std::function<void()> hook) {
+    std::lock_guard g(lock_);
+    hooks_[operation] = std::move(hook);
+}
+
+void FakeComDriver::reuseHandles(bool on) {
+    std::lock_guard g(lock_);
+    reuseHandles_ = on;
+}
+
+void FakeComDriver::runHook(const std::string& operation) {
+    std::function<void()> hook;
+    {
+        std::lock_guard g(lock_);
+        auto it = hooks_.find(operation);
+        if (it == hooks_.end()) return;
+        hook = std::move(it->second);
+        hooks_.erase(it);
+    }
+    hook();
+}
+
 bool FakeComDriver::enter(const std::string& operation, const std::string& args, Handle device,
                           bool needsDevice) {
     (std::this_thread::get_id() == creator_ ? calls_ : otherCalls_)
@@ -199,7 +221,7 @@ Handle FakeComDriver::createFile(const std::string& path) {
         setLastError(5); // the device is held: a sharing violation
         return invalidHandleValue;
     }
-    open_ = nextHandle_++;
+    open_ = reuseHandles_ ? firstHandle : nextHandle_++;
     ++opens_;
     return open_;
 }
@@ -261,6 +283,7 @@ bool FakeComDriver::setCommTimeouts(Handle device, const CommTimeouts& t) {
 
 bool FakeComDriver::readFile(Handle device, void* buffer, std::uint32_t count, std::uint32_t* read,
                              Overlapped* request) {
+    runHook("readFile");
     std::lock_guard g(lock_);
     if (read) *read = 0;
     if (!enter("readFile", std::to_string(count), device)) return false;
@@ -270,6 +293,7 @@ bool FakeComDriver::readFile(Handle device, void* buffer, std::uint32_t count, s
 
 bool FakeComDriver::writeFile(Handle device, const void* bytes, std::uint32_t count,
                               std::uint32_t* written, Overlapped* request) {
+    runHook("writeFile");
     std::lock_guard g(lock_);
     if (written) *written = 0;
     if (!enter("writeFile", hexText({static_cast<const char*>(bytes), count}), device))
@@ -343,6 +367,7 @@ bool FakeComDriver::purgeComm(Handle device, std::uint32_t flags) {
 }
 
 bool FakeComDriver::clearCommError(Handle device, std::uint32_t* errors, ComStat* status) {
+    runHook("clearCommError");
     std::lock_guard g(lock_);
     if (!enter("clearCommError", "", device)) return false;
     if (errors) *errors = errorFlags_;
@@ -362,6 +387,7 @@ bool FakeComDriver::getCommModemStatus(Handle device, std::uint32_t* status) {
 }
 
 bool FakeComDriver::escapeCommFunction(Handle device, std::uint32_t function) {
+    runHook("escapeCommFunction");
     std::lock_guard g(lock_);
     return enter("escapeCommFunction", std::to_string(function), device);
 }

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -36,6 +37,13 @@ public:
     // Reads and writes go pending until completePending is called.
     void holdRequests(bool on);
     void completePending();
+    // The next call of the named operation ("readFile", "writeFile", "clearCommError",
+    // "escapeCommFunction"), on any thread, first runs `hook` there, before it looks at its
+    // handle: a test can hold a call at the point where it races a close.
+    void onNextCall(const std::string& operation, std::function<void()> hook);
+    // Every open gives the same handle, as a platform gives a closed descriptor's number to the
+    // next device opened.
+    void reuseHandles(bool on);
     // Each write moves at most `bytes` and ends with that, as one held by flow control ends at its
     // time-out.
     void limitWrites(std::uint32_t bytes);
@@ -103,6 +111,7 @@ private:
         std::uint32_t count;
     };
 
+    void runHook(const std::string& operation);
     // Records the call; false (with the code set) when the script says it fails or the handle
     // is not the open device.
     bool enter(const std::string& operation, const std::string& args, Handle device,
@@ -139,6 +148,8 @@ private:
     Handle open_ = comport::driver::invalidHandleValue;
     Handle nextHandle_ = firstHandle;
     int opens_ = 0;
+    bool reuseHandles_ = false;
+    std::map<std::string, std::function<void()>> hooks_;
 };
 
 } // namespace testsupport

@@ -213,6 +213,15 @@ std::uint32_t PosixDriver::waitForMultipleObjects(std::uint32_t count, const Eve
     return result;
 }
 
+std::uint32_t PosixDriver::prepareWaits() {
+    try {
+        DeviceSleeper::forThisThread();
+        return 0;
+    } catch (const std::system_error& e) {
+        return static_cast<std::uint32_t>(e.code().value());
+    }
+}
+
 std::string PosixDriver::systemErrorMessage(std::uint32_t code) {
     char buffer[256];
     return ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);

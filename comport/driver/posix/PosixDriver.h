@@ -43,6 +43,8 @@ public:
     void endHandOver(Handle device) override;
     std::uint32_t takeEvents(Handle device, std::uint32_t mask) override;
     std::string systemErrorMessage(std::uint32_t code) override;
+    // The calling thread's wake-up descriptor (PosixEventWait.h).
+    std::uint32_t prepareWaits() override;
 
     // A wait for the completion event of a pending event wait watches that device's input in
     // the waiting thread (PosixEventWait.h); other waits are the base's.

@@ -5,6 +5,7 @@
 #include "framework/Translation.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -16,6 +17,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <thread>
 #include <utility>
 
 // Everything in the lock folder is written by other users too: a file there is opened only when
@@ -190,14 +192,28 @@ int place(const std::string& folder, const std::string& path, struct stat& ident
     return errno;
 }
 
+// Waits for the takeover turn on a lock file. Its holder is another taker, who is done within
+// microseconds, but may end without the lock: one of another user, in the sticky lock folder, it
+// cannot remove. So the turn is waited for rather than taken as a sign that someone else will
+// hold the port; not for ever, since anyone who can read the lock can hold its turn.
+bool takeTurn(int fd) {
+    using namespace std::chrono;
+    const auto until = steady_clock::now() + seconds(2);
+    for (auto pause = microseconds(100);; pause = std::min(pause * 2, microseconds(20000))) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(pause);
+    }
+}
+
 // Removes the stale lock `found` unless it is no longer the file at `path`. Takers of the same
 // stale lock take turns on it (flock), and each checks under its turn that the name still leads
 // to that very file: a lock that another taker has put in its place is never the one removed.
 // (A program that removes stale locks without such a turn can still remove ours; nothing on
 // this side can stop that.) Returns 0 to look again, or why the port is refused.
 int removeStale(const std::string& path, const Found& found) {
-    if (::flock(found.file.fd, LOCK_EX | LOCK_NB) != 0)
-        return EBUSY; // another taker is at it right now, and will hold the port
+    if (!takeTurn(found.file.fd)) return EBUSY; // held far longer than a takeover takes
     struct stat now {};
     if (::lstat(path.c_str(), &now) != 0) return errno == ENOENT ? 0 : errno;
     if (!sameFile(now, found.identity)) return 0;
@@ -209,6 +225,17 @@ int removeStale(const std::string& path, const Found& found) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         return errno == EPERM || errno == EACCES ? EBUSY : errno; // another user's lock
     return 0;
+}
+
+// Whether this process may remove the file `lock` from `folder`: it may write the folder and,
+// where the folder is sticky, owns the file or the folder or has the privilege to pass over that.
+bool mayRemove(const std::string& folder, const struct stat& lock) {
+    struct stat dir {};
+    if (::stat(folder.c_str(), &dir) != 0 || ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK,
+                                                         AT_EACCESS) != 0)
+        return false;
+    const uid_t me = ::geteuid();
+    return !(dir.st_mode & S_ISVTX) || me == 0 || me == lock.st_uid || me == dir.st_uid;
 }
 
 bool cannotWrite(int error) {
@@ -316,6 +343,11 @@ std::string PosixLockFile::describe(const std::string& devicePath, const std::st
                " " + removal;
     }
     case Found::stale:
+        if (mayRemove(lockFolder, found.identity))
+            return fw::tr("The lock file {1} was left by process {2}, which has ended; another "
+                          "program held it while this one came to take it over. Try again.",
+                          {path, std::to_string(found.pid)}) +
+                   " " + removal;
         return fw::tr("The lock file {1} was left by process {2}, which has ended, and this user "
                       "cannot remove it.",
                       {path, std::to_string(found.pid)}) +

@@ -87,7 +87,10 @@ Handle Win32Driver::createFile(const std::string& path) {
 }
 
 bool Win32Driver::closeHandle(Handle device) {
-    return CloseHandle(toHandle(device));
+    if (!CloseHandle(toHandle(device))) return false;
+    std::lock_guard g(linesLock_);
+    lines_.erase(device);
+    return true;
 }
 
 bool Win32Driver::setupComm(Handle device, std::uint32_t inQueue, std::uint32_t outQueue) {
@@ -103,7 +106,9 @@ bool Win32Driver::getCommState(Handle device, Dcb& dcb) {
 }
 
 bool Win32Driver::setCommState(Handle device, const Dcb& dcb) {
-    DCB s = toSystem(dcb);
+    // The block is built afresh from the settings; DTR and RTS keep what escapes made of them.
+    std::lock_guard g(linesLock_);
+    DCB s = toSystem(lines_[device].applying(dcb));
     return SetCommState(toHandle(device), &s);
 }
 

@@ -5,6 +5,10 @@
 // component's error numbers and texts are those Windows gives.
 
 #include "comport/driver/ComDriver.h"
+#include "comport/driver/EscapedLines.h"
+
+#include <mutex>
+#include <unordered_map>
 
 namespace comport::driver::win32 {
 
@@ -47,6 +51,11 @@ public:
                                          bool waitAll, std::uint32_t milliseconds) override;
     std::uint32_t getLastError() override;
     std::string systemErrorMessage(std::uint32_t code) override;
+
+private:
+    // Per open device: DTR and RTS as escape functions left them, kept across control blocks.
+    std::mutex linesLock_;
+    std::unordered_map<Handle, EscapedLines> lines_;
 };
 
 // The system's name for a port: "COM10" and "\\.\COM10" both give "\\.\COM10", so that ports

@@ -37,7 +37,10 @@ bool Win32Driver::getCommModemStatus(Handle device, std::uint32_t* status) {
 }
 
 bool Win32Driver::escapeCommFunction(Handle device, std::uint32_t function) {
-    return EscapeCommFunction(toHandle(device), function);
+    if (!EscapeCommFunction(toHandle(device), function)) return false;
+    std::lock_guard g(linesLock_);
+    lines_[device].escaped(function);
+    return true;
 }
 
 bool Win32Driver::setCommMask(Handle device, std::uint32_t mask) {

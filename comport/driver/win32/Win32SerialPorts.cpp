@@ -2,10 +2,12 @@
 // watch on adapters coming and going is in Win32SerialPortWatch.cpp.
 
 #include "comport/SerialPorts.h"
+#include "comport/UsbInstanceIds.h"
 #include "framework/Win32Text.h"
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <devguid.h>
 #include <setupapi.h>
 
@@ -41,19 +43,15 @@ std::string portNameOf(HDEVINFO set, SP_DEVINFO_DATA& device) {
     return found ? fw::win32::narrow(name) : std::string();
 }
 
-// "USB\VID_0403&PID_6001\A9X1QZ2B": the ids and, for a USB device, its serial number.
-void idsOf(const std::string& instance, SerialPortInfo& info) {
-    auto after = [&](const char* tag) -> std::string {
-        const auto at = instance.find(tag);
-        return at == std::string::npos ? std::string() : instance.substr(at + 4, 4);
-    };
-    info.vendorId = after("VID_");
-    info.productId = after("PID_");
-    const auto last = instance.rfind('\\');
-    if (instance.starts_with("USB\\") && last != std::string::npos &&
-        instance.find('&', last) == std::string::npos) {
-        info.serial = instance.substr(last + 1);
-    }
+// The instance name of the device's parent (the USB device of a port that has a driver of its
+// own), empty when there is none.
+std::string parentInstanceOf(const SP_DEVINFO_DATA& device) {
+    DEVINST parent = 0;
+    wchar_t name[MAX_DEVICE_ID_LEN + 1] = {};
+    if (CM_Get_Parent(&parent, device.DevInst, 0) != CR_SUCCESS ||
+        CM_Get_Device_IDW(parent, name, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+        return {};
+    return fw::win32::narrow(name);
 }
 
 } // namespace
@@ -83,8 +81,13 @@ void addPorts(HDEVINFO set, std::vector<SerialPortInfo>& ports) {
         if (info.friendlyName.empty()) info.friendlyName = info.product;
         info.vendor = registryText(set, device, SPDRP_MFG);
         wchar_t instance[512] = {};
-        if (SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr))
-            idsOf(fw::win32::narrow(instance), info);
+        if (SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr)) {
+            const UsbInstanceIds ids =
+                usbInstanceIds(fw::win32::narrow(instance), parentInstanceOf(device));
+            info.vendorId = ids.vendorId;
+            info.productId = ids.productId;
+            info.serial = ids.serial;
+        }
         ports.push_back(std::move(info));
     }
 }
