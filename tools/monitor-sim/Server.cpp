@@ -150,7 +150,10 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
         }
         if (outcome.action == Monitor::Action::answer) {
             Clock::time_point ready = lineTime + (isCommand ? Clock::duration{} : recordDelay());
-            if (outcome.stall.count() > 0) {
+            if (outcome.late.count() > 0) {
+                ready = std::max(ready, outboundFree_) + outcome.late;
+                busyUntil_ = ready;
+            } else if (outcome.stall.count() > 0) {
                 ready += outcome.stall;
                 busyUntil_ = ready;
             } else if (lineTime < busyUntil_) {
@@ -220,10 +223,10 @@ Server::Clock::time_point Server::arrival(Clock::time_point now) const {
     // timer fired late, and this process saw the burst late by its own wake-up: neither is line
     // time nor the host's. The wake-up is taken to be as late as the recent timers typically
     // were (their median: one timer held up by the rest of the machine says little about this
-    // wake-up); the host cannot have started before its answer was due.
+    // wake-up); the host cannot have started before its answer was really written.
     auto late = recentLate_;
     std::nth_element(late.begin(), late.begin() + late.size() / 2, late.end());
-    return std::max(now - answerLate_ - late[late.size() / 2], answerDue_);
+    return std::max(now - answerLate_ - late[late.size() / 2], answerWritten_);
 }
 
 Server::Step Server::flushDue(Clock::time_point now) {
@@ -245,7 +248,10 @@ Server::Step Server::flushDue(Clock::time_point now) {
             throw std::system_error(errno, std::generic_category(), "write");
         }
         bytes.erase(0, static_cast<std::size_t>(n));
-        if (bytes.empty()) pending_.pop_front();
+        if (bytes.empty()) {
+            pending_.pop_front();
+            answerWritten_ = Clock::now();
+        }
     }
     return Step::goOn;
 }
@@ -257,10 +263,10 @@ void Server::endSession() {
     writeBlocked_ = false;
     if (options_.keepAnswers) {
         // The board goes on answering what it was sent, whoever listens.
-        inboundFree_ = answerDue_ = {};
+        inboundFree_ = answerDue_ = answerWritten_ = {};
     } else {
         pending_.clear();
-        inboundFree_ = outboundFree_ = busyUntil_ = answerDue_ = {};
+        inboundFree_ = outboundFree_ = busyUntil_ = answerDue_ = answerWritten_ = {};
     }
     answerLate_ = {};
     recentLate_.fill({});

@@ -68,6 +68,7 @@ private:
     Clock::time_point busyUntil_{}; // a --stall, and the items held during it, keep it busy
     Clock::time_point answerDue_{}; // when the last answer sent was due to have crossed
     Clock::duration answerLate_{0}; // how much later its timer let it go out
+    Clock::time_point answerWritten_{}; // when the last answer was really written
     std::array<Clock::duration, 16> recentLate_{}; // the same for the latest answers
     std::size_t answers_ = 0;
     std::uint64_t bytesReceived_ = 0;
