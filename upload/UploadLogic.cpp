@@ -50,6 +50,10 @@ void UploadLogic::BitBtn2Click() {
         // (the port lost under it), what the board still owes is unknown: the item goes out
         // again only once the answers it may owe must have come and the line has been quiet.
         if (hold_ == Hold::quiet || hold_ == Hold::copies || !owed_.empty()) {
+            // Answers that came while the port was closed are lost, an "[L]" among them perhaps:
+            // only a run from the command is sure of what the board holds.
+            recordIndex_ = 0;
+            errorCount_ = 0;
             abandonOwed();
             hold_ = Hold::quiet;
             holdSince_ = window_.now();
