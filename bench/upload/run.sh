@@ -129,7 +129,7 @@ lossy_line() {
         timed "$bin/torvin-upload" --quiet --port "$work/tty" >>"$work/lossy"
         stop_sim
         "$bin/torvin-upload" --dump-image >"$work/image.hex"
-        if ! srec_cmp "$work/board.hex" -intel "$work/image.hex" -intel >/dev/null; then
+        if ! srec_cmp "$work/board.hex" -intel "$work/image.hex" -intel >/dev/null 2>&1; then
             echo "bench: the lossy run left the board's memory different from the image" >&2
             exit 1
         fi
