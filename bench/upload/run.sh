@@ -137,7 +137,7 @@ lossy_line() {
     local c l
     c=$(median <"$work/clean")
     l=$(median <"$work/lossy")
-    echo "monitor-sim --baud 9600, the first answer to every 50th item lost (${#losses[@]} / 2 losses), medians of $lossy_runs run(s):"
+    echo "monitor-sim --baud 9600, the first answer to every 50th item lost ($(( ${#losses[@]} / 2 )) losses), medians of $lossy_runs run(s):"
     echo "  clean line             $(ms "$c")"
     echo "  lossy line             $(ms "$l")   ratio to the clean line $(ratio "$l" "$c")"
     echo "  cost of one loss       $(awk -v l="$l" -v c="$c" -v n="${#losses[@]}" 'BEGIN { printf "%.2f s", (l - c) / (n / 2) / 1e6 }')   (the retry second alone: ratio $(awk -v c="$c" -v n="${#losses[@]}" 'BEGIN { printf "%.2f", (c + n / 2 * 1e6) / c }'))"

@@ -1,5 +1,7 @@
 #include "tests/support/MonitorSimProcess.h"
 
+#include "upload/frontend/OwedFile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -75,6 +77,9 @@ MonitorSimProcess::MonitorSimProcess(const std::string& program,
     }
     ::close(out[0]);
     serialPath_ = line;
+    // A new board owes nothing, whatever an earlier test's board on a terminal of the same name
+    // left word of for the uploaders.
+    if (!serialPath_.empty()) upload::frontend::OwedFile().keep(serialPath_, {});
 }
 
 MonitorSimProcess::~MonitorSimProcess() {
