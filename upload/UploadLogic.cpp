@@ -310,6 +310,10 @@ WindowSurface::Clock::duration UploadLogic::quietTime() const {
     return std::max<Clock::duration>(quietFloor, quietPerSlowest * slowest_);
 }
 
+WindowSurface::Clock::duration UploadLogic::earlierAnswersWait() const {
+    return std::max<Clock::duration>(heldUntil_ - window_.now(), {});
+}
+
 UploadLogic::Clock::duration UploadLogic::quietFor() const {
     return window_.now() - lastHeard_;
 }

@@ -72,6 +72,9 @@ public:
     // Silence that shows the board has nothing more to say: two seconds, or three times the
     // slowest answer heard so far when that is longer.
     WindowSurface::Clock::duration quietTime() const;
+    // How long from now answers to sends made before the port's latest opening may still come:
+    // a run's command waits that long at least.
+    WindowSurface::Clock::duration earlierAnswersWait() const;
 
 private:
     using Clock = WindowSurface::Clock;

@@ -118,7 +118,16 @@ BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, Event
         const std::string opened =
             (linePrefix.empty() ? "Port " + request_.port + " open" : "open") +
             " (9600 baud, 8N1); sending " + std::to_string(request_.totalRecords) + " records.";
-        p.session.onOpened = [this, opened] { parts_->window.printLine(opened); };
+        p.session.onOpened = [this, opened] {
+            parts_->window.printLine(opened);
+            // A wait this long without a word would look like a hang.
+            const auto wait = std::chrono::ceil<std::chrono::seconds>(
+                parts_->logic.earlierAnswersWait());
+            if (wait.count() > 2)
+                parts_->window.printLine("Waiting up to " + std::to_string(wait.count()) +
+                                         " s for the answers the board may still owe an earlier "
+                                         "run on this port.");
+        };
     }
     p.session.interruption = std::move(interruption);
     p.session.onInterrupted = [this] {
