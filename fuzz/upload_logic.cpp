@@ -1,21 +1,24 @@
 // The upload logic against a board that answers in its own time: the input picks, for every item
 // the board receives, its answer ("[N]" mostly, "[R]", "[L]", a version refusal, or none) and how
 // long it takes over it; between those, the start button, time passing (the retry timer ticks as
-// it falls due), noise on the line, port operations that fail and a cable pulled. The board may
-// also still owe answers to an earlier session when the run begins, and keeps what it owes when
-// the port closes.
+// it falls due), noise on the line, port operations that fail, a cable pulled, and a new run in a
+// new UploadLogic (a new process on the port: it has only what the earlier one left with the port
+// operations, while the board goes on answering what it was sent).
 //
-// The board honours the bound the logic relies on: each answer comes less than two seconds after
-// the later of its item's arrival and the answer before it, so while it has answers to give it is
-// never silent that long. It answers in the order it received, one answer an item; noise never
-// holds '[', ']' or a capital letter, so it can spoil an answer but never make one.
+// The board honours exactly the bound the logic states: it answers in the order it received, each
+// item at most once, and while it has answers to give it is never silent for as long as the quiet
+// time of the run that sent the item (each answer comes sooner than that quiet time after the
+// later of its item's arrival and the answer before it). Noise is any bytes that do not form a
+// reply, also not together with the bytes before them. The board has a memory: "[N]" to a record
+// writes it, "[R]" to a record loses it (a rewrite that failed), "[L]" and the command erase
+// everything; an item given no answer writes nothing.
 //
 // Checked after every event:
 // - only the programming-mode command or whole record lines go out (a line cut short only by a
 //   write that failed, and ':' alone for the record 0 that "[R]" to the command asks for);
 // - the counters, the labels and the progress bar stay in range;
-// - "TRANSMISSÃO CONCLUIDA !!" is shown at most once per run, and only when the board has
-//   accepted every record since it last received the command.
+// - "TRANSMISSÃO CONCLUIDA !!" is shown at most once per run, and only when the board's memory
+//   holds every record.
 #include "upload/FirmwareImage.h"
 #include "upload/PortOperations.h"
 #include "upload/UploadLogic.h"
@@ -23,11 +26,13 @@
 #include "upload/WindowSurface.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -35,7 +40,7 @@
 
 namespace {
 
-constexpr std::int32_t totalRecords = 3; // a short image, so that runs can end
+constexpr std::int32_t totalRecords = 8; // a short image, so that runs can end
 
 void check(bool ok, const char* what) {
     if (!ok) {
@@ -76,19 +81,32 @@ public:
     }
 
     void run() {
-        upload::UploadLogic logic(*this, *this, upload::firmwareImage().first(totalRecords),
-                                  totalRecords);
-        logic_ = &logic;
         if (left_ > 0) {
             // How the session begins: the line's rate known or not, and answers the board still
-            // owes an earlier session (due within the bound from now).
+            // owes an earlier session (each well within the bound from the one before).
             const std::uint8_t setup = next();
             rate_ = setup & 1 ? 9600 : 0;
+            quiets_.push_back(std::chrono::seconds(2));
             for (int i = 0; i < (setup >> 1) % 4; ++i)
-                board_.push_back(Answer{'N', clock_ + std::chrono::milliseconds(400 * (i + 1))});
+                board_.push_back(Item{-1, 'N', clock_, 100, 0});
         }
-        while (left_ > 0)
-            step();
+        while (left_ > 0) {
+            // One process after another on the port, each with the upload logic afresh.
+            upload::UploadLogic logic(*this, *this, upload::firmwareImage().first(totalRecords),
+                                      totalRecords);
+            logic_ = &logic;
+            startEnabled_ = true;
+            completions_ = 0;
+            quiets_.push_back(logic.quietTime());
+            while (left_ > 0 && !newProcess_)
+                step();
+            newProcess_ = false;
+            // The process ends: the port closes with it, and its quiet time stays what it was.
+            quiets_.back() = logic.quietTime();
+            dropLine();
+            timerOn_ = false;
+            logic_ = nullptr;
+        }
     }
 
     // --- the port ---
@@ -156,6 +174,10 @@ public:
         return static_cast<std::int32_t>(input_.size());
     }
     std::uint32_t lineRate() const override { return rate_; }
+    void keepOwed(std::chrono::nanoseconds left) override { owedUntil_ = clock_ + left; }
+    std::chrono::nanoseconds owedBefore() override {
+        return std::max<std::chrono::nanoseconds>(owedUntil_ - clock_, {});
+    }
 
     // --- the window ---
     Clock::time_point now() const override { return clock_; }
@@ -199,11 +221,13 @@ public:
     }
 
 private:
-    // One answer the board will give, in order.
-    struct Answer {
-        char letter; // 0: none (the item is dropped)
-        Clock::time_point due;
-        std::int32_t record = -1; // the item it answers: 0 the command, -1 an earlier session's
+    // One item the board has received and still has to answer (or drop), in order.
+    struct Item {
+        std::int32_t item;  // 0 the command, n record n, -1 an earlier session's
+        char letter;        // 0: none (the item is dropped)
+        Clock::time_point arrived;
+        std::uint8_t share; // of the quiet time it takes, in 256ths
+        std::size_t run;    // the process whose quiet time bounds it
     };
 
     std::uint8_t next() {
@@ -226,35 +250,49 @@ private:
         input_.clear();
     }
 
-    // The board takes an item: the input decides its answer and how long it takes, within the
-    // bound: less than two seconds after the later of the item's arrival and the answer before.
+    // The board takes an item: the input decides its answer and how long it takes, and the
+    // memory follows the answer at once.
     void received(std::int32_t item, std::int32_t bytes) {
         static constexpr char letters[] = {'N', 'N', 'N', 'N', 'N', 'R', 'R', 'L',
-                                           'I', 'J', 'K', 0,   0,   'N', 'R', 'N'};
+                                           'I', 'J', 'K', 0,   0,   'N', 'R', 'L'};
         const std::uint8_t how = left_ > 0 ? next() : 0;
-        const std::uint8_t wait = left_ > 0 ? next() : 0;
+        const std::uint8_t share = left_ > 0 ? next() : 0;
         const char letter = letters[how % 16];
-        const auto byteTime = std::chrono::microseconds(rate_ ? 10'000'000 / rate_ : 0);
-        Clock::time_point from = clock_ + byteTime * bytes;
-        if (!board_.empty()) from = std::max(from, board_.back().due);
-        // An item the board drops takes none of its time: the silence counts from the answer
-        // before.
-        const auto due =
-            letter ? from + byteTime * 3 + std::chrono::milliseconds(wait * 1990 / 255) : from;
-        board_.push_back(Answer{letter, due, item});
-        if (item == 0) accepted_.clear(); // the command starts the board's run afresh
-        if (letter == 'N' && item > 0) accepted_.insert(item);
-        trace("  board takes %s %d: %c in %lld ms\n", item ? "record" : "command", item,
-              letter ? letter : '-',
-              static_cast<long long>(
-                  std::chrono::duration_cast<std::chrono::milliseconds>(due - clock_).count()));
+        board_.push_back(Item{item, letter, clock_ + byteTime() * bytes, share, quiets_.size() - 1});
+        if (item == 0 || letter == 'L') memory_.clear(); // the board starts afresh
+        if (item > 0 && letter == 'N') memory_.insert(item);
+        if (item > 0 && letter == 'R') memory_.erase(item);
+        trace("  board takes %s %d: %c, %d/256 of the quiet time\n", item ? "record" : "command",
+              item, letter ? letter : '-', share);
+    }
+
+    Clock::duration byteTime() const {
+        return std::chrono::microseconds(rate_ ? 10'000'000 / rate_ : 0);
+    }
+
+    // The quiet time that bounds an item: its process's, as it stands now.
+    Clock::duration quietOf(const Item& item) const {
+        if (item.run + 1 == quiets_.size() && logic_) return logic_->quietTime();
+        return quiets_[std::min(item.run, quiets_.size() - 1)];
+    }
+
+    // When the first item still to be answered is answered: within its quiet time of the later of
+    // its arrival and the answer before it. Dropped items go at once, taking none of the time.
+    std::optional<Clock::time_point> nextAnswer() {
+        while (!board_.empty() && board_.front().letter == 0)
+            board_.pop_front();
+        if (board_.empty()) return std::nullopt;
+        const Item& head = board_.front();
+        const Clock::time_point from = std::max(head.arrived + byteTime() * 3, lastAnswer_);
+        const auto quiet = quietOf(head) - std::chrono::microseconds(1);
+        return from + quiet * head.share / 256;
     }
 
     void completed() {
         check(++completions_ == 1, "completion shown twice in one run");
         check(logic_->recordIndex() == totalRecords, "completion before the last record");
         for (std::int32_t r = 1; r <= totalRecords; ++r)
-            check(accepted_.count(r) == 1, "completion with a record the board has not accepted");
+            check(memory_.count(r) == 1, "completion with a record missing from the board");
     }
 
     void checkState() const {
@@ -269,22 +307,24 @@ private:
     void arrive(const std::string& bytes) {
         if (!connected_) return; // a closed port receives nothing
         input_.insert(input_.end(), bytes.begin(), bytes.end());
+        for (char c : bytes)
+            tail_ = {tail_[1], c};
         logic_->ComPort1RxChar(static_cast<std::int32_t>(input_.size()));
     }
 
     // Time passes until `until`: the board's answers and the timer's ticks, in their order.
     void pass(Clock::time_point until) {
         for (;;) {
-            const bool answer = !board_.empty() && board_.front().due <= until;
+            const auto due = nextAnswer();
+            const bool answer = due && *due <= until;
             const bool tick = timerOn_ && timerDue_ <= until;
-            if (answer && (!tick || board_.front().due <= timerDue_)) {
-                const Answer a = board_.front();
+            if (answer && (!tick || *due <= timerDue_)) {
+                const Item a = board_.front();
                 board_.pop_front();
-                clock_ = std::max(clock_, a.due);
-                if (a.letter) {
-                    trace("  [%c] arrives%s\n", a.letter, connected_ ? "" : " at a closed port");
-                    arrive(std::string{'[', a.letter, ']'});
-                }
+                clock_ = std::max(clock_, *due);
+                lastAnswer_ = clock_;
+                trace("  [%c] arrives%s\n", a.letter, connected_ ? "" : " at a closed port");
+                arrive(std::string{'[', a.letter, ']'});
             } else if (tick) {
                 clock_ = std::max(clock_, timerDue_);
                 timerDue_ = clock_ + std::chrono::seconds(1);
@@ -306,25 +346,31 @@ private:
     // One event, chosen by the next input byte.
     void step() {
         const std::uint8_t op = next();
-        static constexpr const char* names[] = {"press",        "time", "noise", "failure",
-                                                "cable pulled", "time", "time",  "time"};
-        trace("event: %s\n", names[op % 8]);
+        static constexpr const char* names[] = {"press", "time", "noise", "failure", "cable pulled",
+                                                "time",  "time", "time",  "new process"};
+        trace("event: %s\n", names[op % 9]);
         try {
-            switch (op % 8) {
+            switch (op % 9) {
             case 0: // the start button, while it can be pressed
                 if (!startEnabled_) break;
                 if (connected_) completions_ = 0; // a press on an open port starts a run
                 logic_->BitBtn2Click();
                 break;
-            case 2: { // noise that can spoil an answer but never make one
+            case 2: { // noise: any bytes that do not form a reply, with those before them either
                 std::string noise;
+                std::array<char, 2> tail = tail_;
                 for (std::size_t n = left_ > 0 ? next() % 4 + 1 : 0; n > 0 && left_ > 0; --n) {
-                    const char c = static_cast<char>(next());
-                    noise.push_back(c == '[' || c == ']' || (c >= 'A' && c <= 'Z') ? '?' : c);
+                    char c = static_cast<char>(next());
+                    if (c == ']' && tail[0] == '[' && tail[1] >= 'A' && tail[1] <= 'Z') c = '?';
+                    noise.push_back(c);
+                    tail = {tail[1], c};
                 }
                 arrive(noise);
                 break;
             }
+            case 8: // the program is stopped (or killed) and started again
+                newProcess_ = true;
+                break;
             case 3: // the next port operation fails
                 failNext_ = true;
                 break;
@@ -363,9 +409,14 @@ private:
     std::vector<std::uint8_t> partial_;
     std::deque<std::uint8_t> input_;
 
-    std::deque<Answer> board_;
-    std::set<std::int32_t> accepted_;
+    std::deque<Item> board_;
+    Clock::time_point lastAnswer_{};
+    std::set<std::int32_t> memory_; // the records the board holds
     int completions_ = 0;
+    std::array<char, 2> tail_{}; // the last bytes that reached the port
+    std::vector<Clock::duration> quiets_; // each process's quiet time, the latest still growing
+    bool newProcess_ = false;
+    Clock::time_point owedUntil_{}; // what the port operations kept
 };
 
 } // namespace

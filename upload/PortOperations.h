@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,15 @@ public:
     // (a pseudo-terminal moves them at once whatever its settings say). With it, an answer that
     // comes sooner than its item could have crossed the line is known not to be that item's.
     virtual std::uint32_t lineRate() const { return 0; }
+
+    // What the board may still owe on this port, kept beyond the run and the process so that the
+    // next run does not take an earlier run's answers for its own: answers to earlier sends may
+    // still come for `left` from now. Told again whenever it changes, so that whatever ends the
+    // program (a kill too) leaves it behind.
+    virtual void keepOwed(std::chrono::nanoseconds left) { static_cast<void>(left); }
+    // What was kept for this port (by any earlier run), read as the port opens; zero when nothing
+    // is owed.
+    virtual std::chrono::nanoseconds owedBefore() { return {}; }
 };
 
 } // namespace upload

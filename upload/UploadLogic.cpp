@@ -48,9 +48,13 @@ void UploadLogic::BitBtn2Click() {
     if (!port_.Connected()) {
         // Opening only: a failure here leaves the window as it was. Should a run be going on
         // (the port lost under it), what the board still owes is unknown: the item goes out
-        // again only once the line has been quiet.
-        if (hold_ != Hold::none || !owed_.empty()) {
-            owed_.clear();
+        // again only once the answers it may owe must have come and the line has been quiet.
+        if (hold_ == Hold::quiet || hold_ == Hold::copies || !owed_.empty()) {
+            // Answers that came while the port was closed are lost, an "[L]" among them perhaps:
+            // only a run from the command is sure of what the board holds.
+            recordIndex_ = 0;
+            errorCount_ = 0;
+            abandonOwed();
             hold_ = Hold::quiet;
             holdSince_ = window_.now();
         }
@@ -77,7 +81,15 @@ void UploadLogic::BitBtn2Click() {
 void UploadLogic::openAndShowPort() {
     const bool opening = !port_.Connected();
     port_.openPort();                                              // does nothing when already open
-    if (opening) lastHeard_ = std::max(lastHeard_, window_.now()); // heard from its opening on
+    if (opening) {
+        const Clock::time_point now = window_.now();
+        lastHeard_ = std::max(lastHeard_, now); // heard from its opening on
+        // Whatever was sent on this port while nobody listened may still be answered: by this
+        // logic before the port closed, or by an earlier run that the port kept word of.
+        const auto left = std::max<std::chrono::nanoseconds>(port_.owedBefore(), {});
+        heldUntil_ =
+            std::max(owedUntil(), now + std::chrono::duration_cast<Clock::duration>(left));
+    }
     port_.setDtrLine(true);
     port_.setRtsLine(false);
     window_.setBitBtn2Caption(std::string(captionStart));
@@ -87,14 +99,24 @@ void UploadLogic::openAndShowPort() {
 
 void UploadLogic::Timer1Timer() {
     releasingOnFailure([this] {
-        if (hold_ != Hold::none) {
+        const Clock::time_point now = window_.now();
+        if (hold_ == Hold::quiet) {
             // Nothing has gone out for the held item yet: no retry, only the wait for quiet.
-            if (quietFor() >= quietTime())
+            if (now >= heldUntil_ && quietFor() >= quietTime())
                 release();
-            else if (window_.now() - holdSince_ > holdLimit * quietTime())
+            else if (now - std::max(holdSince_, heldUntil_) > holdLimit * quietTime())
                 stopUncertain();
             return;
         }
+        if (hold_ == Hold::copies) {
+            // A copy has been answered: no retry; the other copies' answers, or a quiet line.
+            if (quietFor() >= quietTime())
+                settle();
+            else if (now - holdSince_ > holdLimit * quietTime())
+                stopUncertain();
+            return;
+        }
+        if (hold_ == Hold::ended) return;
         if (attempts_ == maxSends) {
             window_.setTimer1Enabled(false);
             window_.showMessage(std::string(messageNoAnswer));
@@ -102,7 +124,8 @@ void UploadLogic::Timer1Timer() {
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
             if (port_.Connected()) port_.closePort();
-            forgetOwed(); // closing drops whatever was on its way
+            abandonOwed(); // closing drops whatever was on its way
+            end();
             window_.setLampColor(lampWhite);
             return;
         }
@@ -158,18 +181,18 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
     if (hold_ == Hold::quiet) return;
 
     // The board answers what it received in the order it received it, so this reply belongs to
-    // the oldest send still owed an answer: a send of an earlier item (a copy that crossed the
-    // answer that moved the run on, or the run a press of the start button cut short), or a copy
-    // of the item now being sent. An answer lost on the line only makes later answers look
-    // older than they are, which costs a wait, never a record.
+    // the oldest copy still owed an answer, unless answers were lost on the line: it may answer
+    // any of the copies sent before these bytes were read. Every one of them is a copy of the
+    // item due, so it is acted on whichever it answers.
     if (answerable == 0 || owed_.empty()) return; // answers nothing that was sent
-    --answerable;
-    const Owed owner = owed_.front();
-    owed_.pop_front();
-    if (tooSoon(owner)) {
+    const Clock::time_point now = window_.now();
+    if (tooSoon(owed_.front())) {
         // Something the logic never sent was answered: every answer since may have been taken
         // for the wrong item. Before any record was accepted the run can begin again, a few
         // times: a line that always answers at once is no board at the rate it was set to.
+        owed_.pop_front();
+        --answerable;
+        if (hold_ == Hold::ended) return;
         if (recordIndex_ == 0 && attempts_ < maxSends) {
             ++attempts_;
             holdCommand();
@@ -178,7 +201,22 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
         stopUncertain();
         return;
     }
-    slowest_ = std::max(slowest_, window_.now() - owner.sent);
+    // Timed from the latest copy it may answer: a lost answer must not make the board look slow.
+    Clock::time_point from = owed_.front().sent;
+    for (std::int32_t i = answerable - 1; i > 0; --i) {
+        const Owed& copy = owed_[static_cast<std::size_t>(i)];
+        if (!tooSoon(copy)) {
+            from = copy.sent;
+            break;
+        }
+    }
+    slowest_ = std::max(slowest_, now - from);
+    owed_.pop_front();
+    --answerable;
+    if (hold_ == Hold::ended) {
+        keepOwed();
+        return;
+    }
 
     if (reply == replyOldMonitor) {
         stopForMonitorVersion(messageOldMonitor);
@@ -188,50 +226,78 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
         stopForMonitorVersion(messageInvalidMonitor);
         return;
     }
-    if (owner.earlier) {
-        if (hold_ == Hold::record && earlierOwed() == 0) release();
-        return;
-    }
-    // Only an answer to the item being sent may move the run.
-
-    if (reply == replyNext) {
-        // Any copy's "[N]" shows the item accepted; the other copies' answers are owed still.
-        attempts_ = 1;
-        moveOn();
-        if (recordIndex_ == totalRecords_) {
-            window_.setBitBtn6Enabled(true);
-            window_.setBitBtn2Enabled(false);
-            window_.setTimer1Enabled(false);
-            // Once per run, however many "[N]" the board sends after the last record.
-            if (!completionShown_) {
-                completionShown_ = true;
-                window_.showMessage(std::string(messageCompleted));
-            }
-            return;
-        }
-        ++recordIndex_;
-        errorCount_ = 0;
-        window_.setLabel7(std::to_string(recordIndex_));
-        window_.setProgressBar1(
-            static_cast<int>(static_cast<std::int64_t>(recordIndex_) * 100 / totalRecords_));
-        sendWhenSettled();
-    } else if (reply == replyRestart) {
-        moveOn();
-        recordIndex_ = 1;
-        sendWhenSettled();
+    ++tally_.answered;
+    if (reply == replyRestart) {
+        tally_.restart = true;
+    } else if (reply == replyNext) {
+        tally_.last = 'N';
     } else if (reply == replyResend) {
+        tally_.last = 'R';
         ++errorCount_;
         window_.setLabel8(std::to_string(errorCount_));
         if (errorCount_ == maxRefusals) {
             // The record keeps being refused: stop quietly, the port stays open for a new run.
-            // Answers to copies still on their way must not take the run on again.
-            moveOn();
+            end();
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
-        } else {
-            envia();
+            return;
         }
     }
+    if (owed_.empty()) {
+        settle();
+        return;
+    }
+    // Other copies are still owed: their answers may undo this one. No more copies go out; the
+    // wait for their answers counts from this one.
+    hold_ = Hold::copies;
+    holdSince_ = now;
+    window_.setTimer1Enabled(false);
+    window_.setTimer1Enabled(true);
+    keepOwed();
+}
+
+void UploadLogic::settle() {
+    const Tally tally = tally_;
+    tally_ = {};
+    hold_ = Hold::none;
+    owed_.clear(); // what the quiet line showed: whatever was owed will not be answered now
+    if (tally.restart) {
+        // The board asked to start over: whatever it held may be gone.
+        recordIndex_ = 1;
+        envia();
+    } else if (tally.last == 'N') {
+        accept();
+    } else if (tally.last == 'R') {
+        envia();
+    }
+    keepOwed();
+}
+
+void UploadLogic::accept() {
+    attempts_ = 1;
+    if (recordIndex_ == totalRecords_) {
+        window_.setBitBtn6Enabled(true);
+        window_.setBitBtn2Enabled(false);
+        window_.setTimer1Enabled(false);
+        end();
+        // Once per run, however many "[N]" the board sends after the last record.
+        if (!completionShown_) {
+            completionShown_ = true;
+            window_.showMessage(std::string(messageCompleted));
+        }
+        return;
+    }
+    ++recordIndex_;
+    errorCount_ = 0;
+    window_.setLabel7(std::to_string(recordIndex_));
+    window_.setProgressBar1(
+        static_cast<int>(static_cast<std::int64_t>(recordIndex_) * 100 / totalRecords_));
+    envia();
+}
+
+void UploadLogic::end() {
+    hold_ = Hold::ended;
+    tally_ = {};
 }
 
 bool UploadLogic::tooSoon(const Owed& send) const {
@@ -244,41 +310,38 @@ WindowSurface::Clock::duration UploadLogic::quietTime() const {
     return std::max<Clock::duration>(quietFloor, quietPerSlowest * slowest_);
 }
 
+WindowSurface::Clock::duration UploadLogic::earlierAnswersWait() const {
+    return std::max<Clock::duration>(heldUntil_ - window_.now(), {});
+}
+
 UploadLogic::Clock::duration UploadLogic::quietFor() const {
     return window_.now() - lastHeard_;
 }
 
-void UploadLogic::forgetOwed() {
+void UploadLogic::abandonOwed() {
+    abandonedUntil_ = std::max(abandonedUntil_, owedUntil());
     owed_.clear();
-    hold_ = Hold::none;
+    tally_ = {};
+    keepOwed();
 }
 
-void UploadLogic::moveOn() {
-    for (Owed& o : owed_)
-        o.earlier = true;
-    hold_ = Hold::none;
+UploadLogic::Clock::time_point UploadLogic::owedUntil() const {
+    // The board is silent no longer than the quiet time while it owes answers, so each answer
+    // owed comes within one quiet time of the one before, the first of the last thing heard.
+    const auto owed = static_cast<Clock::rep>(owed_.size());
+    return std::max({heldUntil_, abandonedUntil_, lastHeard_ + owed * quietTime()});
 }
 
-std::int32_t UploadLogic::earlierOwed() const {
-    return static_cast<std::int32_t>(
-        std::count_if(owed_.begin(), owed_.end(), [](const Owed& o) { return o.earlier; }));
-}
-
-void UploadLogic::sendWhenSettled() {
-    if (earlierOwed() == 0) {
-        envia();
-        return;
-    }
-    // A prompt board answers the other copies at once; should those answers have been lost on
-    // the line, the timer's ticks end the wait once the line has been quiet long enough.
-    hold_ = Hold::record;
-    holdSince_ = window_.now();
-    window_.setTimer1Enabled(false);
-    window_.setTimer1Enabled(true);
+void UploadLogic::keepOwed() {
+    const Clock::duration left = owedUntil() - window_.now();
+    port_.keepOwed(std::max<std::chrono::nanoseconds>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(left), {}));
 }
 
 void UploadLogic::holdCommand() {
-    forgetOwed();
+    // While the port stays open the quiet line shows the answers given; a port opened since
+    // brought what it kept along.
+    abandonOwed();
     replyBuffer_.clear();
     // Whatever waits was sent before this run began.
     for (std::int32_t waiting = port_.Connected() ? port_.bytesWaiting() : 0; waiting > 0;
@@ -289,7 +352,7 @@ void UploadLogic::holdCommand() {
     }
     hold_ = Hold::quiet;
     holdSince_ = window_.now();
-    if (port_.Connected() && quietFor() >= quietTime()) release();
+    if (port_.Connected() && window_.now() >= heldUntil_ && quietFor() >= quietTime()) release();
 }
 
 void UploadLogic::release() {
@@ -305,7 +368,7 @@ void UploadLogic::release() {
 }
 
 void UploadLogic::owe(std::int32_t bytes) {
-    owed_.push_back(Owed{window_.now(), bytes, false});
+    owed_.push_back(Owed{window_.now(), bytes});
 }
 
 void UploadLogic::sendCommand() {
@@ -319,6 +382,7 @@ void UploadLogic::sent(std::int32_t bytes) {
     // the silence that counts begins after both.
     lastHeard_ = std::max(lastHeard_,
                           window_.now() + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
+    keepOwed();
 }
 
 UploadLogic::Clock::duration UploadLogic::lineTime(std::int32_t bytes) const {
@@ -330,7 +394,7 @@ UploadLogic::Clock::duration UploadLogic::lineTime(std::int32_t bytes) const {
 }
 
 void UploadLogic::stopUncertain() {
-    moveOn();
+    end();
     window_.setTimer1Enabled(false);
     window_.showMessage(std::string(messageUncertain));
     window_.setBitBtn6Enabled(true);
@@ -338,7 +402,7 @@ void UploadLogic::stopUncertain() {
 }
 
 void UploadLogic::stopForMonitorVersion(std::string_view message) {
-    moveOn();
+    end();
     window_.setBitBtn2Enabled(false);
     window_.setTimer1Enabled(false);
     window_.showMessage(std::string(message));

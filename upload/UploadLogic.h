@@ -23,15 +23,20 @@ namespace upload {
 //
 // Every send is owed one answer, and the board answers in the order it received. The replies
 // carry no record number, so the logic relies on one bound: while the board still has answers to
-// give, it never stays silent longer than the quiet time, two seconds or three times the slowest
-// answer heard so far, whichever is longer (an answer is timed from the oldest send still owed
-// one, so a lost answer only makes the time longer). Within it:
-// - a new item (the next record, record 1 again, the command of a new run) goes out only once no
-//   earlier item owes an answer: answered, or the line quiet for the quiet time;
+// give, it is never silent longer than the quiet time, two seconds or three times the slowest
+// answer heard so far, whichever is longer (an answer is timed from the latest send it may
+// answer, so that an answer lost on the line does not make the time longer). Within it:
+// - every copy of an item (the first send and each re-send) is acted on, whichever it answers:
+//   the item counts as accepted only when its copies' answers end in "[N]" and none of them was
+//   "[L]"; "[L]" on any copy starts again at record 1, a later copy's "[R]" sends the record
+//   again, a version reply stops the run;
+// - the run moves on (to the next record, record 1 again, or the completion) only once every copy
+//   has been answered or the line has been quiet for the quiet time, so every answer the board
+//   gives between an item's first send and the next item's belongs to a copy of that item;
 // - a run starts by discarding what waits in the port and letting the line be quiet for the
-//   quiet time, since the board may still answer an earlier session;
-// - so every reply between an item's first send and the next item's answers a copy of that item,
-//   and the run never moves past a record the board has not accepted.
+//   quiet time, since the board may still answer an earlier session; what an earlier run on the
+//   port may still be owed (kept through the port operations, beyond the process) is waited out
+//   first: the answers owed times its quiet time after the last thing it heard.
 // An answer that comes sooner than its item could have crossed the line (where the line's rate is
 // known), or a line that never falls quiet, means the answers can no longer be placed: the run
 // then stops with "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO", never with the completion.
@@ -67,33 +72,44 @@ public:
     // Silence that shows the board has nothing more to say: two seconds, or three times the
     // slowest answer heard so far when that is longer.
     WindowSurface::Clock::duration quietTime() const;
+    // How long from now answers to sends made before the port's latest opening may still come:
+    // a run's command waits that long at least.
+    WindowSurface::Clock::duration earlierAnswersWait() const;
 
 private:
     using Clock = WindowSurface::Clock;
 
-    // One send still owed an answer.
+    // One send of the item due (a copy) still owed an answer.
     struct Owed {
         Clock::time_point sent; // when its first byte went out
         std::int32_t bytes;     // its length on the wire
-        bool earlier;           // a send of an earlier item, not of the one being sent now
     };
-    // What the item due waits for: a quiet line (the command of a new run, or the item that was
-    // going out when the port was opened again), or the answers owed to earlier copies.
-    enum class Hold { none, quiet, record };
+    // What the answers to the item's copies have said so far.
+    struct Tally {
+        std::int32_t answered = 0;
+        bool restart = false; // an "[L]" among them
+        char last = 0;        // 'N' or 'R': the latest of those
+    };
+    // What holds the run: a quiet line before the item due goes out (the command of a new run,
+    // or the item that was going out when the port was opened again); the answers still owed to
+    // the copies of an item some copy of which has been answered; or nothing, the run being over.
+    enum class Hold { none, quiet, copies, ended };
 
     void openAndShowPort();
     static bool isReply(std::string_view text);
-    // Acts on one complete reply, or absorbs it when it answers an earlier item; `answerable`
-    // is how many of the sends still owed may have been answered by the bytes being read.
+    // Acts on one complete reply; `answerable` is how many of the sends still owed may have been
+    // answered by the bytes being read.
     void takeReply(std::int32_t& answerable);
     // True when a reply now cannot be the answer to `send`: too soon for it to have crossed.
     bool tooSoon(const Owed& send) const;
-    // The item being sent changes: answers owed to its copies now belong to an earlier item.
-    void moveOn();
-    void forgetOwed();
-    std::int32_t earlierOwed() const;
-    // Sends the item now due, or holds it while answers to earlier copies are still owed.
-    void sendWhenSettled();
+    // Every copy of the item due is answered or written off: acts on what their answers said.
+    void settle();
+    void accept();
+    // The run stops: answers still on their way change nothing.
+    void end();
+    // Sends still owed are given up on (a new run, a closed port): the next run on the port waits
+    // until their answers must have come.
+    void abandonOwed();
     // The line has been quiet since the latest send, answer or opening for this long.
     Clock::duration quietFor() const;
     // A run's start: drops what waits in the port and holds the command until the line is quiet.
@@ -103,6 +119,10 @@ private:
     void owe(std::int32_t bytes);
     // `bytes` have been written: the line is busy until they and their answer have crossed it.
     void sent(std::int32_t bytes);
+    // Until when answers to what this logic has sent (or found owed at the port's opening) may
+    // still come, and telling the port of it.
+    Clock::time_point owedUntil() const;
+    void keepOwed();
     // How long `bytes` take on the line; nothing when its rate is not known.
     Clock::duration lineTime(std::int32_t bytes) const;
     void stopForMonitorVersion(std::string_view message);
@@ -123,12 +143,16 @@ private:
     std::int32_t errorCount_ = 0;
     bool completionShown_ = false;
     std::string replyBuffer_;
-    // Sends still owed an answer, oldest first: those of earlier items, then the copies of the
-    // item being sent now (the first send and every re-send).
+    // Copies of the item due still owed an answer, oldest first, and what the others said.
     std::deque<Owed> owed_;
-    // Whether the item due waits, and since when.
+    Tally tally_;
     Hold hold_ = Hold::none;
     Clock::time_point holdSince_{};
+    // Answers to sends before the port's latest opening may come until then (what the port kept).
+    Clock::time_point heldUntil_{};
+    // The same for sends given up on while the port stayed open: listening covers those, but a
+    // process that ends must leave them behind.
+    Clock::time_point abandonedUntil_{};
     // The latest byte read, the port's opening, or when the latest send and its answer will have
     // crossed the line.
     Clock::time_point lastHeard_{};

@@ -13,22 +13,31 @@
 #      since tracing slows the process down). Target: at most 8 context switches a record. perf
 #      and strace (Debian's linux-perf and strace) are installed when missing; --no-profile
 #      leaves this part out.
+#   4. a lossy line: monitor-sim --baud 9600 losing the first answer to every 50th item
+#      (--silent K:1), torvin-upload's time against a clean 9600 baud run, and the board's memory
+#      compared with the image (srec_cmp). Each lost answer costs at least the retry second;
+#      --lossy-runs sets how many (0 leaves it out), --lossy-only runs this part alone.
 #
-#   bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N] [--no-profile]
+#   bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N] [--lossy-runs N] [--lossy-only]
+#                       [--no-profile]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 runs=7
 fast_runs=3
 slow_runs=1
+lossy_runs=1
+lossy_only=0
 profile=1
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
         --fast-runs) fast_runs="$2"; shift 2 ;;
         --slow-runs) slow_runs="$2"; shift 2 ;;
+        --lossy-runs) lossy_runs="$2"; shift 2 ;;
+        --lossy-only) lossy_only=1; profile=0; shift ;;
         --no-profile) profile=0; shift ;;
-        *) echo "usage: bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N] [--no-profile]" >&2; exit 64 ;;
+        *) echo "usage: bench/upload/run.sh [--runs N] [--fast-runs N] [--slow-runs N] [--lossy-runs N] [--lossy-only] [--no-profile]" >&2; exit 64 ;;
     esac
 done
 
@@ -106,6 +115,40 @@ echo "Load before the runs: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $
 echo "Whole uploads of the embedded image (1974 records, $line_bytes bytes on the line) into monitor-sim"
 echo
 
+# --- 4. a lossy line -------------------------------------------------------------------------
+lossy_line() {
+    [[ "$lossy_runs" -gt 0 ]] || return 0
+    local losses=() k
+    for ((k = 50; k < items; k += 50)); do losses+=(--silent "$k:1"); done
+    : >"$work/clean" && : >"$work/lossy"
+    for _ in $(seq "$lossy_runs"); do
+        start_sim --baud 9600
+        timed "$bin/torvin-upload" --quiet --port "$work/tty" >>"$work/clean"
+        stop_sim
+        start_sim --baud 9600 --save "$work/board.hex" "${losses[@]}"
+        timed "$bin/torvin-upload" --quiet --port "$work/tty" >>"$work/lossy"
+        stop_sim
+        "$bin/torvin-upload" --dump-image >"$work/image.hex"
+        if ! srec_cmp "$work/board.hex" -intel "$work/image.hex" -intel >/dev/null 2>&1; then
+            echo "bench: the lossy run left the board's memory different from the image" >&2
+            exit 1
+        fi
+    done
+    local c l
+    c=$(median <"$work/clean")
+    l=$(median <"$work/lossy")
+    echo "monitor-sim --baud 9600, the first answer to every 50th item lost ($(( ${#losses[@]} / 2 )) losses), medians of $lossy_runs run(s):"
+    echo "  clean line             $(ms "$c")"
+    echo "  lossy line             $(ms "$l")   ratio to the clean line $(ratio "$l" "$c")"
+    echo "  cost of one loss       $(awk -v l="$l" -v c="$c" -v n="${#losses[@]}" 'BEGIN { printf "%.2f s", (l - c) / (n / 2) / 1e6 }')   (the retry second alone: ratio $(awk -v c="$c" -v n="${#losses[@]}" 'BEGIN { printf "%.2f", (c + n / 2 * 1e6) / c }'))"
+    echo "  the board's memory     exactly the image (srec_cmp)"
+    echo
+}
+if [[ "$lossy_only" -eq 1 ]]; then
+    lossy_line
+    exit 0
+fi
+
 # --- 1. no line model: torvin-upload against the floor --------------------------------------
 start_sim
 timed "$bin/upload-floor" "$work/tty" >/dev/null # warm-up
@@ -152,6 +195,7 @@ line_model() {
 }
 line_model 115200 "$fast_runs" 1.05
 line_model 9600 "$slow_runs" 1.02
+lossy_line
 
 # --- 3. where the time goes -------------------------------------------------------------------
 # Counted over the whole process (all its threads), divided by the items sent (records and the

@@ -216,4 +216,43 @@ TEST_F(UploadRunTest, PortCarriesTheStoredSettings) {
     EXPECT_EQ(form.upload().totalRecords(), 1974);
 }
 
+// The window gives up on a board that still owes it answers (its quiet time grown to 7.2 s, record
+// 5 answered 5.5 s late, then its other copies 2.5 s apart) and is closed; the next window on the
+// port must not take those answers for its own (record 6 is refused twice: an answer taken for the
+// wrong item skips a refusal), and ends with the board holding the image.
+TEST_F(UploadRunTest, ARunAfterAFailedOneWhileItsAnswersStillComeLosesNoRecord) {
+#ifndef MONITOR_SIM_PATH
+    GTEST_SKIP() << "monitor-sim is not built";
+#else
+    testsupport::TempDir dir;
+    const std::string saved = dir.file("board.hex");
+    testsupport::MonitorSimProcess sim(
+        MONITOR_SIM_PATH,
+        {"--save", saved, "--keep-answers", "--reject", "6:2", "--late", "3:1:1500", "--late",
+         "3:2:1900", "--late", "5:1:5500", "--late", "5:2:2500", "--late", "5:3:2500", "--late",
+         "5:4:2500", "--late", "5:5:2500"});
+    ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
+    {
+        app::TForm1 failed(dialogs, sim.serialPath());
+        failed.show();
+        failed.BitBtn2->click();
+        failed.BitBtn2->click();
+        ASSERT_TRUE(pumpUntil([&] { return !dialogs.texts(FakeDialogs::Message).empty(); }, 60s));
+        ASSERT_TRUE(messageShown("PLACA NÃO RESPONDE !"));
+        failed.BitBtn6->click();
+    }
+    app::TForm1 form(dialogs, sim.serialPath());
+    form.show();
+    form.BitBtn2->click();
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return dialogs.texts(FakeDialogs::Message).size() == 2; }, 240s))
+        << "still at record " << form.Label7->text().toStdString();
+    EXPECT_TRUE(messageShown("TRANSMISSÃO CONCLUIDA !!"));
+    sim.stop();
+    EXPECT_EQ(testsupport::runCommand("srec_cmp '" + saved +
+                                      "' -intel '" FIRMWARE_HEX_PATH "' -intel >/dev/null 2>&1"),
+              0);
+#endif
+}
+
 } // namespace

@@ -1,5 +1,7 @@
 #include "tests/support/MonitorSimProcess.h"
 
+#include "upload/frontend/OwedFile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -73,8 +75,13 @@ MonitorSimProcess::MonitorSimProcess(const std::string& program,
         if (::read(out[0], &c, 1) != 1 || c == '\n') break;
         line += c;
     }
-    ::close(out[0]);
+    // Kept open while the program runs: what it writes after the line (--help's rest) must not
+    // end it with SIGPIPE.
+    out_ = out[0];
     serialPath_ = line;
+    // A new board owes nothing, whatever an earlier test's board on a terminal of the same name
+    // left word of for the uploaders.
+    if (serialPath_.starts_with("/")) upload::frontend::OwedFile().keep(serialPath_, {});
 }
 
 MonitorSimProcess::~MonitorSimProcess() {
@@ -86,6 +93,7 @@ MonitorSimProcess::~MonitorSimProcess() {
             ::waitpid(pid_, &raw, 0);
         }
     }
+    ::close(out_);
 }
 
 int MonitorSimProcess::stop() {

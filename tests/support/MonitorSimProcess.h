@@ -35,6 +35,7 @@ public:
 private:
     TempDir dir_;
     pid_t pid_ = -1;
+    int out_ = -1; // the read end of its standard output
     std::optional<int> status_;
     std::string serialPath_;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <sys/stat.h>
 #include <thread>
@@ -251,4 +252,35 @@ TEST(MonitorSimProcess, ExplainsBadUsage) {
     MonitorSimProcess help(MONITOR_SIM_PATH, {"--help"});
     EXPECT_EQ(help.serialPath(), "Usage: monitor-sim [OPTION]...");
     EXPECT_EQ(help.waitForExit(), 0);
+}
+
+// Under the line model an answer can never come sooner than its item's bytes, the board's delay
+// and the answer's bytes take, however late the simulator itself got to write the answer before:
+// the host sends its next item only once it has that answer, so it cannot have started sooner.
+TEST(MonitorSimProcess, AnAnswerWrittenLateDoesNotHurryTheNextOne) {
+    using namespace std::chrono;
+    // 22 + 3 bytes at 9600 baud, and the delay.
+    const auto least = microseconds(25 * 10'000'000 / 9600) + milliseconds(20);
+    for (const auto reaction : {milliseconds(0), milliseconds(100)}) {
+        Sim sim({"--baud", "9600", "--delay-ms", "20"});
+        ASSERT_EQ(sim.ask(command), "[N]");
+        // The simulator is held up (as a busy machine does) while it holds the first answer,
+        // which it can write only once it goes on.
+        sim.host->send(wireRecord(0x200, 0, Bytes(16, 0x5A))); // 22 bytes on the wire
+        std::this_thread::sleep_for(milliseconds(10));
+        ASSERT_EQ(::kill(sim.process->pid(), SIGSTOP), 0);
+        std::this_thread::sleep_for(milliseconds(80));
+        const auto resumed = steady_clock::now();
+        ASSERT_EQ(::kill(sim.process->pid(), SIGCONT), 0);
+        ASSERT_EQ(sim.host->receive(3), "[N]");
+        // The next record goes out the moment the answer is in, or a while after.
+        std::this_thread::sleep_for(reaction);
+        const auto sent = steady_clock::now();
+        sim.host->send(wireRecord(0x210, 0, Bytes(16, 0x5A)));
+        ASSERT_EQ(sim.host->receive(3), "[N]");
+        if (reaction.count() == 0)
+            EXPECT_GE(steady_clock::now() - resumed, least);
+        else // the simulator's own wake-up is estimated: half is no estimate's error
+            EXPECT_GE(steady_clock::now() - sent, least / 2);
+    }
 }

@@ -31,10 +31,14 @@ struct Result {
 // Runs torvin-upload with its output in files. A hang would end in `timeout`'s status 124 rather
 // than in a stuck suite; no run here should come near it.
 // Standard output goes to `output` when given (then r.out stays empty).
-Result upload(const std::string& arguments, const std::string& output = "") {
+// What a run leaves for the next on the port goes to `runtime` (by default a folder of this run's
+// own, so that runs of other tests on a terminal of the same name do not wait for each other).
+Result upload(const std::string& arguments, const std::string& output = "",
+              const std::string& runtime = "") {
     TempDir dir;
     Result r;
-    r.status = runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " + arguments +
+    r.status = runCommand("XDG_RUNTIME_DIR='" + (runtime.empty() ? dir.path() : runtime) +
+                          "' timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " + arguments +
                           " </dev/null >'" + (output.empty() ? dir.file("out") : output) + "' 2>'" +
                           dir.file("err") + "'");
     r.out = readFile(dir.file("out"));
@@ -382,6 +386,15 @@ std::string shortImage(const TempDir& dir, int records) {
 
 } // namespace
 
+namespace {
+
+// XDG_RUNTIME_DIR for the runs of one test: what one run leaves for the next stays within it.
+std::string inRuntime(const TempDir& runtime, const std::string& commands) {
+    return "export XDG_RUNTIME_DIR='" + runtime.path() + "'; " + commands;
+}
+
+} // namespace
+
 TEST(TorvinUploadProcess, ABoardAnsweringPastTheRetrySecondIsFlashedWhole) {
     // Each record answered 1.1 s after it arrived, a little more for some: the uploader's retry
     // crosses every answer. Record 6 refused twice on one board, unanswered twice on the other;
@@ -397,18 +410,73 @@ TEST(TorvinUploadProcess, ABoardAnsweringPastTheRetrySecondIsFlashedWhole) {
     EXPECT_TRUE(silent.holdsExactly(image));
 }
 
+// A run that ends while the board still owes it answers, however it ends, leaves word of them
+// for the next run on the port; the next starts at once and must not take them for its own
+// (the board refuses record 6 twice: an answer taken for the wrong item skips a refusal).
 TEST(TorvinUploadProcess, ASecondRunWhileTheBoardStillAnswersTheFirstLosesNoRecord) {
-    // The first uploader is stopped while the board, 1.1 s late, still owes it answers; the next
-    // starts at once, and must not take those for its own.
+    struct Case {
+        const char* name;
+        std::vector<std::string> board;
+        std::string firstRun; // the shell's words around the command, which stands for %s
+        int firstStatus;
+    };
+    const std::vector<std::string> slowBoard = {
+        "--late", "3:1:1500", "--late", "3:2:1900", "--late", "5:1:5500", "--late", "5:2:2500",
+        "--late", "5:3:2500", "--late", "5:4:2500", "--late", "5:5:2500"};
+    const Case cases[] = {
+        // Answers 1.1 s late; stopped by SIGTERM mid-run.
+        {"SIGTERM",
+         {"--delay-ms", "1100", "--vary-ms", "300"},
+         "timeout -s TERM 3.6 %s",
+         124},
+        // The quiet time grows to 7.2 s (record 3's second copy answered 2.4 s after it was
+        // sent); record 5 is answered 5.5 s late, then its other copies 2.5 s apart. The first
+        // run gives up on record 5 (no answer), or is stopped by Ctrl-C while it waits.
+        {"no answer", slowBoard, "%s", 2},
+        {"Ctrl-C", slowBoard, "timeout -k 5 60 %s & pid=$!; sleep 7.5; kill -INT $pid; wait $pid",
+         130},
+    };
     TempDir dir;
     const std::string image = shortImage(dir, 8);
-    Board board({"--delay-ms", "1100", "--vary-ms", "300", "--keep-answers", "--reject", "6:2"});
-    const std::string command =
-        std::string(TORVIN_UPLOAD_PATH) + " " + board.port() + " --quiet --image '" + image + "'";
-    const int first = runCommand("timeout -s TERM 3.6 " + command + " >/dev/null 2>&1");
-    EXPECT_EQ(first, 124); // stopped by timeout's SIGTERM
-    const Result second = upload(board.port() + " --quiet --image '" + image + "'");
-    EXPECT_EQ(second.status, 0) << second.out << second.err;
-    EXPECT_EQ(second.out, "TRANSMISSÃO CONCLUIDA !!\n");
-    EXPECT_TRUE(board.holdsExactly(image));
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = c.board;
+        arguments.insert(arguments.end(), {"--keep-answers", "--reject", "6:2"});
+        Board board(arguments);
+        TempDir runtime;
+        std::string first = c.firstRun;
+        first.replace(first.find("%s"), 2,
+                      std::string(TORVIN_UPLOAD_PATH) + " " + board.port() +
+                          " --quiet --image '" + image + "' >/dev/null 2>&1");
+        EXPECT_EQ(runCommand(inRuntime(runtime, first)), c.firstStatus) << c.name;
+        const Result second = upload(board.port() + " --image '" + image + "'", "", runtime.path());
+        EXPECT_EQ(second.status, 0) << c.name << second.out << second.err;
+        // Said, where the wait is long (on the slow board: answers owed 7.2 s apart).
+        if (c.board == slowBoard) {
+            EXPECT_TRUE(contains(second.out, "s for the answers the board may still owe an "
+                                             "earlier run on this port.\n"))
+                << c.name << second.out;
+        }
+        EXPECT_TRUE(second.out.ends_with("\nTRANSMISSÃO CONCLUIDA !!\n")) << c.name;
+        EXPECT_TRUE(board.holdsExactly(image)) << c.name;
+    }
+}
+
+
+// One rule: "TRANSMISSÃO CONCLUIDA !!" only if the board's memory holds every record. Each board
+// stays within the bound: it answers every item once, in order, and while it owes answers it is
+// never silent for longer than the quiet time. Every answer is acted on, whichever copy of a
+// record it answers: a record's first send is answered 1.5 s late, so the retry's copy is out
+// too, and that copy's answer undoes the first's.
+TEST(TorvinUploadProcess, AnAnswerToALaterCopyIsActedOn) {
+    TempDir dir;
+    const std::string image = shortImage(dir, 8);
+    for (const auto& [record, letter] : {std::pair{"5", "L"}, {"8", "L"}, {"5", "R"}, {"8", "R"}}) {
+        const std::string what = std::string("[") + letter + "] on record " + record;
+        Board board({"--late", std::string(record) + ":1:1500", "--answer",
+                     std::string(record) + ":2:" + letter});
+        const Result r = upload(board.port() + " --quiet --image '" + image + "'");
+        EXPECT_EQ(r.status, 0) << what << r.out << r.err;
+        EXPECT_EQ(r.out, "TRANSMISSÃO CONCLUIDA !!\n") << what;
+        EXPECT_TRUE(board.holdsExactly(image)) << what;
+    }
 }

@@ -49,6 +49,19 @@ FlashMemory::WriteResult FlashMemory::program(std::uint64_t address,
     return WriteResult::written;
 }
 
+void FlashMemory::eraseAll() {
+    std::fill(bytes_.begin(), bytes_.end(), 0xFF);
+    std::fill(written_.begin(), written_.end(), false);
+}
+
+void FlashMemory::lose(std::uint64_t address, std::size_t length) {
+    for (std::uint64_t a = address; a < address + length; ++a) {
+        if (a < begin_ || a >= end_) continue;
+        bytes_[a - begin_] = 0xFF;
+        written_[a - begin_] = false;
+    }
+}
+
 void FlashMemory::eraseRow(std::size_t row) {
     const std::size_t from = row * rowSize;
     const std::size_t to = std::min(from + rowSize, bytes_.size());

@@ -31,6 +31,10 @@ public:
     void beginRun();
 
     WriteResult program(std::uint64_t address, std::span<const std::uint8_t> data);
+    // What a board that starts over, or whose rewrite failed, is left with: every byte (or the
+    // `length` bytes from `address`, those inside program memory) erased, and written no more.
+    void eraseAll();
+    void lose(std::uint64_t address, std::size_t length);
 
     std::uint8_t at(std::uint32_t address) const { return bytes_[address - begin_]; }
     // True for bytes programmed since their row was last erased.

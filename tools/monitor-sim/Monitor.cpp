@@ -45,6 +45,7 @@ Monitor::Outcome Monitor::onCommand() {
     next_ = 0;
     base_ = 0;
     lastAccepted_.reset();
+    sends_.clear();
     memory_.beginRun();
     if (auto answer = fault(0)) return stalling(*answer);
     // The host sends record 1 after "[N]" and after "[L]".
@@ -58,8 +59,36 @@ Monitor::Outcome Monitor::onRecord(std::span<const std::uint8_t> raw) {
         item = *lastAccepted_;
 
     if (!RecordView::of(raw).checksumRight) return refuse(item, "checksum wrong");
+    const std::uint32_t send = ++sends_[item];
     if (auto answer = fault(item)) return stalling(*answer);
-    return stalling(store(item, raw));
+    Outcome outcome = store(item, raw);
+    // Each is played once: a later run's sends of the record count afresh and are not touched.
+    if (auto it = faults_.answers.find({item, send}); it != faults_.answers.end()) {
+        outcome = played(outcome, it->second, raw);
+        faults_.answers.erase(it);
+    }
+    if (auto it = faults_.late.find({item, send}); it != faults_.late.end()) {
+        outcome.late = std::chrono::milliseconds(it->second);
+        faults_.late.erase(it);
+    }
+    return stalling(outcome);
+}
+
+Monitor::Outcome Monitor::played(Outcome outcome, char letter, std::span<const std::uint8_t> raw) {
+    if (letter == 'L') {
+        // Asked to start over, the board has nothing left of this run.
+        memory_.eraseAll();
+        next_ = 1;
+        lastAccepted_.reset();
+    } else if (letter == 'R' && outcome.letter == 'N') {
+        const RecordView record = RecordView::of(raw);
+        if (record.type == static_cast<std::uint8_t>(RecordType::data))
+            memory_.lose(std::uint64_t{base_} + record.address, record.byteCount);
+        --stats_.recordsAccepted;
+        ++stats_.recordsRejected;
+    }
+    outcome.letter = letter;
+    return outcome;
 }
 
 Monitor::Outcome Monitor::stalling(Outcome outcome) {

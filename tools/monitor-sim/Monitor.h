@@ -22,6 +22,12 @@ struct Faults {
     std::set<std::uint32_t> restart;               // items answered "[L]" once
     std::map<std::uint32_t, std::uint32_t> stall;  // item -> ms the first answer to it is late
     std::optional<std::uint32_t> vanish;           // item at which the board goes away
+    // (record, send) -> the letter that send of the record is answered with, after the board
+    // has dealt with it: "[L]" so given erases the memory, "[R]" loses what the record wrote.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, char> answers;
+    // (record, send) -> ms the answer to that send of the record leaves after the later of the
+    // send's arrival and the answer before it.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> late;
     char commandReply = 'N';                       // the answer to an accepted command
 };
 
@@ -52,6 +58,9 @@ public:
         // How long the board stalls before this answer leaves (a --stall fault); the answers to
         // whatever arrives meanwhile wait behind it.
         std::chrono::milliseconds stall{0};
+        // How long after the later of this item's arrival and the answer before it this answer
+        // leaves (a --late fault).
+        std::chrono::milliseconds late{0};
     };
 
     Monitor(Faults faults, FlashMemory& memory);
@@ -72,6 +81,8 @@ private:
     Outcome refuse(std::uint32_t item, std::string problem);
     Outcome stalling(Outcome outcome);
     Outcome store(std::uint32_t item, std::span<const std::uint8_t> raw);
+    // An --answer fault on this send of the record: the board's state follows the answer.
+    Outcome played(Outcome outcome, char letter, std::span<const std::uint8_t> raw);
 
     Faults faults_;
     FlashMemory& memory_;
@@ -80,6 +91,7 @@ private:
     std::uint32_t next_ = 0; // number of the next record the host will send
     std::uint32_t base_ = 0; // address the record addresses are added to (type 02/04)
     std::optional<std::uint32_t> lastAccepted_;
+    std::map<std::uint32_t, std::uint32_t> sends_; // per record, since the latest command
     std::vector<std::uint8_t> lastAcceptedBytes_;
 };
 

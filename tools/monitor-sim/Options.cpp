@@ -69,10 +69,20 @@ const Entry entries[] = {
     {"--reject", "K:M", "answer \"[R]\" to M sends of item K (after those --silent swallowed)",
      faultsGroup, true},
     {"--restart", "K", "answer \"[L]\" once, to item K", faultsGroup, true},
+    {"--answer", "K:S:X",
+     "answer the S-th send of record K (counted from the command) with \"[X]\",\nX a capital "
+     "letter, once, after the board has dealt with it: \"[L]\" so given\nerases the whole "
+     "memory, as a board that starts over, and \"[R]\" loses what\nthe record wrote, as a "
+     "rewrite that failed",
+     faultsGroup, true},
     {"--stall", "K:MS",
      "stall for MS milliseconds before answering the first send of item K; the\nsends that "
      "arrive meanwhile (the uploader's retries) are then answered\ntoo, one by one, as a board "
      "that was busy works through its input",
+     faultsGroup, true},
+    {"--late", "K:S:MS",
+     "answer the S-th send of record K (counted from the command), once, MS\nmilliseconds after "
+     "the later of its arrival and the answer before it",
      faultsGroup, true},
     {"--version-reply", "X",
      "answer the command with \"[X]\", X a capital letter (I, J and K are the\nversion refusals)",
@@ -154,6 +164,18 @@ void describe(CLI::App& app, Options& o, Values& values) {
 
 using Handler = std::function<std::string(const std::string&)>;
 
+// "K:S:..." : a record number and a send of it, both from 1.
+bool recordSend(const std::string& text, std::pair<std::uint32_t, std::uint32_t>& send) {
+    const auto first = text.find(':');
+    const auto second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos) return false;
+    const auto k = number(text.substr(0, first), 1, maxItem);
+    const auto s = number(text.substr(first + 1, second - first - 1), 1, maxCount);
+    if (!k || !s) return false;
+    send = {*k, *s};
+    return true;
+}
+
 // What each value means, and why it may be refused.
 std::map<std::string, Handler> valueHandlers(Options& o) {
     auto pair = [](const std::string& text, std::uint32_t& item, std::uint32_t& count) {
@@ -203,6 +225,29 @@ std::map<std::string, Handler> valueHandlers(Options& o) {
              auto k = number(v, 0, maxItem);
              if (!k) return "expects an item number (0 for the command)";
              o.faults.restart.insert(*k);
+             return {};
+         }},
+        {"--answer",
+         [&](const std::string& v) -> std::string {
+             std::pair<std::uint32_t, std::uint32_t> send;
+             const std::string usage = "expects K:S:X, K a record number, S a send of it from 1 "
+                                       "and X a capital letter";
+             if (!recordSend(v, send) || v.size() != v.rfind(':') + 2) return usage;
+             const char letter = v.back();
+             if (letter < 'A' || letter > 'Z') return usage;
+             if (!o.faults.answers.emplace(send, letter).second)
+                 return "send " + v.substr(0, v.rfind(':')) + " given twice";
+             return {};
+         }},
+        {"--late",
+         [&](const std::string& v) -> std::string {
+             std::pair<std::uint32_t, std::uint32_t> send;
+             const auto ms = number(v.substr(v.rfind(':') + 1), 1, 3'600'000);
+             if (!recordSend(v, send) || !ms)
+                 return "expects K:S:MS, K a record number, S a send of it from 1 and MS a "
+                        "number of milliseconds";
+             if (!o.faults.late.emplace(send, *ms).second)
+                 return "send " + v.substr(0, v.rfind(':')) + " given twice";
              return {};
          }},
         {"--vanish",

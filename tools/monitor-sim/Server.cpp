@@ -150,7 +150,10 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
         }
         if (outcome.action == Monitor::Action::answer) {
             Clock::time_point ready = lineTime + (isCommand ? Clock::duration{} : recordDelay());
-            if (outcome.stall.count() > 0) {
+            if (outcome.late.count() > 0) {
+                ready = std::max(ready, outboundFree_) + outcome.late;
+                busyUntil_ = ready;
+            } else if (outcome.stall.count() > 0) {
                 ready += outcome.stall;
                 busyUntil_ = ready;
             } else if (lineTime < busyUntil_) {
@@ -216,23 +219,21 @@ std::string Server::noise() {
 
 Server::Clock::time_point Server::arrival(Clock::time_point now) const {
     if (now <= inboundFree_) return now; // more of what is still crossing the line
-    // A new burst from the host. The host had the last answer late by as much as that answer's
-    // timer fired late, and this process saw the burst late by its own wake-up: neither is line
-    // time nor the host's. The wake-up is taken to be as late as the recent timers typically
-    // were (their median: one timer held up by the rest of the machine says little about this
-    // wake-up); the host cannot have started before its answer was due.
+    // A new burst from the host. This process saw it late by its own wake-up, which is no line
+    // time: the wake-up is taken to be as late as the recent timers typically were (their median:
+    // one timer held up by the rest of the machine says little about this wake-up). How late the
+    // answer before it was written is not taken out: the host had that answer only then, and
+    // cannot have started before.
     auto late = recentLate_;
     std::nth_element(late.begin(), late.begin() + late.size() / 2, late.end());
-    return std::max(now - answerLate_ - late[late.size() / 2], answerDue_);
+    return std::max(now - late[late.size() / 2], answerWritten_);
 }
 
 Server::Step Server::flushDue(Clock::time_point now) {
     while (!pending_.empty() && !writeBlocked_ && pending_.front().due <= now) {
-        if (byteTime_.count() != 0) {
-            answerDue_ = pending_.front().due;
-            answerLate_ = now - answerDue_;
-            recentLate_[answers_++ % recentLate_.size()] = answerLate_;
-        }
+        // How late this process's timers let answers go: its wake-ups are as late.
+        if (byteTime_.count() != 0)
+            recentLate_[answers_++ % recentLate_.size()] = now - pending_.front().due;
         std::string& bytes = pending_.front().bytes;
         const ssize_t n = ::write(terminal_.fd(), bytes.data(), bytes.size());
         if (n < 0) {
@@ -245,7 +246,10 @@ Server::Step Server::flushDue(Clock::time_point now) {
             throw std::system_error(errno, std::generic_category(), "write");
         }
         bytes.erase(0, static_cast<std::size_t>(n));
-        if (bytes.empty()) pending_.pop_front();
+        if (bytes.empty()) {
+            pending_.pop_front();
+            answerWritten_ = Clock::now();
+        }
     }
     return Step::goOn;
 }
@@ -257,12 +261,11 @@ void Server::endSession() {
     writeBlocked_ = false;
     if (options_.keepAnswers) {
         // The board goes on answering what it was sent, whoever listens.
-        inboundFree_ = answerDue_ = {};
+        inboundFree_ = answerWritten_ = {};
     } else {
         pending_.clear();
-        inboundFree_ = outboundFree_ = busyUntil_ = answerDue_ = {};
+        inboundFree_ = outboundFree_ = busyUntil_ = answerWritten_ = {};
     }
-    answerLate_ = {};
     recentLate_.fill({});
     terminal_.discardQueued();
 }

@@ -66,9 +66,8 @@ private:
     Clock::time_point outboundFree_{}; // when the answers so far have crossed the line
     Clock::time_point lastInput_{};
     Clock::time_point busyUntil_{}; // a --stall, and the items held during it, keep it busy
-    Clock::time_point answerDue_{}; // when the last answer sent was due to have crossed
-    Clock::duration answerLate_{0}; // how much later its timer let it go out
-    std::array<Clock::duration, 16> recentLate_{}; // the same for the latest answers
+    Clock::time_point answerWritten_{}; // when the last answer was really written
+    std::array<Clock::duration, 16> recentLate_{}; // how late the latest answers went out
     std::size_t answers_ = 0;
     std::uint64_t bytesReceived_ = 0;
     std::uint32_t noiseState_ = 0x2545F491;

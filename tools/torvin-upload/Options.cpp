@@ -16,12 +16,16 @@ control, DTR on, RTS off), sends the programming-mode command, then the image's 
 re-sending on silence (one second, five sends at most) and on "[R]" (four at most). It ends when the
 run ends, whatever the outcome, and says how in the window's words.
 
-The board's answers carry no record number. Before the command it discards what waits and listens
-until the line has been quiet for two seconds (the board may still be answering an earlier
-session); before each new record it waits for the answers still owed to earlier sends, or for the
-line to be quiet for two seconds or three times the slowest answer so far, whichever is longer.
+The board's answers carry no record number. Every answer counts, whichever copy of a record it
+answers: a record is taken as accepted only once every copy sent is answered, or the line has been
+quiet for the quiet time (two seconds, or three times the slowest answer so far when longer), and
+the answers end in "[N]" with no "[L]" among them. Before the command it discards what waits, waits
+until the answers an earlier run on the port may still be owed must have come (kept per device in
+$XDG_RUNTIME_DIR, else /tmp/torvin-UID; on Windows in the temporary folder), and listens until the
+line has been quiet for two seconds.
 Completion is reported only if the board accepted every record, as long as the board, while it
-still has answers to give, is never silent longer than that.)";
+still has answers to give, is never silent longer than the quiet time of the run that sent them,
+in this run and in runs one after another.)";
 
 const char* const footer =
     R"(Progress goes to standard output: a bar when it is a terminal, plain lines otherwise. With several

@@ -95,7 +95,17 @@ BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, Event
                 ? fw::tr("Port {1} open (9600 baud, 8N1); sending {2} records.",
                          {request_.port, records})
                 : fw::tr("open (9600 baud, 8N1); sending {1} records.", {records});
-        p.session.onOpened = [this, opened] { parts_->window.printLine(opened); };
+        p.session.onOpened = [this, opened] {
+            parts_->window.printLine(opened);
+            // A wait this long without a word would look like a hang.
+            const auto wait = std::chrono::ceil<std::chrono::seconds>(
+                parts_->logic.earlierAnswersWait());
+            if (wait.count() > 2)
+                parts_->window.printLine(
+                    fw::tr("Waiting up to {1} s for the answers the board may still owe an "
+                           "earlier run on this port.",
+                           {std::to_string(wait.count())}));
+        };
     }
     p.session.interruption = std::move(interruption);
     p.session.onInterrupted = [this] {

@@ -5,6 +5,7 @@
 
 #include "comport/CustomComPort.h"
 #include "upload/PortOperations.h"
+#include "upload/frontend/OwedFile.h"
 
 #include <string>
 
@@ -29,12 +30,16 @@ public:
     }
     std::int32_t bytesWaiting() override { return port_.bytesWaiting(); }
     std::uint32_t lineRate() const override;
+    // Kept per device in the user's runtime folder, for the next run whatever program runs it.
+    void keepOwed(std::chrono::nanoseconds left) override { owed_.keep(port_.Port(), left); }
+    std::chrono::nanoseconds owedBefore() override { return owed_.read(port_.Port()); }
 
 private:
     comport::TCustomComPort& port_;
     // The port name lineRate() last looked at, and whether it is a pseudo-terminal.
     mutable std::string lookedAt_;
     mutable bool pseudoTerminal_ = false;
+    OwedFile owed_;
 };
 
 } // namespace upload::frontend
