@@ -4,7 +4,7 @@
 
 class QWidget;
 
-namespace app {
+namespace app::qt {
 
 // Every modal box the windows open goes through this seam, so that tests can answer them. Each
 // call returns once the user has dismissed the box.
@@ -22,7 +22,10 @@ public:
     virtual void error(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
-// The real boxes, drawn by QMessageBox.
+// The width a box needs to show `caption` whole in its title bar.
+int boxWidthForCaption(const QString& caption);
+
+// The real boxes, drawn by QMessageBox, each at least boxWidthForCaption() wide.
 class QtDialogs : public Dialogs {
 public:
     void information(QWidget* parent, const QString& caption, const QString& text) override;
@@ -30,4 +33,4 @@ public:
     void error(QWidget* parent, const QString& caption, const QString& text) override;
 };
 
-} // namespace app
+} // namespace app::qt

@@ -1,8 +1,20 @@
-#include "app/Dialogs.h"
+#include "app/qt/Dialogs.h"
 
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
-namespace app {
+namespace app::qt {
+
+int boxWidthForCaption(const QString& caption) {
+    // The title font is the window system's; the application's font in bold is a fair upper bound.
+    QFont font = QApplication::font();
+    font.setBold(true);
+    // The frame's icon and buttons beside the words.
+    return QFontMetrics(font).horizontalAdvance(caption) + 120;
+}
 
 namespace {
 
@@ -12,6 +24,12 @@ void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, co
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
     QMessageBox box(icon, caption, shown, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
+    // A box only as wide as a short text cuts its caption short ("Tar… itor 4.0"): it is made
+    // wide enough for the whole caption.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(boxWidthForCaption(caption), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
 }
 
@@ -29,4 +47,4 @@ void QtDialogs::error(QWidget* parent, const QString& caption, const QString& te
     showBox(parent, QMessageBox::Critical, caption, text);
 }
 
-} // namespace app
+} // namespace app::qt

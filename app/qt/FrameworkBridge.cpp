@@ -1,6 +1,6 @@
-#include "app/FrameworkBridge.h"
+#include "app/qt/FrameworkBridge.h"
 
-#include "app/Dialogs.h"
+#include "app/qt/Dialogs.h"
 #include "app/Texts.h"
 #include "framework/MainThread.h"
 
@@ -13,7 +13,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace app {
+namespace app::qt {
 
 namespace {
 
@@ -73,4 +73,4 @@ void FrameworkBridge::serve() {
     runHandler([] { fw::checkSynchronize(); });
 }
 
-} // namespace app
+} // namespace app::qt

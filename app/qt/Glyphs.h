@@ -2,10 +2,10 @@
 
 #include <QIcon>
 
-namespace app {
+namespace app::qt {
 
 // The start button's picture: a chip receiving an arrow, drawn in colour for the normal state and
 // in greys for the disabled state.
 QIcon uploadGlyph();
 
-} // namespace app
+} // namespace app::qt

@@ -1,8 +1,8 @@
-#include "app/TShape.h"
+#include "app/qt/TShape.h"
 
 #include <QPainter>
 
-namespace app {
+namespace app::qt {
 
 TShape::TShape(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -32,4 +32,4 @@ void TShape::paintEvent(QPaintEvent*) {
                       .adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
-} // namespace app
+} // namespace app::qt

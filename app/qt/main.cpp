@@ -1,9 +1,10 @@
 // The Torvin04/05 firmware updater: the main window and its message loop.
 
-#include "app/Dialogs.h"
-#include "app/FrameworkBridge.h"
-#include "app/Glyphs.h"
-#include "app/TForm1.h"
+#include "app/CommandLine.h"
+#include "app/qt/Dialogs.h"
+#include "app/qt/FrameworkBridge.h"
+#include "app/qt/Glyphs.h"
+#include "app/qt/TForm1.h"
 #include "upload/ProgramVersion.h"
 
 #include <QApplication>
@@ -19,14 +20,11 @@ struct CommandLine {
     QCommandLineParser parser;
     QCommandLineOption help = parser.addHelpOption();
     QCommandLineOption version = parser.addVersionOption();
-    QCommandLineOption port{QStringLiteral("port"),
-                            QStringLiteral("Adds NAME (a device path or COMn) to the port list "
-                                           "and selects it."),
+    QCommandLineOption port{QStringLiteral("port"), QString::fromUtf8(app::portOptionHelp),
                             QStringLiteral("NAME")};
 
     CommandLine() {
-        parser.setApplicationDescription(
-            QStringLiteral("Writes the firmware into a Torvin04/05 board through its Monitor."));
+        parser.setApplicationDescription(QString::fromUtf8(app::programDescription));
         parser.addOption(port);
     }
 };
@@ -34,7 +32,7 @@ struct CommandLine {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication::setApplicationName(QStringLiteral("torvin-updater"));
+    QCoreApplication::setApplicationName(QString::fromLatin1(app::programName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(upload::programVersion()));
     {
         // Qt's own options (-platform, -display) are unknown here: whatever else is wrong is
@@ -52,14 +50,14 @@ int main(int argc, char** argv) {
     // The menu entry and icon installed with the package (torvin-updater.desktop).
     QApplication::setDesktopFileName(QStringLiteral("torvin-updater"));
     QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("torvin-updater"), app::uploadGlyph()));
+        QIcon::fromTheme(QStringLiteral("torvin-updater"), app::qt::uploadGlyph()));
 
     CommandLine commandLine;
     commandLine.parser.process(application);
 
-    app::QtDialogs dialogs;
-    app::FrameworkBridge bridge(dialogs);
-    app::TForm1 form(dialogs, commandLine.parser.value(commandLine.port).toStdString());
+    app::qt::QtDialogs dialogs;
+    app::qt::FrameworkBridge bridge(dialogs);
+    app::qt::TForm1 form(dialogs, commandLine.parser.value(commandLine.port).toStdString());
     form.show();
     return QApplication::exec();
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace app {
+namespace app::qt {
 
 // A circle with an outline and a settable fill: the status lamp. It does not take the mouse.
 class TShape : public QWidget {
@@ -26,4 +26,4 @@ private:
     std::uint32_t pen_ = 0x000000;
 };
 
-} // namespace app
+} // namespace app::qt

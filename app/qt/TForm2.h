@@ -5,7 +5,7 @@
 class QLabel;
 class QPlainTextEdit;
 
-namespace app {
+namespace app::qt {
 
 // The change-log window: the firmware's version history as read-only text. Closing it only hides
 // it; its owner frees it.
@@ -19,6 +19,10 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QSize memoMargins_; // from the memo's right and bottom edges to the window's
 };
 
-} // namespace app
+} // namespace app::qt

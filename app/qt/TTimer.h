@@ -5,7 +5,7 @@
 
 #include <functional>
 
-namespace app {
+namespace app::qt {
 
 // A periodic timer switched by one flag: switching a stopped timer on starts its interval afresh,
 // switching a running one on changes nothing, switching it off stops it.
@@ -29,4 +29,4 @@ private:
     QTimer timer_;
 };
 
-} // namespace app
+} // namespace app::qt

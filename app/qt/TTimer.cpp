@@ -1,6 +1,6 @@
-#include "app/TTimer.h"
+#include "app/qt/TTimer.h"
 
-namespace app {
+namespace app::qt {
 
 TTimer::TTimer(QObject* owner, int intervalMs) : QObject(owner) {
     timer_.setInterval(intervalMs);
@@ -20,4 +20,4 @@ void TTimer::tick() {
     if (OnTimer) OnTimer();
 }
 
-} // namespace app
+} // namespace app::qt

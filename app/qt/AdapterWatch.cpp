@@ -1,4 +1,4 @@
-#include "app/AdapterWatch.h"
+#include "app/qt/AdapterWatch.h"
 
 #include "comport/SerialPorts.h"
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <exception>
 
-namespace app {
+namespace app::qt {
 
 AdapterWatch::AdapterWatch(std::function<void()> onChange, QObject* parent)
     : QObject(parent), onChange_(std::move(onChange)) {
@@ -28,4 +28,4 @@ AdapterWatch::AdapterWatch(std::function<void()> onChange, QObject* parent)
 
 AdapterWatch::~AdapterWatch() = default;
 
-} // namespace app
+} // namespace app::qt

@@ -1,10 +1,10 @@
-#include "app/Glyphs.h"
+#include "app/qt/Glyphs.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace app {
+namespace app::qt {
 
 namespace {
 
@@ -63,4 +63,4 @@ QIcon uploadGlyph() {
     return icon;
 }
 
-} // namespace app
+} // namespace app::qt

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunHandler.h"
 #include "framework/ErrorDisplay.h"
 
 #include <QObject>
@@ -8,10 +9,8 @@
 
 #include <atomic>
 #include <exception>
-#include <stdexcept>
-#include <utility>
 
-namespace app {
+namespace app::qt {
 
 class Dialogs;
 
@@ -41,16 +40,4 @@ private:
     std::atomic<bool> servePending_{false};
 };
 
-// Runs a button's or the timer's handler: a failure that leaves it is shown by the application's
-// error display and the program goes on.
-template <typename Handler> void runHandler(Handler&& handler) noexcept {
-    try {
-        std::forward<Handler>(handler)();
-    } catch (const std::exception& error) {
-        fw::showException(error);
-    } catch (...) {
-        fw::showException(std::runtime_error("An unexpected error stopped the action."));
-    }
-}
-
-} // namespace app
+} // namespace app::qt

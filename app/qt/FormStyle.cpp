@@ -1,10 +1,12 @@
-#include "app/FormStyle.h"
+#include "app/qt/FormStyle.h"
+
+#include "app/Placement.h"
 
 #include <QScreen>
 #include <QStringList>
 #include <QWidget>
 
-namespace app {
+namespace app::qt {
 
 namespace {
 // A 4-pixel border on each side and a 26-pixel title bar (the layouts were drawn for such frames).
@@ -36,9 +38,14 @@ void centreOnScreen(QWidget* window) {
     const QRect area = screen->availableGeometry();
     // Before the window manager has framed the window, its frame is only the client area.
     const QSize outer = window->frameGeometry().size();
+    const QSize frame = outer - window->size();
+    const ScreenRect place = centredWithin({area.x(), area.y(), area.width(), area.height()},
+                                           outer.width(), outer.height());
+    // A window larger than the screen shrinks to it, so that its title bar stays reachable.
+    if (place.width < outer.width() || place.height < outer.height())
+        window->resize(place.width - frame.width(), place.height - frame.height());
     // For a top-level window move() places the frame's corner.
-    window->move(area.x() + (area.width() - outer.width()) / 2,
-                 area.y() + (area.height() - outer.height()) / 2);
+    window->move(place.x, place.y);
 }
 
-} // namespace app
+} // namespace app::qt

@@ -1,8 +1,10 @@
-#include "app/TPanel.h"
+#include "app/qt/TPanel.h"
+
+#include "app/Placement.h"
 
 #include <QPainter>
 
-namespace app {
+namespace app::qt {
 
 TPanel::TPanel(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -11,6 +13,11 @@ TPanel::TPanel(QWidget* parent) : QFrame(parent) {
 
 void TPanel::setCaption(const QString& caption) {
     caption_ = caption;
+    update();
+}
+
+void TPanel::setCaptionLimit(int x) {
+    captionLimit_ = x;
     update();
 }
 
@@ -23,9 +30,11 @@ void TPanel::paintEvent(QPaintEvent* event) {
     // Trailing spaces count: they push the caption to the left, as in the stored layout.
     const int textWidth = fontMetrics().horizontalAdvance(caption_);
     QRect r = contentsRect();
-    const int left = r.left() + (r.width() - textWidth) / 2;
+    const int left = panelCaptionLeft(r.left(), r.width(), textWidth,
+                                      fontMetrics().horizontalAdvance(caption_.trimmed()),
+                                      captionLimit_ >= 0 ? captionLimit_ : r.right() + textWidth);
     p.drawText(QRect(left, r.top(), textWidth, r.height()), Qt::AlignLeft | Qt::AlignVCenter,
                caption_);
 }
 
-} // namespace app
+} // namespace app::qt

@@ -11,7 +11,7 @@ namespace comport {
 class SerialPortWatch;
 }
 
-namespace app {
+namespace app::qt {
 
 // Serves the component's watch on serial adapters from Qt's loop: `onChange` runs on the window's
 // thread whenever an adapter is plugged in or pulled out. Where the system offers no such notices
@@ -28,4 +28,4 @@ private:
     QSocketNotifier* notifier_ = nullptr;
 };
 
-} // namespace app
+} // namespace app::qt
