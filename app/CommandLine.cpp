@@ -17,7 +17,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         } else if (a.starts_with("--port=")) {
             result.port = a.substr(7);
         } else if (a.starts_with("-")) {
-            return {CommandLine::Fail, {}, "Unknown option '" + a.substr(a.find_first_not_of('-')) + "'."};
+            return {CommandLine::Fail,
+                    {},
+                    "Unknown option '" + a.substr(a.find_first_not_of('-')) + "'."};
         } else {
             return {CommandLine::Fail, {}, "Unexpected argument '" + a + "'."};
         }

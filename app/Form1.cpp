@@ -92,10 +92,17 @@ void Form1::Timer1Timer() {
 void Form1::clicked(ControlId control) {
     runHandler([this, control] {
         switch (control) {
-        case ControlId::BitBtn2: BitBtn2Click(); break;
-        case ControlId::BitBtn6: BitBtn6Click(); break;
-        case ControlId::Button1: Button1Click(); break;
-        default: break;
+        case ControlId::BitBtn2:
+            BitBtn2Click();
+            break;
+        case ControlId::BitBtn6:
+            BitBtn6Click();
+            break;
+        case ControlId::Button1:
+            Button1Click();
+            break;
+        default:
+            break;
         }
     });
 }

@@ -59,10 +59,18 @@ const FormSpec& form2Layout() {
         false,
         true,
         {
-            {Labelatual, "Labelatual", ControlKind::Label, Form, 160, 8, 156, 24, "ATUALIZAÇÕES",
-             {14, true}, clBlack},
-            {Memolog, "Memolog", ControlKind::Memo, Form, 8, 32, 625, 393, "", {8, false},
+            {Labelatual,
+             "Labelatual",
+             ControlKind::Label,
+             Form,
+             160,
+             8,
+             156,
+             24,
+             "ATUALIZAÇÕES",
+             {14, true},
              clBlack},
+            {Memolog, "Memolog", ControlKind::Memo, Form, 8, 32, 625, 393, "", {8, false}, clBlack},
         },
     };
     return form;

@@ -39,16 +39,16 @@ enum class ControlId : std::uint8_t {
 };
 
 enum class ControlKind : std::uint8_t {
-    Panel,        // raised frame, optional centred caption
-    Button,       // push button
-    StartButton,  // push button with the two-state start picture
-    CloseButton,  // push button with the standard close picture
-    Shape,        // round lamp: outline colour, settable fill, ignores the mouse
-    ComboBox,     // drop-down list, pick only
-    Label,        // sized to its text
-    ProgressBar,  // 0 to 100
-    HiddenText,   // never shown (the firmware image's store)
-    Memo,         // read-only multi-line text, vertical scroll bar only
+    Panel,       // raised frame, optional centred caption
+    Button,      // push button
+    StartButton, // push button with the two-state start picture
+    CloseButton, // push button with the standard close picture
+    Shape,       // round lamp: outline colour, settable fill, ignores the mouse
+    ComboBox,    // drop-down list, pick only
+    Label,       // sized to its text
+    ProgressBar, // 0 to 100
+    HiddenText,  // never shown (the firmware image's store)
+    Memo,        // read-only multi-line text, vertical scroll bar only
 };
 
 // Colours as 0xRRGGBB.

@@ -33,7 +33,8 @@ QWidget* create(const ControlSpec& c, QWidget* parent) {
         panel->setCaption(caption);
         return panel;
     }
-    case ControlKind::Button: return new QPushButton(caption, parent);
+    case ControlKind::Button:
+        return new QPushButton(caption, parent);
     case ControlKind::StartButton: {
         auto* b = new QPushButton(caption, parent);
         b->setIcon(uploadGlyph());

@@ -1,7 +1,7 @@
 #include "app/qt/FrameworkBridge.h"
 
-#include "app/qt/Dialogs.h"
 #include "app/Texts.h"
+#include "app/qt/Dialogs.h"
 #include "framework/MainThread.h"
 
 #include <QApplication>

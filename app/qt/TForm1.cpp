@@ -76,10 +76,11 @@ void TForm1::createControls() {
     Timer1 = new TTimer(this, 1000);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->OnTimer = [this] { form_->Timer1Timer(); };
-    const std::pair<QPushButton*, ControlId> buttons[] = {
-        {Button1, ControlId::Button1}, {BitBtn2, ControlId::BitBtn2}, {BitBtn6, ControlId::BitBtn6}};
-    for (const auto& [button, id] : buttons)
-        connect(button, &QPushButton::clicked, this, [this, id] { form_->clicked(id); });
+    const std::pair<QPushButton*, ControlId> buttons[] = {{Button1, ControlId::Button1},
+                                                          {BitBtn2, ControlId::BitBtn2},
+                                                          {BitBtn6, ControlId::BitBtn6}};
+    for (const auto& [button, control] : buttons)
+        connect(button, &QPushButton::clicked, this, [this, id = control] { form_->clicked(id); });
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { showChosenPortWhole(); });
 }
 
@@ -150,9 +151,15 @@ void TForm1::setTimerEnabled(bool enabled) {
 void TForm1::showBox(BoxKind kind, const std::string& caption, const std::string& text) {
     // The start-up warning comes before the window is shown: it stands alone on the screen.
     switch (kind) {
-    case BoxKind::Information: dialogs_.information(nullptr, qs(caption), qs(text)); break;
-    case BoxKind::Message: dialogs_.message(this, qs(caption), qs(text)); break;
-    case BoxKind::Error: dialogs_.error(this, qs(caption), qs(text)); break;
+    case BoxKind::Information:
+        dialogs_.information(nullptr, qs(caption), qs(text));
+        break;
+    case BoxKind::Message:
+        dialogs_.message(this, qs(caption), qs(text));
+        break;
+    case BoxKind::Error:
+        dialogs_.error(this, qs(caption), qs(text));
+        break;
     }
 }
 

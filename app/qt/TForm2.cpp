@@ -26,7 +26,8 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
     const auto controls = buildControls(layout, this);
     Labelatual = static_cast<QLabel*>(controls.at(ControlId::Labelatual));
     Memolog = static_cast<QPlainTextEdit*>(controls.at(ControlId::Memolog));
-    memoMargins_ = size() - QSize(Memolog->geometry().right() + 1, Memolog->geometry().bottom() + 1);
+    memoMargins_ =
+        size() - QSize(Memolog->geometry().right() + 1, Memolog->geometry().bottom() + 1);
     QStringList lines;
     for (const char* line : changeLogLines)
         lines << QString::fromUtf8(line);

@@ -29,9 +29,9 @@ bool writeTo(HANDLE handle, const std::string& text) {
 void answer(const std::string& text, bool error) {
     if (writeTo(GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), text)) return;
     if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     0, nullptr);
+        HANDLE console =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         // The prompt came back when the program started: the answer begins on a line of its own.
         const bool done = writeTo(console, "\r\n" + text);
         if (console != INVALID_HANDLE_VALUE) CloseHandle(console);

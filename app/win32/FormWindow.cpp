@@ -17,7 +17,8 @@ constexpr wchar_t panelClass[] = L"TorvinPanel";
 
 std::wstring textOf(HWND hwnd) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -55,8 +56,8 @@ LRESULT CALLBACK panelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
         const std::wstring caption = textOf(hwnd);
         if (!caption.empty()) {
-            HGDIOBJ old = SelectObject(
-                dc, reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+            HGDIOBJ old =
+                SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
             SIZE full{}, inked{};
             GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &full);
             const std::size_t end = caption.find_last_not_of(L' ');
@@ -102,15 +103,20 @@ struct ControlClass {
 ControlClass classOf(ControlKind kind) {
     constexpr DWORD child = WS_CHILD | WS_VISIBLE;
     switch (kind) {
-    case ControlKind::Panel: return {panelClass, child | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT};
+    case ControlKind::Panel:
+        return {panelClass, child | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT};
     case ControlKind::Button:
     case ControlKind::StartButton:
-    case ControlKind::CloseButton: return {L"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON, 0};
-    case ControlKind::Shape: return {L"STATIC", child | SS_OWNERDRAW, 0};
+    case ControlKind::CloseButton:
+        return {L"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON, 0};
+    case ControlKind::Shape:
+        return {L"STATIC", child | SS_OWNERDRAW, 0};
     case ControlKind::ComboBox:
         return {L"COMBOBOX", child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0};
-    case ControlKind::Label: return {L"STATIC", child | SS_LEFT | SS_NOPREFIX, 0};
-    case ControlKind::ProgressBar: return {PROGRESS_CLASSW, child, 0};
+    case ControlKind::Label:
+        return {L"STATIC", child | SS_LEFT | SS_NOPREFIX, 0};
+    case ControlKind::ProgressBar:
+        return {PROGRESS_CLASSW, child, 0};
     case ControlKind::HiddenText:
         return {L"EDIT", WS_CHILD | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL, 0};
     case ControlKind::Memo:
@@ -183,9 +189,9 @@ void FormWindow::create(DWORD style) {
     MONITORINFO mi{sizeof mi, {}, {}, 0};
     GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &mi);
     const RECT& work = mi.rcWork;
-    const ScreenRect place = centredWithin(
-        {work.left, work.top, work.right - work.left, work.bottom - work.top},
-        outer.right - outer.left, outer.bottom - outer.top);
+    const ScreenRect place =
+        centredWithin({work.left, work.top, work.right - work.left, work.bottom - work.top},
+                      outer.right - outer.left, outer.bottom - outer.top);
     SetWindowPos(hwnd_, nullptr, place.x, place.y, place.width, place.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     layout();
@@ -211,17 +217,21 @@ void FormWindow::layout() {
 void FormWindow::fitLabel(const ControlSpec& c) {
     HWND w = controls_.at(c.id);
     const SIZE size = textExtent(w, textOf(w));
-    SetWindowPos(w, nullptr, 0, 0, size.cx + 1, size.cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    SetWindowPos(w, nullptr, 0, 0, size.cx + 1, size.cy,
+                 SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
 }
 
 void FormWindow::setControlText(ControlId id, const std::string& text) {
     HWND w = controls_.at(id);
-    SetWindowTextW(w, fw::win32::widen(text).c_str());
     const ControlSpec& c = controlSpec(spec_, id);
+    RECT before;
+    GetWindowRect(w, &before);
+    MapWindowPoints(HWND_DESKTOP, GetParent(w), reinterpret_cast<POINT*>(&before), 2);
+    SetWindowTextW(w, fw::win32::widen(text).c_str());
     if (c.kind == ControlKind::Label) {
         fitLabel(c);
-        // The old, longer text goes with the parent's background.
-        InvalidateRect(GetParent(w), nullptr, TRUE);
+        // What a longer text covered goes back to the parent's background.
+        InvalidateRect(GetParent(w), &before, TRUE);
     }
 }
 
@@ -269,7 +279,8 @@ LRESULT FormWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         layout();
         return 0;
     }
-    default: break;
+    default:
+        break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
@@ -277,7 +288,8 @@ LRESULT FormWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK FormWindow::windowProcForClass(HWND hwnd, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<FormWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* self =
+            static_cast<FormWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }

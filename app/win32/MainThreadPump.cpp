@@ -59,8 +59,7 @@ void MainThreadPump::wake() {
     if (!PostMessageW(hwnd_, serveMessage, 0, 0)) pending_ = false;
 }
 
-LRESULT CALLBACK MainThreadPump::windowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+LRESULT CALLBACK MainThreadPump::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<MainThreadPump*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (message) {
     case serveMessage:

@@ -82,10 +82,12 @@ HIMAGELIST stateList(int side, HBITMAP normal, HBITMAP disabled) {
 } // namespace
 
 HIMAGELIST startButtonPictures(int side) {
-    return stateList(side, drawPicture(side, [](HDC dc, int s) {
-                         chip(dc, s, RGB(40, 40, 48), RGB(150, 150, 160), RGB(0, 160, 0),
-                              RGB(0, 0, 0));
-                     }),
+    return stateList(side,
+                     drawPicture(side,
+                                 [](HDC dc, int s) {
+                                     chip(dc, s, RGB(40, 40, 48), RGB(150, 150, 160),
+                                          RGB(0, 160, 0), RGB(0, 0, 0));
+                                 }),
                      drawPicture(side, [](HDC dc, int s) {
                          chip(dc, s, RGB(160, 160, 160), RGB(190, 190, 190), RGB(200, 200, 200),
                               RGB(128, 128, 128));

@@ -69,8 +69,9 @@ void TForm1::show() {
 // The buttons' pictures follow the scale.
 void TForm1::laidOut() {
     const int side = scaled(28);
-    for (auto [id, list, make] : {std::tuple{ControlId::BitBtn2, &startPictures_, &startButtonPictures},
-                                  std::tuple{ControlId::BitBtn6, &closePictures_, &closeButtonPictures}}) {
+    for (auto [id, list, make] :
+         {std::tuple{ControlId::BitBtn2, &startPictures_, &startButtonPictures},
+          std::tuple{ControlId::BitBtn6, &closePictures_, &closeButtonPictures}}) {
         HIMAGELIST old = *list;
         *list = make(side);
         BUTTON_IMAGELIST pictures{*list, {scaled(4), 0, 0, 0}, BUTTON_IMAGELIST_ALIGN_LEFT};
@@ -124,7 +125,8 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         KillTimer(hwnd(), timer1);
         PostQuitMessage(0);
         return 0;
-    default: break;
+    default:
+        break;
     }
     return FormWindow::handle(message, wParam, lParam);
 }
@@ -187,10 +189,9 @@ void TForm1::setPortItems(const std::vector<std::string>& labels, int chosen) {
 
 void TForm1::showChosenPortWhole() {
     const int index = chosenPort();
-    const std::wstring text =
-        index >= 0 && index < static_cast<int>(portLabels_.size())
-            ? fw::win32::widen(portLabels_[static_cast<std::size_t>(index)])
-            : std::wstring();
+    const std::wstring text = index >= 0 && index < static_cast<int>(portLabels_.size())
+                                  ? fw::win32::widen(portLabels_[static_cast<std::size_t>(index)])
+                                  : std::wstring();
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.hwnd = hwnd();
@@ -216,9 +217,15 @@ void TForm1::setTimerEnabled(bool enabled) {
 void TForm1::showBox(BoxKind kind, const std::string& caption, const std::string& text) {
     const HWND owner = IsWindowVisible(hwnd()) ? hwnd() : nullptr;
     switch (kind) {
-    case BoxKind::Information: win32::showBox(owner, MB_ICONINFORMATION, caption, text); break;
-    case BoxKind::Message: win32::showBox(owner, 0, caption, text); break;
-    case BoxKind::Error: win32::showBox(owner, MB_ICONERROR, caption, text); break;
+    case BoxKind::Information:
+        win32::showBox(owner, MB_ICONINFORMATION, caption, text);
+        break;
+    case BoxKind::Message:
+        win32::showBox(owner, 0, caption, text);
+        break;
+    case BoxKind::Error:
+        win32::showBox(owner, MB_ICONERROR, caption, text);
+        break;
     }
 }
 

@@ -33,12 +33,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using app::CommandLine;
     const CommandLine options = app::parseCommandLine(arguments());
     switch (options.action) {
-    case CommandLine::Help: app::win32::answer(app::helpText(), false); return 0;
-    case CommandLine::Version: app::win32::answer(app::versionText(), false); return 0;
+    case CommandLine::Help:
+        app::win32::answer(app::helpText(), false);
+        return 0;
+    case CommandLine::Version:
+        app::win32::answer(app::versionText(), false);
+        return 0;
     case CommandLine::Fail:
         app::win32::answer(options.error + "\nTry '" + app::programName + " --help'.\n", true);
         return app::exitBadOption;
-    case CommandLine::Run: break;
+    case CommandLine::Run:
+        break;
     }
 
     try {

@@ -1,8 +1,8 @@
 #include "EventPump.h"
 #include "FakeDialogs.h"
 
-#include "app/qt/FrameworkBridge.h"
 #include "app/Texts.h"
+#include "app/qt/FrameworkBridge.h"
 #include "framework/Exception.h"
 #include "framework/MainThread.h"
 

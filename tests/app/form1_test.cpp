@@ -1,23 +1,23 @@
 #include "FakeDialogs.h"
 
+#include "app/Texts.h"
 #include "app/qt/Dialogs.h"
 #include "app/qt/TForm1.h"
 #include "app/qt/TForm2.h"
 #include "app/qt/TPanel.h"
 #include "app/qt/TShape.h"
 #include "app/qt/TTimer.h"
-#include "app/Texts.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QTimer>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {

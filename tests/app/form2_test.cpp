@@ -2,11 +2,11 @@
 #include "app/Placement.h"
 #include "app/qt/TForm2.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTextBlock>
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace {
@@ -128,14 +128,14 @@ TEST(ChangeLogWindow, ReadOnlyMemoWithVerticalScrollBarOnly) {
 // The text box follows the window's size, keeping its margins.
 TEST(ChangeLogWindow, TextBoxFollowsAResize) {
     app::qt::TForm2 form;
-    const QSize margins = form.size() - QSize(form.Memolog->geometry().right(),
-                                              form.Memolog->geometry().bottom());
+    const QSize margins =
+        form.size() - QSize(form.Memolog->geometry().right(), form.Memolog->geometry().bottom());
     form.show();
     for (QSize size : {QSize(400, 300), QSize(900, 700)}) {
         form.resize(size);
         QCoreApplication::processEvents();
-        EXPECT_EQ(form.size() - QSize(form.Memolog->geometry().right(),
-                                      form.Memolog->geometry().bottom()),
+        EXPECT_EQ(form.size() -
+                      QSize(form.Memolog->geometry().right(), form.Memolog->geometry().bottom()),
                   margins)
             << size.width() << " x " << size.height();
     }

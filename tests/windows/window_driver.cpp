@@ -71,15 +71,16 @@ public:
         STARTUPINFOW si{};
         si.cb = sizeof si;
         std::wstring line = commandLine;
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &pi_)) {
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi_)) {
             std::printf("FAIL: cannot start the window (error %lu)\n", GetLastError());
             std::exit(1);
         }
         WaitForInputIdle(pi_.hProcess, 10000);
     }
     ~Program() {
-        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 99);
+        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(pi_.hProcess, 99);
         CloseHandle(pi_.hThread);
         CloseHandle(pi_.hProcess);
     }
@@ -116,7 +117,8 @@ public:
     }
 
     bool exited(DWORD& status, std::chrono::seconds limit) const {
-        if (WaitForSingleObject(pi_.hProcess, static_cast<DWORD>(limit.count() * 1000)) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(pi_.hProcess, static_cast<DWORD>(limit.count() * 1000)) !=
+            WAIT_OBJECT_0)
             return false;
         GetExitCodeProcess(pi_.hProcess, &status);
         return true;
@@ -245,9 +247,8 @@ struct MainWindow {
         HWND box = control(ControlId::ComboBox1);
         const std::wstring name = fw::win32::widen(port);
         // CB_FINDSTRINGEXACT carries a pointer: the system copies strings of list boxes across.
-        const auto index =
-            SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                         reinterpret_cast<LPARAM>(name.c_str()));
+        const auto index = SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                        reinterpret_cast<LPARAM>(name.c_str()));
         check(index >= 0, "the port list offers " + port);
         SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
         SendMessageW(GetParent(box), WM_COMMAND,
@@ -334,20 +335,22 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
     check(waitUntil([&] { return std::atoi(w.text(ControlId::Label7).c_str()) >= 20; }, 60s),
           "records go out (Registro counts up)");
     check(!IsWindowEnabled(w.control(ControlId::BitBtn6)), "the close button is off during a run");
-    {
-        // The counters in their colours, as drawn.
-        const ScreenCopy screen;
-        const std::pair<ControlId, std::uint32_t> inks[] = {
-            {ControlId::Label1, 0x008000}, {ControlId::Label2, 0x008000},
-            {ControlId::Label3, 0xFF0000}, {ControlId::Label4, 0xFF0000},
-            {ControlId::Label5, 0x000080}, {ControlId::Label7, 0x000080},
-            {ControlId::Label6, 0xFF0000}, {ControlId::Label8, 0xFF0000}};
-        bool all = true;
-        for (const auto& [id, rgb] : inks)
-            all = screen.count(screenRect(w.control(id)), rgb) >= 4 && all;
-        check(all, "each counter is drawn in its colour");
-        screen.save(screenRect(w.hwnd), shots + "/windows-main-window-run.bmp");
-    }
+    // The counters in their colours, as drawn (once a repaint under way is done).
+    const std::pair<ControlId, std::uint32_t> inks[] = {
+        {ControlId::Label1, 0x008000}, {ControlId::Label2, 0x008000},
+        {ControlId::Label3, 0xFF0000}, {ControlId::Label4, 0xFF0000},
+        {ControlId::Label5, 0x000080}, {ControlId::Label7, 0x000080},
+        {ControlId::Label6, 0xFF0000}, {ControlId::Label8, 0xFF0000}};
+    check(waitUntil(
+              [&] {
+                  const ScreenCopy screen;
+                  for (const auto& [id, rgb] : inks)
+                      if (screen.count(screenRect(w.control(id)), rgb) < 4) return false;
+                  screen.save(screenRect(w.hwnd), shots + "/windows-main-window-run.bmp");
+                  return true;
+              },
+              5s),
+          "each counter is drawn in its colour");
 
     // Two presses of "log", two change logs of 100 lines; the run goes on meanwhile.
     w.press(ControlId::Button1);
@@ -361,7 +364,8 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
             if (classOf(ch) == "Edit") memo = ch;
         const std::string text = memo ? textOf(memo) : "";
         std::size_t lines = 1;
-        for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+        for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+             at = text.find("\r\n", at + 2))
             ++lines;
         check(lines == 100, "the change log holds 100 lines (" + std::to_string(lines) + ")");
         const LONG style = GetWindowLongW(memo, GWL_STYLE);
@@ -387,7 +391,8 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
     check(IsWindowEnabled(w.control(ControlId::BitBtn6)), "the close button is on again");
     w.press(ControlId::BitBtn6);
     DWORD status = 99;
-    check(program.exited(status, 20s) && status == 0, "the close button ends the program, status 0");
+    check(program.exited(status, 20s) && status == 0,
+          "the close button ends the program, status 0");
     return failures ? 1 : 0;
 }
 
@@ -403,7 +408,8 @@ int silent(const std::wstring& exe, const std::string& port) {
     check(w.text(ControlId::Label4) == "5", "Tentativas shows 5");
     w.press(ControlId::BitBtn6);
     DWORD status = 99;
-    check(program.exited(status, 20s) && status == 0, "the close button ends the program, status 0");
+    check(program.exited(status, 20s) && status == 0,
+          "the close button ends the program, status 0");
     return failures ? 1 : 0;
 }
 

@@ -28,10 +28,10 @@ mkdir -p "$shots"
 # The board on COM8 with the given faults; the driver's run against it.
 board() {
     rm -f "$work/board.hex" "$link"
-    # Windows cannot tell that COM8 is a pseudo-terminal: the board answers no sooner than a line
-    # of 9600 baud would carry the record, and takes a little time of its own over each (slack
-    # for a busy machine, where the simulator can answer early).
-    "$sim" --link "$link" --save "$work/board.hex" --once --baud 9600 --delay-ms 10 "$@" >"$work/sim.out" \
+    # The board takes 30 ms over each item, more than a record's 22 bytes take at 9600 baud, so
+    # that no answer comes sooner than the line allows, counted from when the record was really
+    # written (the simulator's own line model, --baud, can answer early on a busy machine).
+    "$sim" --link "$link" --save "$work/board.hex" --once --delay-ms 30 "$@" >"$work/sim.out" \
         2>"$work/sim.err" &
     sim_pid=$!
     for _ in $(seq 200); do [[ -L $link ]] && break; sleep 0.02; done
