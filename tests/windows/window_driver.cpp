@@ -324,11 +324,22 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
     check(w.text(ControlId::BitBtn2) == "Abre Porta" && w.lamp() == 0xFFFFFF,
           "at start: \"Abre Porta\" and a white lamp");
     ScreenCopy().save(screenRect(w.hwnd), shots + "/windows-main-window.bmp");
-    // The port box keeps its size and opens as wide as its longest entry.
+    // The port box keeps its size and opens wider than itself, for its longest entry.
     HWND combo = w.control(ControlId::ComboBox1);
     const RECT c = screenRect(combo);
-    check(SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0) >= c.right - c.left,
-          "the open port list is at least as wide as the box");
+    const int dpi = static_cast<int>(GetDpiForSystem());
+    check(c.right - c.left == MulDiv(89, dpi, 96), "the port box keeps its width");
+    {
+        // The title's words end clear of "log": no text ink just left of the button.
+        const RECT panel = screenRect(w.control(ControlId::Panel1));
+        const RECT log = screenRect(w.control(ControlId::Button1));
+        const RECT gap{log.left - MulDiv(4, dpi, 96), panel.top + 3, log.left, panel.bottom - 3};
+        const COLORREF text = GetSysColor(COLOR_BTNTEXT);
+        const std::uint32_t ink = (std::uint32_t{GetRValue(text)} << 16) |
+                                  (std::uint32_t{GetGValue(text)} << 8) | GetBValue(text);
+        check(ScreenCopy().count(gap, ink) == 0,
+              "the title's text keeps clear of \"log\"");
+    }
     if (!openPort(w, port)) return 1;
 
     w.press(ControlId::BitBtn2);
@@ -415,8 +426,32 @@ int silent(const std::wstring& exe, const std::string& port) {
 
 // The change log on this screen: whole on it, its text box inside it after a resize.
 int changeLog(const std::wstring& exe) {
-    Program program(L"\"" + exe + L"\"");
+    // A port name longer than the box is wide.
+    const std::string longName = "USB-SERIAL-CH340-A9X1-PORT";
+    Program program(L"\"" + exe + L"\" --port " + fw::win32::widen(longName));
     const MainWindow w = start(program);
+    {
+        // The box keeps its size; its open list is as wide as that name in the box's font.
+        HWND combo = w.control(ControlId::ComboBox1);
+        const RECT c = screenRect(combo);
+        check(textOf(combo) == longName, "the name from --port is chosen");
+        HDC dc = GetDC(nullptr);
+        HFONT font = CreateFontW(-MulDiv(12, static_cast<int>(GetDpiForSystem()), 72), 0, 0, 0,
+                                 FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                                 L"MS Sans Serif");
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE text{};
+        const std::wstring wide = fw::win32::widen(longName);
+        GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &text);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, dc);
+        const auto open = SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0);
+        check(open >= text.cx && open > c.right - c.left,
+              "the open port list shows the longest name whole (" + std::to_string(open) +
+                  " pixels for " + std::to_string(text.cx) + ")");
+    }
     w.press(ControlId::Button1);
     HWND log = waitFor<HWND>(
         [&] {
