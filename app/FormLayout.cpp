@@ -6,12 +6,12 @@
 
 namespace app {
 
-const FormSpec& form1Layout() {
+const FormDescription& form1Layout() {
     using enum ControlId;
     using K = ControlKind;
-    constexpr FontSpec plain{8, false};
-    constexpr FontSpec counter{12, true};
-    static const FormSpec form{
+    constexpr FontStyle plain{8, false};
+    constexpr FontStyle counter{12, true};
+    static const FormDescription form{
         "Form1",
         programTitle,
         590,
@@ -49,9 +49,9 @@ const FormSpec& form1Layout() {
     return form;
 }
 
-const FormSpec& form2Layout() {
+const FormDescription& form2Layout() {
     using enum ControlId;
-    static const FormSpec form{
+    static const FormDescription form{
         "Form2",
         changeLogCaption,
         682,
@@ -76,7 +76,7 @@ const FormSpec& form2Layout() {
     return form;
 }
 
-const ControlSpec& controlSpec(const FormSpec& form, ControlId id) {
+const ControlDescription& describedControl(const FormDescription& form, ControlId id) {
     for (const auto& c : form.controls)
         if (c.id == id) return c;
     throw std::out_of_range(std::string("no such control in ") + form.name);

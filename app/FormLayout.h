@@ -57,12 +57,12 @@ inline constexpr std::uint32_t clGreen = 0x008000;
 inline constexpr std::uint32_t clRed = 0xFF0000;
 inline constexpr std::uint32_t clNavy = 0x000080;
 
-struct FontSpec {
+struct FontStyle {
     int points = 8;
     bool bold = false;
 };
 
-struct ControlSpec {
+struct ControlDescription {
     ControlId id;
     const char* name;
     ControlKind kind;
@@ -70,23 +70,23 @@ struct ControlSpec {
     int left, top;
     int width, height; // 0 x 0: sized to the caption
     std::string caption;
-    FontSpec font;
+    FontStyle font;
     std::uint32_t colour; // text colour of labels, outline of the shape
 };
 
-struct FormSpec {
+struct FormDescription {
     const char* name;
     std::string caption;
     int width, height;
     bool sizeIsClient; // client area (the main window) or outer size (the change log)
     bool resizable;
-    std::vector<ControlSpec> controls; // in creation order: later ones lie over earlier ones
+    std::vector<ControlDescription> controls; // in creation order: later ones lie over earlier ones
 };
 
-const FormSpec& form1Layout();
-const FormSpec& form2Layout();
+const FormDescription& form1Layout();
+const FormDescription& form2Layout();
 
 // The control's row in `form`; throws std::out_of_range for a control the form lacks.
-const ControlSpec& controlSpec(const FormSpec& form, ControlId id);
+const ControlDescription& describedControl(const FormDescription& form, ControlId id);
 
 } // namespace app

@@ -45,11 +45,13 @@ Windows Registry Editor Version 5.00
 "Default"="1280x800"
 REG
 wine regedit /S "$(sed 's|/|\\|g' <<<"Z:$work/desktop.reg")" >/dev/null 2>&1
-# The desktop already running was made without it: the server starts again, and with it the
-# desktop, now Wine's own.
+# The desktop already running was made without it: the server starts again and the prefix is
+# booted again (without the boot, a console program's exit waits for services that never come),
+# which brings up the desktop, now Wine's own.
 wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p >/dev/null 2>&1
+wineboot >/dev/null 2>&1
 # The far ends of the component tests' lines.
 exec {peer_out}< <(exec build-windows/host/pty-peer "$WINEPREFIX/dosdevices" </dev/null)
 peer_pid=$!

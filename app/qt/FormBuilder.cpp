@@ -25,7 +25,7 @@ void setLabelText(QLabel* label, const QString& text) {
 
 namespace {
 
-QWidget* create(const ControlSpec& c, QWidget* parent) {
+QWidget* create(const ControlDescription& c, QWidget* parent) {
     const QString caption = qs(c.caption);
     switch (c.kind) {
     case ControlKind::Panel: {
@@ -97,10 +97,10 @@ QWidget* create(const ControlSpec& c, QWidget* parent) {
 
 } // namespace
 
-std::map<ControlId, QWidget*> buildControls(const FormSpec& form, QWidget* window) {
+std::map<ControlId, QWidget*> buildControls(const FormDescription& form, QWidget* window) {
     std::map<ControlId, QWidget*> made;
     made[ControlId::Form] = window;
-    for (const ControlSpec& c : form.controls) {
+    for (const ControlDescription& c : form.controls) {
         QWidget* w = create(c, made.at(c.parent));
         w->setObjectName(QString::fromLatin1(c.name));
         w->setFont(formFont(c.font.points, c.font.bold));

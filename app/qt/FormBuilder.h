@@ -15,7 +15,7 @@ QString qs(const std::string& s);
 
 // Creates the controls of `form` on `window` (already sized), each at its place with its caption,
 // font and colour, and returns them by name.
-std::map<ControlId, QWidget*> buildControls(const FormSpec& form, QWidget* window);
+std::map<ControlId, QWidget*> buildControls(const FormDescription& form, QWidget* window);
 
 // A label's new text; the label keeps fitting it.
 void setLabelText(QLabel* label, const QString& text);

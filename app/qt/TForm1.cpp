@@ -41,7 +41,7 @@ TForm1::~TForm1() {
 }
 
 void TForm1::createControls() {
-    const FormSpec& layout = form1Layout();
+    const FormDescription& layout = form1Layout();
     setObjectName(QString::fromLatin1(layout.name));
     setWindowTitle(qs(layout.caption));
     setFont(formFont());

@@ -12,7 +12,7 @@
 namespace app::qt {
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
-    const FormSpec& layout = form2Layout();
+    const FormDescription& layout = form2Layout();
     setObjectName(QString::fromLatin1(layout.name));
     setWindowTitle(qs(layout.caption));
     // The outer size is the layout's; the client area is what a usual title bar and border leave.

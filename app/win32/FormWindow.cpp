@@ -152,7 +152,7 @@ void registerFormClasses() {
     (void)done;
 }
 
-FormWindow::FormWindow(const FormSpec& spec) : spec_(spec) {
+FormWindow::FormWindow(const FormDescription& description) : layout_(description) {
     registerFormClasses();
 }
 
@@ -165,14 +165,14 @@ FormWindow::~FormWindow() {
 }
 
 void FormWindow::create(DWORD style) {
-    hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, formClass, fw::win32::widen(spec_.caption).c_str(),
-                            style, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr,
-                            GetModuleHandleW(nullptr), this);
+    hwnd_ = CreateWindowExW(
+        WS_EX_CONTROLPARENT, formClass, fw::win32::widen(layout_.caption).c_str(), style,
+        CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (!hwnd_) throw std::runtime_error("cannot create the window");
     dpi_ = GetDpiForWindow(hwnd_);
     if (dpi_ == 0) dpi_ = 96;
     controls_[ControlId::Form] = hwnd_;
-    for (const ControlSpec& c : spec_.controls) {
+    for (const ControlDescription& c : layout_.controls) {
         const ControlClass cls = classOf(c.kind);
         HWND w = CreateWindowExW(cls.exStyle, cls.name, fw::win32::widen(c.caption).c_str(),
                                  cls.style, 0, 0, 0, 0, controls_.at(c.parent),
@@ -183,8 +183,8 @@ void FormWindow::create(DWORD style) {
     }
 
     // Outer size: the main window's is its client area plus the frame, the change log's as given.
-    RECT outer{0, 0, scaled(spec_.width), scaled(spec_.height)};
-    if (spec_.sizeIsClient)
+    RECT outer{0, 0, scaled(layout_.width), scaled(layout_.height)};
+    if (layout_.sizeIsClient)
         AdjustWindowRectExForDpi(&outer, style, FALSE, WS_EX_CONTROLPARENT, dpi_);
     MONITORINFO mi{sizeof mi, {}, {}, 0};
     GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &mi);
@@ -199,7 +199,7 @@ void FormWindow::create(DWORD style) {
 
 void FormWindow::layout() {
     dropFonts();
-    for (const ControlSpec& c : spec_.controls) {
+    for (const ControlDescription& c : layout_.controls) {
         HWND w = controls_.at(c.id);
         SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font(c.font)), FALSE);
         int height = scaled(c.height);
@@ -214,7 +214,7 @@ void FormWindow::layout() {
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void FormWindow::fitLabel(const ControlSpec& c) {
+void FormWindow::fitLabel(const ControlDescription& c) {
     HWND w = controls_.at(c.id);
     const SIZE size = textExtent(w, textOf(w));
     SetWindowPos(w, nullptr, 0, 0, size.cx + 1, size.cy,
@@ -223,7 +223,7 @@ void FormWindow::fitLabel(const ControlSpec& c) {
 
 void FormWindow::setControlText(ControlId id, const std::string& text) {
     HWND w = controls_.at(id);
-    const ControlSpec& c = controlSpec(spec_, id);
+    const ControlDescription& c = describedControl(layout_, id);
     RECT before;
     GetWindowRect(w, &before);
     MapWindowPoints(HWND_DESKTOP, GetParent(w), reinterpret_cast<POINT*>(&before), 2);
@@ -235,7 +235,7 @@ void FormWindow::setControlText(ControlId id, const std::string& text) {
     }
 }
 
-HFONT FormWindow::font(const FontSpec& f) {
+HFONT FormWindow::font(const FontStyle& f) {
     auto& slot = fonts_[{f.points, f.bold}];
     if (!slot) {
         slot = CreateFontW(-MulDiv(f.points, static_cast<int>(dpi_), 72), 0, 0, 0,
@@ -257,7 +257,7 @@ LRESULT FormWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC: {
         HDC dc = reinterpret_cast<HDC>(wParam);
         const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-        for (const ControlSpec& c : spec_.controls) {
+        for (const ControlDescription& c : layout_.controls) {
             if (controlIdOf(c.id) != id) continue;
             if (c.kind == ControlKind::Memo) {
                 // A read-only memo still reads as text on white.

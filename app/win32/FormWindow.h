@@ -15,7 +15,7 @@ namespace app::win32 {
 // that pass their controls' notices on to the window.
 class FormWindow {
 public:
-    explicit FormWindow(const FormSpec& spec);
+    explicit FormWindow(const FormDescription& description);
     virtual ~FormWindow();
     FormWindow(const FormWindow&) = delete;
     FormWindow& operator=(const FormWindow&) = delete;
@@ -36,7 +36,7 @@ protected:
     // Called after every layout (creation, a change of scale).
     virtual void laidOut() {}
 
-    const FormSpec& spec_;
+    const FormDescription& layout_;
 
 private:
 public:
@@ -45,8 +45,8 @@ public:
 
 private:
     void layout();
-    void fitLabel(const ControlSpec& c);
-    HFONT font(const FontSpec& f);
+    void fitLabel(const ControlDescription& c);
+    HFONT font(const FontStyle& f);
     void dropFonts();
 
     HWND hwnd_ = nullptr;

@@ -136,7 +136,8 @@ void TForm1::drawLamp(const DRAWITEMSTRUCT& item) {
     const RECT& r = item.rcItem;
     FillRect(item.hDC, &r, GetSysColorBrush(COLOR_BTNFACE));
     const int side = std::min(r.right - r.left, r.bottom - r.top);
-    HPEN pen = CreatePen(PS_SOLID, 1, colourRef(controlSpec(spec_, ControlId::Shape1).colour));
+    HPEN pen =
+        CreatePen(PS_SOLID, 1, colourRef(describedControl(layout_, ControlId::Shape1).colour));
     HBRUSH brush = CreateSolidBrush(colourRef(lamp_));
     HGDIOBJ oldPen = SelectObject(item.hDC, pen);
     HGDIOBJ oldBrush = SelectObject(item.hDC, brush);

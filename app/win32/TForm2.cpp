@@ -23,8 +23,8 @@ void TForm2::show() {
 // The layout's margins are taken at the layout's size, once; the memo then keeps them.
 void TForm2::laidOut() {
     if (margins_.cx == 0 && margins_.cy == 0) {
-        const ControlSpec& memo = controlSpec(spec_, ControlId::Memolog);
-        RECT outer{0, 0, spec_.width, spec_.height};
+        const ControlDescription& memo = describedControl(layout_, ControlId::Memolog);
+        RECT outer{0, 0, layout_.width, layout_.height};
         RECT frame{0, 0, 0, 0};
         AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongW(hwnd(), GWL_STYLE)),
                                  FALSE, 0, 96);
@@ -40,7 +40,7 @@ void TForm2::laidOut() {
 void TForm2::fitMemo() {
     RECT client;
     GetClientRect(hwnd(), &client);
-    const ControlSpec& memo = controlSpec(spec_, ControlId::Memolog);
+    const ControlDescription& memo = describedControl(layout_, ControlId::Memolog);
     const int width = client.right - scaled(memo.left) - scaled(margins_.cx);
     const int height = client.bottom - scaled(memo.top) - scaled(margins_.cy);
     SetWindowPos(control(ControlId::Memolog), nullptr, 0, 0, width > 32 ? width : 32,

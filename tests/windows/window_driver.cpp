@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -323,6 +324,19 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
     const MainWindow w = start(program);
     check(w.text(ControlId::BitBtn2) == "Abre Porta" && w.lamp() == 0xFFFFFF,
           "at start: \"Abre Porta\" and a white lamp");
+    {
+        // A fixed single border and a title bar without any buttons, centred on the screen.
+        const LONG style = GetWindowLongW(w.hwnd, GWL_STYLE);
+        check((style & WS_CAPTION) == WS_CAPTION &&
+                  !(style & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)),
+              "the main window has a fixed border and no title-bar buttons");
+        MONITORINFO mi{sizeof mi, {}, {}, 0};
+        GetMonitorInfoW(MonitorFromWindow(w.hwnd, MONITOR_DEFAULTTOPRIMARY), &mi);
+        const RECT r = screenRect(w.hwnd);
+        check(std::abs((r.left + r.right) - (mi.rcWork.left + mi.rcWork.right)) <= 2 &&
+                  std::abs((r.top + r.bottom) - (mi.rcWork.top + mi.rcWork.bottom)) <= 2,
+              "the main window is centred on the screen");
+    }
     ScreenCopy().save(screenRect(w.hwnd), shots + "/windows-main-window.bmp");
     // The port box keeps its size and opens wider than itself, for its longest entry.
     HWND combo = w.control(ControlId::ComboBox1);
@@ -337,8 +351,7 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
         const COLORREF text = GetSysColor(COLOR_BTNTEXT);
         const std::uint32_t ink = (std::uint32_t{GetRValue(text)} << 16) |
                                   (std::uint32_t{GetGValue(text)} << 8) | GetBValue(text);
-        check(ScreenCopy().count(gap, ink) == 0,
-              "the title's text keeps clear of \"log\"");
+        check(ScreenCopy().count(gap, ink) == 0, "the title's text keeps clear of \"log\"");
     }
     if (!openPort(w, port)) return 1;
 
@@ -348,9 +361,8 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
     check(!IsWindowEnabled(w.control(ControlId::BitBtn6)), "the close button is off during a run");
     // The counters in their colours, as drawn (once a repaint under way is done).
     const std::pair<ControlId, std::uint32_t> inks[] = {
-        {ControlId::Label1, 0x008000}, {ControlId::Label2, 0x008000},
-        {ControlId::Label3, 0xFF0000}, {ControlId::Label4, 0xFF0000},
-        {ControlId::Label5, 0x000080}, {ControlId::Label7, 0x000080},
+        {ControlId::Label1, 0x008000}, {ControlId::Label2, 0x008000}, {ControlId::Label3, 0xFF0000},
+        {ControlId::Label4, 0xFF0000}, {ControlId::Label5, 0x000080}, {ControlId::Label7, 0x000080},
         {ControlId::Label6, 0xFF0000}, {ControlId::Label8, 0xFF0000}};
     check(waitUntil(
               [&] {
