@@ -2,6 +2,8 @@
 
 // The program's fixed texts that more than one file shows.
 
+#include <string>
+
 namespace app {
 
 // Caption of the main window and of every message box the program opens.
@@ -18,6 +20,13 @@ inline constexpr const char* startupWarning =
     "     -> Não use USB e ETHERNET";
 
 inline constexpr const char* startupWarningCaption = "Information";
+
+// The title panel's caption: the trailing spaces push the text left of the panel's controls.
+inline std::string panel1Caption() {
+    return "Atualizador Torvin04/05   -  v A.3  28/10/15" + std::string(29, ' ');
+}
+
+inline constexpr const char* changeLogCaption = "log de auterações";
 
 // The dispenser makes and models the carried firmware drives, and the board's microcontroller.
 inline constexpr const char* label9Text =

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Windows pass: cross-builds build-windows/ (scripts/build-windows.sh), then runs its tests
 # under Wine in a private prefix made for this run in a temporary folder: the component on
-# pseudo-terminals that the prefix knows as COM ports, and torvin-upload.exe end to end against
-# the Linux simulated board (build/bin/monitor-sim, from scripts/build.sh), windows on a virtual
-# X display of its own, and the installer. Leaves the packages (ZIP files and the installer) in
-# build-windows/packages/.
+# pseudo-terminals that the prefix knows as COM ports, torvin-upload.exe and the window
+# torvin-updater.exe end to end against the Linux simulated board (build/bin/monitor-sim, from
+# scripts/build.sh), and the installer. The windows run on a virtual X display (Xvfb, started and
+# stopped here) in Wine's own desktop of 1280 x 800, which draws the windows' frames. Leaves the
+# packages (ZIP files and the installer) in build-windows/packages/ and pictures of the windows in
+# build/screenshots/. Extra arguments go to ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build-windows.sh
@@ -24,7 +26,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Windows need a display: a virtual one, on the first free number, for this run only.
-exec {x_fd}< <(exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null)
+exec {x_fd}< <(exec Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp 2>/dev/null </dev/null)
 x_pid=$!
 read -r x_display <&"$x_fd" || { echo "test-windows: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$x_display
@@ -34,29 +36,37 @@ export DISPLAY=:$x_display
 mkdir "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
-# No window manager runs on the virtual display: with windows left unmanaged Wine does not wait
-# for one (two seconds) each time a window is hidden.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+
 # Wine links COM1 (and a COM name for every serial device it finds) to this machine's devices:
-# /dev/ttyS0 is its console. The tests use the COM names they link to their own lines; every
-# other one leads nowhere, here and in the registry from which Wine makes the links again.
-point_com_ports_nowhere() {
-    local link name
-    for link in "$WINEPREFIX"/dosdevices/com*; do
-        [[ -L $link ]] || continue
-        name=${link##*/}
-        wine reg add 'HKLM\Software\Wine\Ports' /v "${name^^}" /d /dev/null /f >/dev/null 2>&1
-        ln -sfn /dev/null "$link"
-    done
-}
-point_com_ports_nowhere
+# /dev/ttyS0 is its console. Every COM name leads nowhere until a test links one to its own line,
+# in the links and in the registry from which Wine makes them again at each start. Wine's own
+# desktop draws the windows' frames; with no window manager on the display, windows are left
+# unmanaged so that Wine does not wait for one (two seconds) each time a window is hidden.
+{
+    printf 'Windows Registry Editor Version 5.00\n\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"Desktop"="Default"\n\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="1280x800"\n\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+    for n in $(seq 1 32); do printf '"COM%d"="/dev/null"\n' "$n"; done
+} >"$work/prefix.reg"
+wine regedit /S "$(sed 's|/|\\|g' <<<"Z:$work/prefix.reg")" >/dev/null 2>&1
+# The desktop already running was made without these: the server starts again and the prefix is
+# booted again (without the boot, a console program's exit waits for services that never come),
+# which brings up the desktop, now Wine's own.
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p >/dev/null 2>&1
+wineboot >/dev/null 2>&1
+for n in $(seq 1 32); do ln -sfn /dev/null "$WINEPREFIX/dosdevices/com$n"; done
+
 # The far ends of the component tests' lines.
 exec {peer_out}< <(exec build-windows/host/pty-peer "$WINEPREFIX/dosdevices" </dev/null)
 peer_pid=$!
 read -r TORVIN_PTY_PEER_PORT <&"$peer_out"
 export TORVIN_PTY_PEER_PORT TORVIN_WINE_PRELOAD=$PWD/build-windows/host/modem-lines.so
 status=0
-ctest --test-dir build-windows --output-on-failure --timeout 300 || status=$?
+ctest --test-dir build-windows --output-on-failure --timeout 300 "$@" || status=$?
 # No COM name of the prefix reached one of this machine's serial devices during the tests.
 for link in "$WINEPREFIX"/dosdevices/com*; do
     target=$(readlink "$link" || true)

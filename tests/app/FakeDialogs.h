@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Dialogs.h"
+#include "app/qt/Dialogs.h"
 
 #include <QApplication>
 #include <QString>
@@ -11,7 +11,7 @@
 
 // Answers every box at once and remembers what it was asked, and whether any top-level window was
 // visible at that moment.
-class FakeDialogs : public app::Dialogs {
+class FakeDialogs : public app::qt::Dialogs {
 public:
     enum Kind { Information, Message, Error };
     struct Box {

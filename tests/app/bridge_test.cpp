@@ -1,8 +1,8 @@
 #include "EventPump.h"
 #include "FakeDialogs.h"
 
-#include "app/FrameworkBridge.h"
 #include "app/Texts.h"
+#include "app/qt/FrameworkBridge.h"
 #include "framework/Exception.h"
 #include "framework/MainThread.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 TEST(FrameworkBridge, CallsFromOtherThreadsRunOnTheMainThreadFromQtsLoop) {
     FakeDialogs dialogs;
-    app::FrameworkBridge bridge(dialogs);
+    app::qt::FrameworkBridge bridge(dialogs);
     const auto mainId = std::this_thread::get_id();
     std::atomic<int> ranOnMain{0};
     std::atomic<bool> finished{false};
@@ -35,7 +35,7 @@ TEST(FrameworkBridge, ServesTheQueueInsideAModalBox) {
     // The box's own loop must run hand-overs, as a message box opened by the timer handler does
     // while the port keeps delivering.
     FakeDialogs dialogs;
-    app::FrameworkBridge bridge(dialogs);
+    app::qt::FrameworkBridge bridge(dialogs);
     std::atomic<bool> handedOver{false};
     std::thread worker;
     dialogs.whileOpen = [&](const FakeDialogs::Box&) {
@@ -50,7 +50,7 @@ TEST(FrameworkBridge, ServesTheQueueInsideAModalBox) {
 TEST(FrameworkBridge, AFailureLeavingAHandlerIsShownAndTheProgramGoesOn) {
     FakeDialogs dialogs;
     {
-        app::FrameworkBridge bridge(dialogs);
+        app::qt::FrameworkBridge bridge(dialogs);
         app::runHandler([] { throw fw::Exception("Unable to open com port (Error: 2)"); });
         app::runHandler([] { throw 42; });
         fw::showException(fw::EConvertError("'$G1' is not a valid integer value"));
@@ -75,7 +75,7 @@ TEST(FrameworkBridge, AFailureOnAnotherThreadIsShownFromQtsLoop) {
     // Handlers of a port delivering on its own thread fail there; the box must still open on the
     // thread that owns the widgets, and the failing thread must not wait for it.
     FakeDialogs dialogs;
-    app::FrameworkBridge bridge(dialogs);
+    app::qt::FrameworkBridge bridge(dialogs);
     const auto mainId = std::this_thread::get_id();
     std::thread::id shownOn;
     dialogs.whileOpen = [&](const FakeDialogs::Box&) { shownOn = std::this_thread::get_id(); };

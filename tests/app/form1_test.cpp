@@ -1,12 +1,15 @@
 #include "FakeDialogs.h"
 
-#include "app/TForm1.h"
-#include "app/TForm2.h"
-#include "app/TPanel.h"
-#include "app/TShape.h"
-#include "app/TTimer.h"
 #include "app/Texts.h"
+#include "app/qt/Dialogs.h"
+#include "app/qt/TForm1.h"
+#include "app/qt/TForm2.h"
+#include "app/qt/TPanel.h"
+#include "app/qt/TShape.h"
+#include "app/qt/TTimer.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
@@ -14,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,7 +31,7 @@ struct Form1Test : ::testing::Test {
 };
 
 TEST_F(Form1Test, WindowIsFixedCentredAndHasNoTitleBarButtons) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     form.show();
     EXPECT_EQ(form.windowTitle(), str("       Tarnic V1.3  Monitor 4.0"));
     EXPECT_EQ(form.size(), QSize(590, 263));
@@ -48,7 +52,7 @@ TEST_F(Form1Test, WindowIsFixedCentredAndHasNoTitleBarButtons) {
 }
 
 TEST_F(Form1Test, ControlsSitAtTheirPlacesWithTheirSizes) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     struct Place {
         QWidget* control;
         QWidget* parent;
@@ -96,7 +100,7 @@ TEST_F(Form1Test, ControlsSitAtTheirPlacesWithTheirSizes) {
 }
 
 TEST_F(Form1Test, CaptionsFontsAndColours) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     EXPECT_EQ(form.Panel1->Caption(),
               str("Atualizador Torvin04/05   -  v A.3  28/10/15") + QString(29, QChar(' ')));
     EXPECT_EQ(form.Button1->text(), str("log"));
@@ -156,8 +160,35 @@ TEST_F(Form1Test, CaptionsFontsAndColours) {
     EXPECT_TRUE(form.Shape1->testAttribute(Qt::WA_TransparentForMouseEvents));
 }
 
+// The title's words end clear of the "log" button, whatever font stands in for MS Sans Serif.
+TEST_F(Form1Test, TitleTextStaysClearOfTheLogButton) {
+    app::qt::TForm1 form(dialogs);
+    form.show();
+    const QImage panel = form.Panel1->grab().toImage();
+    const QRgb ink = form.Panel1->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF;
+    int touching = 0;
+    for (int x = form.Button1->x() - 4; x < form.Button1->x(); ++x)
+        for (int y = 2; y < panel.height() - 2; ++y)
+            touching += (panel.pixel(x, y) & 0xFFFFFF) == ink;
+    EXPECT_EQ(touching, 0);
+}
+
+// Boxes are wide enough for the program's title with its leading spaces.
+TEST_F(Form1Test, RealBoxesShowTheirWholeCaption) {
+    app::qt::QtDialogs real;
+    int width = 0;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            width = box->width();
+            box->close();
+        }
+    });
+    real.message(nullptr, QString::fromUtf8(app::programTitle), str("PLACA NÃO RESPONDE !"));
+    EXPECT_GE(width, app::qt::boxWidthForCaption(QString::fromUtf8(app::programTitle)));
+}
+
 TEST_F(Form1Test, StartStateBeforeAnyPress) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     form.show();
     EXPECT_EQ(form.Shape1->BrushColor(), 0xFFFFFFu);
     for (QLabel* l : {form.Label2, form.Label4, form.Label7, form.Label8})
@@ -182,12 +213,19 @@ TEST_F(Form1Test, StartStateBeforeAnyPress) {
 }
 
 TEST_F(Form1Test, PortFromTheCommandLineIsListedAndChosen) {
-    app::TForm1 form(dialogs, "/dev/pts/77");
+    app::qt::TForm1 form(dialogs, "/dev/pts/77");
     EXPECT_EQ(form.ComboBox1->currentText(), str("/dev/pts/77"));
     EXPECT_EQ(form.comboBox1Text(), "/dev/pts/77");
+    // The box keeps its size, which cuts the name; the tool tip and the open list show it whole.
+    EXPECT_EQ(form.ComboBox1->size(), QSize(89, 28));
+    EXPECT_EQ(form.ComboBox1->toolTip(), str("/dev/pts/77"));
+    EXPECT_GT(form.ComboBox1->view()->minimumWidth(),
+              form.ComboBox1->fontMetrics().horizontalAdvance(str("/dev/pts/77")));
+    form.ComboBox1->setCurrentIndex(2);
+    EXPECT_EQ(form.ComboBox1->toolTip(), str("COM3"));
 
     // A name already in the list is chosen, not added twice.
-    app::TForm1 again(dialogs, "COM3");
+    app::qt::TForm1 again(dialogs, "COM3");
     EXPECT_EQ(again.ComboBox1->findText(str("COM3")), 2);
     EXPECT_EQ(again.ComboBox1->currentIndex(), 2);
     EXPECT_EQ(again.ComboBox1->count(), form.ComboBox1->count() - 1);
@@ -196,7 +234,7 @@ TEST_F(Form1Test, PortFromTheCommandLineIsListedAndChosen) {
 // Adapters come and go while the window is open: the list follows, the choice stays, and a chosen
 // adapter that was pulled out stays chosen, marked, so that nothing is opened by surprise.
 TEST_F(Form1Test, PortListFollowsAdaptersAndKeepsTheChoice) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     comport::SerialPortInfo usb0{"/dev/ttyUSB0", "/dev/serial/by-id/usb-A", "FTDI", "", "", "", ""};
     comport::SerialPortInfo acm0{"/dev/ttyACM0", "", "Arduino", "", "", "", ""};
     form.refreshPortList({usb0});
@@ -224,7 +262,7 @@ TEST_F(Form1Test, PortListFollowsAdaptersAndKeepsTheChoice) {
 TEST_F(Form1Test, WarningComesBeforeTheWindowAndIsTheSevenLines) {
     bool shownDuringWarning = true;
     dialogs.whileOpen = [&](const FakeDialogs::Box& b) { shownDuringWarning = b.windowVisible; };
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     const auto& warning = dialogs.boxes.front();
     EXPECT_EQ(warning.kind, FakeDialogs::Information);
@@ -247,7 +285,7 @@ TEST_F(Form1Test, WarningComesBeforeTheWindowAndIsTheSevenLines) {
 }
 
 TEST_F(Form1Test, CloseRequestIsRefusedWhileARunIsUnderWay) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     form.show();
     form.setBitBtn6Enabled(false);
     EXPECT_FALSE(form.close());
@@ -259,20 +297,20 @@ TEST_F(Form1Test, CloseRequestIsRefusedWhileARunIsUnderWay) {
 }
 
 TEST_F(Form1Test, CloseButtonClosesTheWindow) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     form.show();
     form.BitBtn6->click();
     EXPECT_FALSE(form.isVisible());
 }
 
 TEST_F(Form1Test, EachLogPressOpensAnotherChangeLogAndClosingOnlyHidesIt) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     form.show();
     form.Button1->click();
     form.Button1->click();
     ASSERT_EQ(form.changeLogs().size(), 2u);
-    app::TForm2* first = form.changeLogs()[0].get();
-    app::TForm2* second = form.changeLogs()[1].get();
+    app::qt::TForm2* first = form.changeLogs()[0].get();
+    app::qt::TForm2* second = form.changeLogs()[1].get();
     EXPECT_NE(first, second);
     EXPECT_TRUE(first->isVisible());
     EXPECT_TRUE(second->isVisible());
@@ -287,13 +325,13 @@ TEST_F(Form1Test, EachLogPressOpensAnotherChangeLogAndClosingOnlyHidesIt) {
 }
 
 TEST_F(Form1Test, SurfaceChangesTheControlsAndBoxesCarryTheTitle) {
-    app::TForm1 form(dialogs);
-    form.setBitBtn2Caption("Iniciar");
-    form.setLabel2("1974");
-    form.setLabel7("1974");
-    form.setProgressBar1(100);
-    form.setLampColor(0x00FF00);
-    form.setBitBtn2Enabled(false);
+    app::qt::TForm1 form(dialogs);
+    form.form().setBitBtn2Caption("Iniciar");
+    form.form().setLabel2("1974");
+    form.form().setLabel7("1974");
+    form.form().setProgressBar1(100);
+    form.form().setLampColor(0x00FF00);
+    form.form().setBitBtn2Enabled(false);
     EXPECT_EQ(form.BitBtn2->text(), str("Iniciar"));
     EXPECT_EQ(form.Label2->text(), str("1974"));
     EXPECT_GE(form.Label7->width(), form.Label7->sizeHint().width());
@@ -301,12 +339,12 @@ TEST_F(Form1Test, SurfaceChangesTheControlsAndBoxesCarryTheTitle) {
     EXPECT_EQ(form.Shape1->BrushColor(), 0x00FF00u);
     EXPECT_FALSE(form.BitBtn2->isEnabled());
 
-    form.setTimer1Enabled(true);
+    form.form().setTimer1Enabled(true);
     EXPECT_TRUE(form.Timer1->Enabled());
-    form.setTimer1Enabled(false);
+    form.form().setTimer1Enabled(false);
     EXPECT_FALSE(form.Timer1->Enabled());
 
-    form.showMessage("TRANSMISSÃO CONCLUIDA !!");
+    form.form().showMessage("TRANSMISSÃO CONCLUIDA !!");
     ASSERT_EQ(dialogs.boxes.size(), 2u);
     EXPECT_EQ(dialogs.boxes[1].kind, FakeDialogs::Message);
     EXPECT_EQ(dialogs.boxes[1].caption, QString::fromUtf8(app::programTitle));

@@ -1,6 +1,8 @@
 #include "app/ChangeLog.h"
-#include "app/TForm2.h"
+#include "app/Placement.h"
+#include "app/qt/TForm2.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -98,7 +100,7 @@ TEST(ChangeLog, ContinuationsBlankLinesAndTail) {
 }
 
 TEST(ChangeLogWindow, ReadOnlyMemoWithVerticalScrollBarOnly) {
-    app::TForm2 form;
+    app::qt::TForm2 form;
     EXPECT_EQ(form.windowTitle(), str("log de auterações"));
     EXPECT_EQ(form.size(), QSize(674, 463)); // outer 682 x 497 less a usual frame
     EXPECT_TRUE(form.windowFlags().testFlag(Qt::Window));
@@ -121,6 +123,40 @@ TEST(ChangeLogWindow, ReadOnlyMemoWithVerticalScrollBarOnly) {
     EXPECT_TRUE(form.Memolog->hasFocus() || form.focusWidget() == form.Memolog);
     form.close();
     EXPECT_FALSE(form.isVisible());
+}
+
+// The text box follows the window's size, keeping its margins.
+TEST(ChangeLogWindow, TextBoxFollowsAResize) {
+    app::qt::TForm2 form;
+    const QSize margins =
+        form.size() - QSize(form.Memolog->geometry().right(), form.Memolog->geometry().bottom());
+    form.show();
+    for (QSize size : {QSize(400, 300), QSize(900, 700)}) {
+        form.resize(size);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form.size() -
+                      QSize(form.Memolog->geometry().right(), form.Memolog->geometry().bottom()),
+                  margins)
+            << size.width() << " x " << size.height();
+    }
+}
+
+// A window larger than the screen (the change log at a scale of 2 on 1280 x 800) shrinks to it
+// and keeps its title bar on the screen; smaller ones are centred.
+TEST(WindowPlacement, CentredAndNeverBeyondTheScreen) {
+    struct Case {
+        app::ScreenRect area;
+        int width, height;
+        app::ScreenRect want;
+    };
+    const Case cases[] = {
+        {{0, 0, 1280, 800}, 682, 497, {299, 151, 682, 497}},
+        {{0, 0, 1280, 800}, 1364, 994, {0, 0, 1280, 800}},
+        {{0, 0, 640, 376}, 682, 497, {0, 0, 640, 376}}, // 1280 x 800 at 2, in device units
+        {{100, 50, 800, 600}, 900, 300, {100, 200, 800, 300}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(app::centredWithin(c.area, c.width, c.height), c.want) << c.width;
 }
 
 } // namespace

@@ -3,8 +3,8 @@
 #include "EventPump.h"
 #include "FakeDialogs.h"
 
-#include "app/FrameworkBridge.h"
-#include "app/TForm1.h"
+#include "app/qt/FrameworkBridge.h"
+#include "app/qt/TForm1.h"
 #include "tests/support/TempDir.h"
 #ifdef MONITOR_SIM_PATH
 #include "tests/support/MonitorSimProcess.h"
@@ -57,9 +57,9 @@ TEST(WindowRunLog, EachRunIsRecordedWithItsOutcomeWhetherOrNotItEndsWithAMessage
                           {{"--reject", "5:4"}, "REGISTRO 5 RECUSADO PELA PLACA !", 4, 4}};
     for (const Case& c : cases) {
         FakeDialogs dialogs;
-        app::FrameworkBridge bridge{dialogs};
+        app::qt::FrameworkBridge bridge{dialogs};
         testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, c.fault);
-        app::TForm1 form(dialogs, sim.serialPath());
+        app::qt::TForm1 form(dialogs, sim.serialPath());
         form.BitBtn2->click();
         form.BitBtn2->click();
         const std::size_t before = logLines(log).size();
@@ -77,12 +77,15 @@ TEST(WindowRunLog, EachRunIsRecordedWithItsOutcomeWhetherOrNotItEndsWithAMessage
 #endif
 }
 
-TEST(WindowRunLog, ALogThatCannotBeOpenedIsShownAtOnce) {
+// Told as soon as the window is up, over it: not in the screen's corner before it is shown.
+TEST(WindowRunLog, ALogThatCannotBeOpenedIsShownOverTheWindow) {
     RunLogVariable variable("/nonexistent/runs.jsonl");
     FakeDialogs dialogs;
-    app::FrameworkBridge bridge{dialogs};
-    app::TForm1 form(dialogs);
-    ASSERT_EQ(dialogs.texts(FakeDialogs::Error).size(), 1u);
+    app::qt::FrameworkBridge bridge{dialogs};
+    app::qt::TForm1 form(dialogs);
+    form.show();
+    ASSERT_TRUE(pumpUntil([&] { return dialogs.texts(FakeDialogs::Error).size() == 1; }));
+    EXPECT_TRUE(dialogs.boxes.back().windowVisible);
     EXPECT_TRUE(dialogs.texts(FakeDialogs::Error)
                     .front()
                     .startsWith("cannot open the run log /nonexistent/runs.jsonl: No such file"));

@@ -3,10 +3,10 @@
 #include "EventPump.h"
 #include "FakeDialogs.h"
 
-#include "app/FrameworkBridge.h"
-#include "app/TForm1.h"
-#include "app/TShape.h"
-#include "app/TTimer.h"
+#include "app/qt/FrameworkBridge.h"
+#include "app/qt/TForm1.h"
+#include "app/qt/TShape.h"
+#include "app/qt/TTimer.h"
 #include "comport/ComErrors.h"
 #include "comport/ComPort.h"
 #include "tests/support/OtherUser.h"
@@ -32,7 +32,7 @@ QString str(const char* utf8) {
 
 struct UploadRunTest : ::testing::Test {
     FakeDialogs dialogs;
-    app::FrameworkBridge bridge{dialogs};
+    app::qt::FrameworkBridge bridge{dialogs};
 
     bool messageShown(const char* text) const {
         for (const auto& t : dialogs.texts(FakeDialogs::Message))
@@ -50,7 +50,7 @@ TEST_F(UploadRunTest, AWholeRunAgainstTheSimulatedBoardCompletes) {
     testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, {"--save", saved});
     ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
 
-    app::TForm1 form(dialogs, sim.serialPath());
+    app::qt::TForm1 form(dialogs, sim.serialPath());
     form.show();
     form.BitBtn2->click();
     ASSERT_TRUE(dialogs.texts(FakeDialogs::Error).empty())
@@ -117,7 +117,7 @@ TEST_F(UploadRunTest, ABoardThatVanishesMidRunSaysTheFirmwareMayBeIncomplete) {
 
 TEST_F(UploadRunTest, ABoardThatNeverAnswersTurnsTheLampWhite) {
     testsupport::PtyPair line; // nobody answers on the far end
-    app::TForm1 form(dialogs, line.path());
+    app::qt::TForm1 form(dialogs, line.path());
     form.show();
     form.BitBtn2->click();
     ASSERT_EQ(form.Shape1->BrushColor(), 0x00FF00u);
@@ -152,7 +152,7 @@ TEST_F(UploadRunTest, APortThatCannotBeOpenedShowsTheComponentsMessage) {
     }
     ASSERT_FALSE(expected.empty());
 
-    app::TForm1 form(dialogs, missing);
+    app::qt::TForm1 form(dialogs, missing);
     form.show();
     form.BitBtn2->click();
     const auto errors = dialogs.texts(FakeDialogs::Error);
@@ -176,7 +176,7 @@ TEST_F(UploadRunTest, APortRefusedForLackOfPermissionSaysHowToGetIt) {
     if (!testsupport::AsNobody::possible()) GTEST_SKIP() << "needs root to act as nobody";
     testsupport::PtyPair pty;
     const std::string group = testsupport::openToGroupOnly(pty.path());
-    app::TForm1 form(dialogs, pty.path());
+    app::qt::TForm1 form(dialogs, pty.path());
     form.show();
     {
         testsupport::AsNobody nobody;
@@ -195,7 +195,7 @@ TEST_F(UploadRunTest, APortRefusedForLackOfPermissionSaysHowToGetIt) {
 }
 
 TEST_F(UploadRunTest, PortCarriesTheStoredSettings) {
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     const comport::TComPort& port = *form.ComPort1;
     EXPECT_FALSE(port.loading());
     EXPECT_EQ(port.BaudRate(), comport::br9600);

@@ -2,9 +2,9 @@
 // look at the layout: the start-up warning, the main window at start and during a run, an upload
 // message box, a change log.
 
-#include "app/Dialogs.h"
-#include "app/TForm1.h"
-#include "app/TForm2.h"
+#include "app/qt/Dialogs.h"
+#include "app/qt/TForm1.h"
+#include "app/qt/TForm2.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,7 +20,7 @@ namespace {
 bool shoot(QWidget& window, const QString& path);
 
 // The real boxes; each one is photographed and then dismissed, as the user would.
-class PhotographedDialogs : public app::Dialogs {
+class PhotographedDialogs : public app::qt::Dialogs {
 public:
     explicit PhotographedDialogs(const QDir& out) : out_(out) {}
     bool ok = true;
@@ -54,7 +54,7 @@ private:
     }
 
     QDir out_;
-    app::QtDialogs real_;
+    app::qt::QtDialogs real_;
 };
 
 bool shoot(QWidget& window, const QString& path) {
@@ -87,22 +87,22 @@ int main(int argc, char** argv) {
     }
 
     PhotographedDialogs dialogs(out);
-    app::TForm1 form(dialogs);
+    app::qt::TForm1 form(dialogs);
     form.show();
     bool ok = shoot(form, out.filePath(QStringLiteral("main-window.png")));
 
     // The same window part-way through a run.
-    form.setBitBtn2Caption("Iniciar");
-    form.setLabel2("1974");
-    form.setLabel4("2");
-    form.setLabel7("812");
-    form.setLabel8("1");
-    form.setProgressBar1(812 * 100 / 1974);
-    form.setLampColor(0x00FF00);
-    form.setBitBtn6Enabled(false);
+    form.form().setBitBtn2Caption("Iniciar");
+    form.form().setLabel2("1974");
+    form.form().setLabel4("2");
+    form.form().setLabel7("812");
+    form.form().setLabel8("1");
+    form.form().setProgressBar1(812 * 100 / 1974);
+    form.form().setLampColor(0x00FF00);
+    form.form().setBitBtn6Enabled(false);
     ok = shoot(form, out.filePath(QStringLiteral("main-window-running.png"))) && ok;
 
-    form.showMessage("PLACA NÃO RESPONDE !");
+    form.form().showMessage("PLACA NÃO RESPONDE !");
 
     form.Button1->click();
     ok = shoot(*form.changeLogs().front(), out.filePath(QStringLiteral("change-log.png"))) && ok;

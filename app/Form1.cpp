@@ -1,0 +1,214 @@
+#include "app/Form1.h"
+
+#include "app/RunHandler.h"
+#include "app/RunRecorder.h"
+#include "app/Texts.h"
+#include "comport/ComPort.h"
+#include "comport/SerialPorts.h"
+#include "upload/FirmwareImage.h"
+#include "upload/UploadLogic.h"
+#include "upload/frontend/ComPortOperations.h"
+#include "upload/frontend/MainWindowPort.h"
+#include "upload/frontend/PortFailure.h"
+#include "framework/Translation.h"
+
+#include <cstdio>
+
+namespace app {
+
+namespace {
+
+// Runs a step of the upload logic. A port failure leaves it with what the technician needs
+// beneath the component's message: the system's words, the device, what to do and, once records
+// went out, that the board may hold an incomplete firmware.
+template <typename Step>
+void explainingPortFailures(const comport::TComPort& port, const upload::UploadLogic& logic,
+                            Step&& step) {
+    try {
+        std::forward<Step>(step)();
+    } catch (const comport::EComPort& e) {
+        const auto failure = upload::frontend::describePortFailure(
+            e, port, port.Port(), logic.recordIndex(), upload::frontend::FailureReader::window);
+        throw fw::Exception(upload::frontend::windowFailureText(e, port.Port(), failure));
+    }
+}
+
+} // namespace
+
+Form1::Form1(Form1View& view, std::string extraPort)
+    : view_(view), extraPort_(std::move(extraPort)) {
+    portChoices_ = upload::frontend::portChoices(adaptersPresent(), extraPort_);
+    showPortChoices(upload::frontend::findChoice(portChoices_, extraPort_));
+    createComPort1();
+    // The logic speaks to the window through the run log's recorder. A log that cannot be opened
+    // is told once the window is up, over it.
+    recorder_ = std::make_unique<RunRecorder>(
+        *this, [this](std::function<void()> call) { view_.later(std::move(call)); },
+        [this](const std::string& text) {
+            view_.later([this, text] { view_.showBox(BoxKind::Error, programTitle, text); });
+        });
+    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *recorder_);
+    recorder_->setLogic(*upload_);
+}
+
+// The port goes first (its close may still deliver events, which need the upload logic), then the
+// logic.
+Form1::~Form1() {
+    view_.setTimerEnabled(false);
+    ComPort1.reset();
+}
+
+// The port with the settings stored with the window; every other setting keeps its default.
+void Form1::createComPort1() {
+    using namespace comport;
+    ComPort1 = std::make_unique<TComPort>();
+    upload::frontend::applyMainWindowPortSettings(*ComPort1, [this](TCustomComPort& port) {
+        port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
+        // Not guarded: a failure here goes back to the port's event delivery, which shows it.
+        port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
+            explainingPortFailures(*ComPort1, *upload_,
+                                   [this, count] { upload_->ComPort1RxChar(count); });
+        };
+    });
+    portOperations_ = std::make_unique<upload::frontend::ComPortOperations>(*ComPort1);
+}
+
+void Form1::FormCreate() {
+    view_.setLampColour(upload::lampWhite);
+    upload_->setTotalRecords(upload::firmwareRecordCount);
+    view_.showBox(BoxKind::Information, startupWarningCaption, startupWarning);
+}
+
+void Form1::BitBtn2Click() {
+    explainingPortFailures(*ComPort1, *upload_, [this] { upload_->BitBtn2Click(); });
+}
+
+// The close request does the work (closing the port, keeping the window on a port error).
+void Form1::BitBtn6Click() {
+    view_.closeWindow();
+}
+
+void Form1::Button1Click() {
+    view_.openChangeLog();
+}
+
+// The lamp's colour is the upload logic's rule; it sets it through the window surface.
+void Form1::ComPort1AfterOpen() {
+    upload_->ComPort1AfterOpen();
+}
+
+void Form1::Timer1Timer() {
+    runHandler([this] {
+        explainingPortFailures(*ComPort1, *upload_, [this] { upload_->Timer1Timer(); });
+    });
+}
+
+void Form1::clicked(ControlId control) {
+    runHandler([this, control] {
+        switch (control) {
+        case ControlId::BitBtn2:
+            BitBtn2Click();
+            break;
+        case ControlId::BitBtn6:
+            BitBtn6Click();
+            break;
+        case ControlId::Button1:
+            Button1Click();
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+bool Form1::closeQuery() {
+    // While a run is under way the close button is disabled, and the system's close request must
+    // not end the run either: the board would be left half-written.
+    if (!closeEnabled_) return false;
+    bool closed = false;
+    runHandler([this, &closed] {
+        if (ComPort1->Connected()) ComPort1->closePort();
+        closed = true;
+    });
+    return closed;
+}
+
+// The item shows a description; the port is opened by the name behind it.
+std::string Form1::comboBox1Text() const {
+    const int index = view_.chosenPort();
+    if (index < 0 || index >= static_cast<int>(portChoices_.size())) return {};
+    return portChoices_[static_cast<std::size_t>(index)].name;
+}
+
+std::vector<comport::SerialPortInfo> Form1::adaptersPresent() {
+    try {
+        return comport::serialPortsPresent();
+    } catch (const std::exception& e) {
+        // The window still offers COM1 to COM15 and --port; the reason goes where it can be read.
+        std::fprintf(stderr, "torvin-updater: %s\n",
+                     fw::tr("{1}; only COM1 to COM15 are listed", {e.what()}).c_str());
+        return {};
+    }
+}
+
+void Form1::refreshPortList(const std::vector<comport::SerialPortInfo>& adapters) {
+    const std::string chosen = comboBox1Text();
+    std::vector<upload::frontend::PortChoice> choices =
+        upload::frontend::portChoices(adapters, extraPort_);
+    int index = upload::frontend::findChoice(choices, chosen);
+    if (!chosen.empty() && index < 0) {
+        // The chosen adapter was pulled out: the choice stays, marked, until the user makes
+        // another (opening it then fails and says so).
+        const auto& old = portChoices_[static_cast<std::size_t>(view_.chosenPort())];
+        const std::string mark = " (desconectado)";
+        choices.push_back({chosen, old.label.ends_with(mark) ? old.label : old.label + mark});
+        index = static_cast<int>(choices.size()) - 1;
+    }
+    portChoices_ = std::move(choices);
+    showPortChoices(index);
+}
+
+void Form1::showPortChoices(int chosen) {
+    std::vector<std::string> labels;
+    labels.reserve(portChoices_.size());
+    for (const auto& c : portChoices_)
+        labels.push_back(c.label);
+    view_.setPortItems(labels, chosen);
+}
+
+void Form1::setBitBtn2Caption(const std::string& caption) {
+    view_.setText(ControlId::BitBtn2, caption);
+}
+void Form1::setBitBtn2Enabled(bool enabled) {
+    view_.setEnabled(ControlId::BitBtn2, enabled);
+}
+void Form1::setBitBtn6Enabled(bool enabled) {
+    closeEnabled_ = enabled;
+    view_.setEnabled(ControlId::BitBtn6, enabled);
+}
+void Form1::setLabel2(const std::string& text) {
+    view_.setText(ControlId::Label2, text);
+}
+void Form1::setLabel4(const std::string& text) {
+    view_.setText(ControlId::Label4, text);
+}
+void Form1::setLabel7(const std::string& text) {
+    view_.setText(ControlId::Label7, text);
+}
+void Form1::setLabel8(const std::string& text) {
+    view_.setText(ControlId::Label8, text);
+}
+void Form1::setProgressBar1(int position) {
+    view_.setProgress(position);
+}
+void Form1::setLampColor(std::uint32_t rgb) {
+    view_.setLampColour(rgb);
+}
+void Form1::setTimer1Enabled(bool enabled) {
+    view_.setTimerEnabled(enabled);
+}
+void Form1::showMessage(const std::string& text) {
+    view_.showBox(BoxKind::Message, programTitle, text);
+}
+
+} // namespace app
