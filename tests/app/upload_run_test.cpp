@@ -99,7 +99,7 @@ TEST_F(UploadRunTest, ABoardThatVanishesMidRunSaysTheFirmwareMayBeIncomplete) {
 #else
     testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, {"--vanish", "20"});
     ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
-    app::TForm1 form(dialogs, sim.serialPath());
+    app::qt::TForm1 form(dialogs, sim.serialPath());
     form.show();
     form.BitBtn2->click();
     form.BitBtn2->click();
@@ -233,7 +233,7 @@ TEST_F(UploadRunTest, ARunAfterAFailedOneWhileItsAnswersStillComeLosesNoRecord) 
          "5:4:2500", "--late", "5:5:2500"});
     ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
     {
-        app::TForm1 failed(dialogs, sim.serialPath());
+        app::qt::TForm1 failed(dialogs, sim.serialPath());
         failed.show();
         failed.BitBtn2->click();
         failed.BitBtn2->click();
@@ -241,7 +241,7 @@ TEST_F(UploadRunTest, ARunAfterAFailedOneWhileItsAnswersStillComeLosesNoRecord) 
         ASSERT_TRUE(messageShown("PLACA NÃO RESPONDE !"));
         failed.BitBtn6->click();
     }
-    app::TForm1 form(dialogs, sim.serialPath());
+    app::qt::TForm1 form(dialogs, sim.serialPath());
     form.show();
     form.BitBtn2->click();
     form.BitBtn2->click();
