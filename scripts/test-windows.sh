@@ -37,20 +37,21 @@ mkdir "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
 
-# Wine links COM1 (and a COM name for every serial device it finds) to this machine's devices:
-# /dev/ttyS0 is its console. Every COM name leads nowhere until a test links one to its own line,
-# in the links and in the registry from which Wine makes them again at each start. Wine's own
-# desktop draws the windows' frames; with no window manager on the display, windows are left
-# unmanaged so that Wine does not wait for one (two seconds) each time a window is hidden.
-{
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"Desktop"="Default"\n\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="1280x800"\n\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
-    for n in $(seq 1 32); do printf '"COM%d"="/dev/null"\n' "$n"; done
-} >"$work/prefix.reg"
-wine regedit /S "$(sed 's|/|\\|g' <<<"Z:$work/prefix.reg")" >/dev/null 2>&1
+# Wine's own desktop draws the windows' frames; with no window manager on the display, windows are
+# left unmanaged so that Wine does not wait for one (two seconds) each time a window is hidden.
+cat >"$work/desktop.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="1280x800"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+REG
+wine regedit /S "$(sed 's|/|\\|g' <<<"Z:$work/desktop.reg")" >/dev/null 2>&1
 # The desktop already running was made without these: the server starts again and the prefix is
 # booted again (without the boot, a console program's exit waits for services that never come),
 # which brings up the desktop, now Wine's own.
@@ -58,7 +59,19 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p >/dev/null 2>&1
 wineboot >/dev/null 2>&1
-for n in $(seq 1 32); do ln -sfn /dev/null "$WINEPREFIX/dosdevices/com$n"; done
+# At each boot Wine links a COM name to every serial device of this machine it finds (COM1, or the
+# first free name, to /dev/ttyS0, its console). The tests link the COM names they use to their own
+# lines; every other one leads nowhere, here and in the registry from which Wine makes the links.
+point_com_ports_nowhere() {
+    local link name
+    for link in "$WINEPREFIX"/dosdevices/com*; do
+        [[ -L $link ]] || continue
+        name=${link##*/}
+        wine reg add 'HKLM\Software\Wine\Ports' /v "${name^^}" /d /dev/null /f >/dev/null 2>&1
+        ln -sfn /dev/null "$link"
+    done
+}
+point_com_ports_nowhere
 
 # The far ends of the component tests' lines.
 exec {peer_out}< <(exec build-windows/host/pty-peer "$WINEPREFIX/dosdevices" </dev/null)
