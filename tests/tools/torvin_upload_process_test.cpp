@@ -412,55 +412,68 @@ TEST(TorvinUploadProcess, ABoardAnsweringPastTheRetrySecondIsFlashedWhole) {
 
 // A run that ends while the board still owes it answers, however it ends, leaves word of them
 // for the next run on the port; the next starts at once and must not take them for its own
-// (the board refuses record 6 twice: an answer taken for the wrong item skips a refusal).
-TEST(TorvinUploadProcess, ASecondRunWhileTheBoardStillAnswersTheFirstLosesNoRecord) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> board;
-        std::string firstRun; // the shell's words around the command, which stands for %s
-        int firstStatus;
-    };
-    const std::vector<std::string> slowBoard = {
-        "--late", "3:1:1500", "--late", "3:2:1900", "--late", "5:1:5500", "--late", "5:2:2500",
-        "--late", "5:3:2500", "--late", "5:4:2500", "--late", "5:5:2500"};
-    const Case cases[] = {
-        // Answers 1.1 s late; stopped by SIGTERM mid-run.
-        {"SIGTERM",
-         {"--delay-ms", "1100", "--vary-ms", "300"},
-         "timeout -s TERM 3.6 %s",
-         124},
-        // The quiet time grows to 7.2 s (record 3's second copy answered 2.4 s after it was
-        // sent); record 5 is answered 5.5 s late, then its other copies 2.5 s apart. The first
-        // run gives up on record 5 (no answer), or is stopped by Ctrl-C while it waits.
-        {"no answer", slowBoard, "%s", 2},
-        {"Ctrl-C", slowBoard, "timeout -k 5 60 %s & pid=$!; sleep 7.5; kill -INT $pid; wait $pid",
-         130},
-    };
-    TempDir dir;
-    const std::string image = shortImage(dir, 8);
-    for (const Case& c : cases) {
-        std::vector<std::string> arguments = c.board;
-        arguments.insert(arguments.end(), {"--keep-answers", "--reject", "6:2"});
-        Board board(arguments);
-        TempDir runtime;
-        std::string first = c.firstRun;
-        first.replace(first.find("%s"), 2,
-                      std::string(TORVIN_UPLOAD_PATH) + " " + board.port() +
-                          " --quiet --image '" + image + "' >/dev/null 2>&1");
-        EXPECT_EQ(runCommand(inRuntime(runtime, first)), c.firstStatus) << c.name;
-        const Result second = upload(board.port() + " --image '" + image + "'", "", runtime.path());
-        EXPECT_EQ(second.status, 0) << c.name << second.out << second.err;
-        // Said, where the wait is long (on the slow board: answers owed 7.2 s apart).
-        if (c.board == slowBoard) {
-            EXPECT_TRUE(contains(second.out, "s for the answers the board may still owe an "
-                                             "earlier run on this port.\n"))
-                << c.name << second.out;
-        }
-        EXPECT_TRUE(second.out.ends_with("\nTRANSMISSÃO CONCLUIDA !!\n")) << c.name;
-        EXPECT_TRUE(board.holdsExactly(image)) << c.name;
-    }
+// (the board refuses record 6 twice: an answer taken for the wrong item skips a refusal). Each
+// way of ending is a test of its own, so that their waits run side by side.
+namespace {
+
+struct EndedRun {
+    const char* name;
+    bool slowBoard;
+    std::string firstRun; // the shell's words around the command, which stands for %s
+    int firstStatus;
+};
+
+void PrintTo(const EndedRun& run, std::ostream* out) {
+    *out << run.name;
 }
 
+class ASecondRunWhileTheBoardStillAnswersTheFirst : public ::testing::TestWithParam<EndedRun> {};
+
+} // namespace
+
+TEST_P(ASecondRunWhileTheBoardStillAnswersTheFirst, LosesNoRecord) {
+    const EndedRun& c = GetParam();
+    // The quiet time grows to 7.2 s (record 3's second copy answered 2.4 s after it was sent);
+    // record 5 is answered 5.5 s late, then its other copies 2.5 s apart.
+    std::vector<std::string> slowBoard;
+    for (const char* late :
+         {"3:1:1500", "3:2:1900", "5:1:5500", "5:2:2500", "5:3:2500", "5:4:2500", "5:5:2500"})
+        slowBoard.insert(slowBoard.end(), {"--late", late});
+    TempDir dir;
+    const std::string image = shortImage(dir, 8);
+    std::vector<std::string> arguments =
+        c.slowBoard ? slowBoard
+                    : std::vector<std::string>{"--delay-ms", "1100", "--vary-ms", "300"};
+    arguments.insert(arguments.end(), {"--keep-answers", "--reject", "6:2"});
+    Board board(arguments);
+    TempDir runtime;
+    std::string first = c.firstRun;
+    first.replace(first.find("%s"), 2,
+                  std::string(TORVIN_UPLOAD_PATH) + " " + board.port() + " --quiet --image '" +
+                      image + "' >/dev/null 2>&1");
+    EXPECT_EQ(runCommand(inRuntime(runtime, first)), c.firstStatus);
+    const Result second = upload(board.port() + " --image '" + image + "'", "", runtime.path());
+    EXPECT_EQ(second.status, 0) << second.out << second.err;
+    // Said, where the wait is long (on the slow board: answers owed 7.2 s apart).
+    if (c.slowBoard) {
+        EXPECT_TRUE(contains(second.out, "s for the answers the board may still owe an "
+                                         "earlier run on this port.\n"))
+            << second.out;
+    }
+    EXPECT_TRUE(second.out.ends_with("\nTRANSMISSÃO CONCLUIDA !!\n"));
+    EXPECT_TRUE(board.holdsExactly(image));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TorvinUploadProcess, ASecondRunWhileTheBoardStillAnswersTheFirst,
+    ::testing::Values(
+        // Answers 1.1 s late; stopped by SIGTERM mid-run.
+        EndedRun{"SIGTERM", false, "timeout -s TERM 3.6 %s", 124},
+        // The first run gives up on record 5 (no answer), or is stopped by Ctrl-C while it waits.
+        EndedRun{"NoAnswer", true, "%s", 2},
+        EndedRun{"CtrlC", true, "timeout -k 5 60 %s & pid=$!; sleep 7.5; kill -INT $pid; wait $pid",
+                 130}),
+    [](const ::testing::TestParamInfo<EndedRun>& info) { return std::string(info.param.name); });
 
 // One rule: "TRANSMISSÃO CONCLUIDA !!" only if the board's memory holds every record. Each board
 // stays within the bound: it answers every item once, in order, and while it owes answers it is
