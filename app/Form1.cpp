@@ -5,12 +5,12 @@
 #include "app/Texts.h"
 #include "comport/ComPort.h"
 #include "comport/SerialPorts.h"
+#include "framework/Translation.h"
 #include "upload/FirmwareImage.h"
 #include "upload/UploadLogic.h"
 #include "upload/frontend/ComPortOperations.h"
 #include "upload/frontend/MainWindowPort.h"
 #include "upload/frontend/PortFailure.h"
-#include "framework/Translation.h"
 
 #include <cstdio>
 

@@ -195,7 +195,7 @@ void TCustomComPort::applyBufferSizes() {
     {
         const DeviceUse use(life_->device);
         done = driver_->setupComm(use.handle(), static_cast<std::uint32_t>(buffer_->InputSize()),
-                                 static_cast<std::uint32_t>(buffer_->OutputSize()));
+                                  static_cast<std::uint32_t>(buffer_->OutputSize()));
     }
     if (!done) reportError(CE_SetupComFailed + 1, driver_->getLastError());
 }

@@ -116,10 +116,9 @@ void TComThread::execute() {
     // open without events: openPort learns it here and fails instead.
     readyCode_ = device_->prepareWaits();
     device_->setEvent(readyEvent_);
-    const bool delivering =
-        readyCode_.load() == 0 &&
-        device_->waitForMultipleObjects(2, startList, false, driver::infinite) ==
-            driver::waitObject0 + 1;
+    const bool delivering = readyCode_.load() == 0 &&
+                            device_->waitForMultipleObjects(
+                                2, startList, false, driver::infinite) == driver::waitObject0 + 1;
 
     while (delivering && !abandoned_.load()) {
         // A wait that cannot even start (the device has gone) would complete nothing, so the

@@ -15,8 +15,8 @@ std::string idAfter(const std::string& instance, const char* tag) {
 // up one with '&' in it for a device that has none.
 std::string serialOf(const std::string& instance) {
     const auto last = instance.rfind('\\');
-    if (!instance.starts_with("USB\\") || last == std::string::npos || last + 1 == instance.size() ||
-        instance.find('&', last) != std::string::npos)
+    if (!instance.starts_with("USB\\") || last == std::string::npos ||
+        last + 1 == instance.size() || instance.find('&', last) != std::string::npos)
         return {};
     return instance.substr(last + 1);
 }

@@ -223,8 +223,8 @@ public:
 private:
     // One item the board has received and still has to answer (or drop), in order.
     struct Item {
-        std::int32_t item;  // 0 the command, n record n, -1 an earlier session's
-        char letter;        // 0: none (the item is dropped)
+        std::int32_t item; // 0 the command, n record n, -1 an earlier session's
+        char letter;       // 0: none (the item is dropped)
         Clock::time_point arrived;
         std::uint8_t share; // of the quiet time it takes, in 256ths
         std::size_t run;    // the process whose quiet time bounds it
@@ -258,7 +258,8 @@ private:
         const std::uint8_t how = left_ > 0 ? next() : 0;
         const std::uint8_t share = left_ > 0 ? next() : 0;
         const char letter = letters[how % 16];
-        board_.push_back(Item{item, letter, clock_ + byteTime() * bytes, share, quiets_.size() - 1});
+        board_.push_back(
+            Item{item, letter, clock_ + byteTime() * bytes, share, quiets_.size() - 1});
         if (item == 0 || letter == 'L') memory_.clear(); // the board starts afresh
         if (item > 0 && letter == 'N') memory_.insert(item);
         if (item > 0 && letter == 'R') memory_.erase(item);
@@ -346,8 +347,9 @@ private:
     // One event, chosen by the next input byte.
     void step() {
         const std::uint8_t op = next();
-        static constexpr const char* names[] = {"press", "time", "noise", "failure", "cable pulled",
-                                                "time",  "time", "time",  "new process"};
+        static constexpr const char* names[] = {"press",   "time",         "noise",
+                                                "failure", "cable pulled", "time",
+                                                "time",    "time",         "new process"};
         trace("event: %s\n", names[op % 9]);
         try {
             switch (op % 9) {
@@ -413,7 +415,7 @@ private:
     Clock::time_point lastAnswer_{};
     std::set<std::int32_t> memory_; // the records the board holds
     int completions_ = 0;
-    std::array<char, 2> tail_{}; // the last bytes that reached the port
+    std::array<char, 2> tail_{};          // the last bytes that reached the port
     std::vector<Clock::duration> quiets_; // each process's quiet time, the latest still growing
     bool newProcess_ = false;
     Clock::time_point owedUntil_{}; // what the port operations kept

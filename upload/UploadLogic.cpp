@@ -80,15 +80,14 @@ void UploadLogic::BitBtn2Click() {
 
 void UploadLogic::openAndShowPort() {
     const bool opening = !port_.Connected();
-    port_.openPort();                                              // does nothing when already open
+    port_.openPort(); // does nothing when already open
     if (opening) {
         const Clock::time_point now = window_.now();
         lastHeard_ = std::max(lastHeard_, now); // heard from its opening on
         // Whatever was sent on this port while nobody listened may still be answered: by this
         // logic before the port closed, or by an earlier run that the port kept word of.
         const auto left = std::max<std::chrono::nanoseconds>(port_.owedBefore(), {});
-        heldUntil_ =
-            std::max(owedUntil(), now + std::chrono::duration_cast<Clock::duration>(left));
+        heldUntil_ = std::max(owedUntil(), now + std::chrono::duration_cast<Clock::duration>(left));
     }
     port_.setDtrLine(true);
     port_.setRtsLine(false);

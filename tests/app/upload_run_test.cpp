@@ -226,11 +226,11 @@ TEST_F(UploadRunTest, ARunAfterAFailedOneWhileItsAnswersStillComeLosesNoRecord) 
 #else
     testsupport::TempDir dir;
     const std::string saved = dir.file("board.hex");
-    testsupport::MonitorSimProcess sim(
-        MONITOR_SIM_PATH,
-        {"--save", saved, "--keep-answers", "--reject", "6:2", "--late", "3:1:1500", "--late",
-         "3:2:1900", "--late", "5:1:5500", "--late", "5:2:2500", "--late", "5:3:2500", "--late",
-         "5:4:2500", "--late", "5:5:2500"});
+    testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH,
+                                       {"--save", saved, "--keep-answers", "--reject", "6:2",
+                                        "--late", "3:1:1500", "--late", "3:2:1900", "--late",
+                                        "5:1:5500", "--late", "5:2:2500", "--late", "5:3:2500",
+                                        "--late", "5:4:2500", "--late", "5:5:2500"});
     ASSERT_FALSE(sim.serialPath().empty()) << sim.errorOutput();
     {
         app::qt::TForm1 failed(dialogs, sim.serialPath());

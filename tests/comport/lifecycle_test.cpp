@@ -180,8 +180,8 @@ TEST_F(PortOnFake, ADerivedPortClosesInItsOwnDestructorOrTheFaultIsReported) {
             derived->openPort();
         }
         fw::setErrorDisplay(previous);
-        EXPECT_EQ(order, closes ? std::vector<std::string>{"derived bc"}
-                                : std::vector<std::string>{});
+        EXPECT_EQ(order,
+                  closes ? std::vector<std::string>{"derived bc"} : std::vector<std::string>{});
         EXPECT_EQ(shown.size(), closes ? 0u : 1u);
         EXPECT_FALSE(fake->isOpen());
         order.clear();

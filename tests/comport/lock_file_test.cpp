@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -20,15 +21,14 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
-#include <chrono>
-#include <sys/file.h>
-#include <thread>
 
 using comport::driver::posix::PosixLockFile;
 

@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <sys/resource.h>
-#include <cstdio>
 #include <fstream>
 #include <iomanip>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <termios.h>

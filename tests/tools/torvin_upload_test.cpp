@@ -113,8 +113,8 @@ TEST(TorvinUploadOptions, RefusesOnePortGivenUnderTwoNames) {
     testsupport::TempDir dir;
     const std::string link = dir.file("ttyBoard");
     ASSERT_EQ(::symlink("/dev/null", link.c_str()), 0);
-    for (const auto& [first, second] : {std::pair<std::string, std::string>{"COM1", "/dev/ttyS0"},
-                                        {link, "/dev/null"}}) {
+    for (const auto& [first, second] :
+         {std::pair<std::string, std::string>{"COM1", "/dev/ttyS0"}, {link, "/dev/null"}}) {
         EXPECT_NE(parseOptions({"--port", first, "--port", second}).error, "") << second;
     }
     EXPECT_EQ(parseOptions({"--port", link, "--port", "/dev/zero"}).error, "");

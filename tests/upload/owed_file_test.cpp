@@ -21,9 +21,7 @@ struct Runtime {
     std::vector<std::string> warnings;
     Runtime() { ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1); }
     ~Runtime() { ::unsetenv("XDG_RUNTIME_DIR"); }
-    std::string fileFor(const std::string& port) const {
-        return dir.file(OwedFile::nameFor(port));
-    }
+    std::string fileFor(const std::string& port) const { return dir.file(OwedFile::nameFor(port)); }
     OwedFile::Warn warn() {
         return [this](const std::string& text) { warnings.push_back(text); };
     }

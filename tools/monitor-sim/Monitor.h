@@ -28,7 +28,7 @@ struct Faults {
     // (record, send) -> ms the answer to that send of the record leaves after the later of the
     // send's arrival and the answer before it.
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> late;
-    char commandReply = 'N';                       // the answer to an accepted command
+    char commandReply = 'N'; // the answer to an accepted command
 };
 
 struct Statistics {

@@ -65,7 +65,7 @@ private:
     Clock::time_point inboundFree_{};  // when the host's bytes so far have crossed the line
     Clock::time_point outboundFree_{}; // when the answers so far have crossed the line
     Clock::time_point lastInput_{};
-    Clock::time_point busyUntil_{}; // a --stall, and the items held during it, keep it busy
+    Clock::time_point busyUntil_{};     // a --stall, and the items held during it, keep it busy
     Clock::time_point answerWritten_{}; // when the last answer was really written
     std::array<Clock::duration, 16> recentLate_{}; // how late the latest answers went out
     std::size_t answers_ = 0;

@@ -1,5 +1,6 @@
 #include "tools/torvin-upload/Batch.h"
 
+#include "framework/Translation.h"
 #include "tools/torvin-upload/BatchDisplay.h"
 #include "tools/torvin-upload/CapturedOutput.h"
 #include "tools/torvin-upload/Console.h"
@@ -7,7 +8,6 @@
 #include "tools/torvin-upload/MainThreadPump.h"
 #include "tools/torvin-upload/UploadSession.h"
 #include "tools/torvin-upload/Uploader.h"
-#include "framework/Translation.h"
 #include "upload/runlog/RunLog.h"
 
 #include <csignal>

@@ -106,7 +106,8 @@ void finishConsoleStreams() {
 } // namespace
 
 void prepareConsole() {
-    for (auto [which, stream] : {std::pair{STD_OUTPUT_HANDLE, stdout}, {STD_ERROR_HANDLE, stderr}}) {
+    for (auto [which, stream] :
+         {std::pair{STD_OUTPUT_HANDLE, stdout}, {STD_ERROR_HANDLE, stderr}}) {
         DWORD mode = 0;
         HANDLE h = GetStdHandle(which);
         if (!GetConsoleMode(h, &mode)) continue; // a file or a pipe: the bytes as they are

@@ -124,13 +124,12 @@ ExitStatus UploadSession::interrupt(int signal) {
     outcomeText_ = std::string("stopped by ") + (signal == SIGTERM ? "SIGTERM " : "Ctrl-C ") +
                    (record == 0 ? std::string("while the programming-mode command waited")
                                 : "at record " + std::to_string(record));
-    const std::string where = record == 0
-                                  ? fw::tr("while the programming-mode command waited")
-                                  : fw::tr("at record {1}", {std::to_string(record)});
-    std::fprintf(errors_, "torvin-upload: %s\n%s\n",
-                 fw::tr("stopped by {1} {2}; the port is closed.", {stopName(signal), where})
-                     .c_str(),
-                 incompleteFirmwareWarning().c_str());
+    const std::string where = record == 0 ? fw::tr("while the programming-mode command waited")
+                                          : fw::tr("at record {1}", {std::to_string(record)});
+    std::fprintf(
+        errors_, "torvin-upload: %s\n%s\n",
+        fw::tr("stopped by {1} {2}; the port is closed.", {stopName(signal), where}).c_str(),
+        incompleteFirmwareWarning().c_str());
     std::fflush(errors_);
     return signal == SIGTERM ? ExitStatus::terminated : ExitStatus::interrupted;
 }

@@ -91,15 +91,14 @@ BoardUpload::BoardUpload(const UploadRequest& request, BoardOutput output, Event
         // With several boards the line already starts with the port's name.
         const std::string records = std::to_string(request_.totalRecords);
         const std::string opened =
-            linePrefix.empty()
-                ? fw::tr("Port {1} open (9600 baud, 8N1); sending {2} records.",
-                         {request_.port, records})
-                : fw::tr("open (9600 baud, 8N1); sending {1} records.", {records});
+            linePrefix.empty() ? fw::tr("Port {1} open (9600 baud, 8N1); sending {2} records.",
+                                        {request_.port, records})
+                               : fw::tr("open (9600 baud, 8N1); sending {1} records.", {records});
         p.session.onOpened = [this, opened] {
             parts_->window.printLine(opened);
             // A wait this long without a word would look like a hang.
-            const auto wait = std::chrono::ceil<std::chrono::seconds>(
-                parts_->logic.earlierAnswersWait());
+            const auto wait =
+                std::chrono::ceil<std::chrono::seconds>(parts_->logic.earlierAnswersWait());
             if (wait.count() > 2)
                 parts_->window.printLine(
                     fw::tr("Waiting up to {1} s for the answers the board may still owe an "

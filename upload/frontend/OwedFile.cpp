@@ -92,8 +92,8 @@ std::chrono::nanoseconds OwedFile::read(const std::string& portName) {
         warnOnce(path + " does not hold what this program writes there; it is not trusted");
         return {};
     }
-    const std::int64_t left = std::min<std::int64_t>(
-        *until - wallMs(), std::chrono::milliseconds(longest).count());
+    const std::int64_t left =
+        std::min<std::int64_t>(*until - wallMs(), std::chrono::milliseconds(longest).count());
     return std::chrono::milliseconds(std::max<std::int64_t>(left, 0));
 }
 

@@ -98,8 +98,10 @@ std::optional<std::string> OwedFile::readFile(const std::string& path) {
     if (ownRegularFile(fd)) {
         char bytes[128];
         const ssize_t n = ::pread(fd, bytes, sizeof bytes, 0);
-        if (n >= 0) text.emplace(bytes, static_cast<std::size_t>(n));
-        else warnOnce("cannot read " + path + ": " + why());
+        if (n >= 0)
+            text.emplace(bytes, static_cast<std::size_t>(n));
+        else
+            warnOnce("cannot read " + path + ": " + why());
     } else {
         warnOnce(path + " is not a regular file of this user's; it is not trusted");
     }

@@ -5,8 +5,8 @@
 #include "framework/Translation.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdint>
@@ -16,8 +16,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 // Everything in the lock folder is written by other users too: a file there is opened only when
@@ -231,8 +231,8 @@ int removeStale(const std::string& path, const Found& found) {
 // where the folder is sticky, owns the file or the folder or has the privilege to pass over that.
 bool mayRemove(const std::string& folder, const struct stat& lock) {
     struct stat dir {};
-    if (::stat(folder.c_str(), &dir) != 0 || ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK,
-                                                         AT_EACCESS) != 0)
+    if (::stat(folder.c_str(), &dir) != 0 ||
+        ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
         return false;
     const uid_t me = ::geteuid();
     return !(dir.st_mode & S_ISVTX) || me == 0 || me == lock.st_uid || me == dir.st_uid;
