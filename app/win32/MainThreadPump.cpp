@@ -5,6 +5,7 @@
 #include "app/win32/Boxes.h"
 #include "framework/ErrorDisplay.h"
 #include "framework/MainThread.h"
+#include "framework/Win32Text.h"
 
 #include <memory>
 #include <stdexcept>
@@ -28,10 +29,16 @@ MainThreadPump::MainThreadPump() {
     wc.lpfnWndProc = windowProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = pumpClass;
-    RegisterClassExW(&wc);
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throw std::runtime_error("The window that shows other threads' errors cannot be "
+                                 "registered: " +
+                                 fw::win32::errorMessage(GetLastError()));
     hwnd_ = CreateWindowExW(0, pumpClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             GetModuleHandleW(nullptr), nullptr);
-    if (!hwnd_) throw std::runtime_error("cannot create the window that serves hand-overs");
+    if (!hwnd_)
+        throw std::runtime_error("The window that shows other threads' errors cannot be "
+                                 "created: " +
+                                 fw::win32::errorMessage(GetLastError()));
     fw::setErrorDisplay([hwnd = hwnd_](const std::exception& error) {
         if (!fw::isMainThread()) {
             // Windows belong to the main thread: the box is shown from its loop.
