@@ -30,9 +30,12 @@ public:
     }
     std::int32_t bytesWaiting() override { return port_.bytesWaiting(); }
     std::uint32_t lineRate() const override;
-    // Kept per device in the user's runtime folder, for the next run whatever program runs it.
-    void keepOwed(std::chrono::nanoseconds left) override { owed_.keep(port_.Port(), left); }
-    std::chrono::nanoseconds owedBefore() override { return owed_.read(port_.Port()); }
+    // Kept per device in the lock folder, for the next run whatever program or user runs it.
+    // Until the logic tells the answers and their quiet time, a debt is one answer within it.
+    void keepOwed(std::chrono::nanoseconds left) override {
+        owed_.keep(port_.Port(), OwedAnswers{left > left.zero() ? 1 : 0, left, left});
+    }
+    std::chrono::nanoseconds owedBefore() override { return owed_.read(port_.Port()).left; }
 
 private:
     comport::TCustomComPort& port_;
