@@ -21,8 +21,8 @@ answers: a record is taken as accepted only once every copy sent is answered, or
 quiet for the quiet time (two seconds, or three times the slowest answer so far when longer), and
 the answers end in "[N]" with no "[L]" among them. Before the command it discards what waits, waits
 until the answers an earlier run on the port may still be owed must have come (kept per device in
-$XDG_RUNTIME_DIR, else /tmp/torvin-UID; on Windows in the temporary folder), and listens until the
-line has been quiet for two seconds.
+/run/lock for every user, under the port's name and its device number; on Windows in
+%ProgramData%\torvin-updater\owed), and listens until the line has been quiet for two seconds.
 Completion is reported only if the board accepted every record, as long as the board, while it
 still has answers to give, is never silent longer than the quiet time of the run that sent them,
 in this run and in runs one after another.)";
