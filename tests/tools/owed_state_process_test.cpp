@@ -5,6 +5,7 @@
 #include "tests/support/OtherUser.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TextFiles.h"
+#include "upload/frontend/OwedFile.h"
 
 #include <gtest/gtest.h>
 
@@ -47,5 +48,10 @@ TEST(OwedStateProcess, ARunByAnotherUserUnderAnotherNameWaitsForTheAnswersOwedTo
         << testsupport::readFile(out) << testsupport::readFile(err);
     EXPECT_TRUE(testsupport::readFile(out).ends_with("\nTRANSMISSÃO CONCLUIDA !!\n"));
     board.stop();
+    {
+        // What nobody leaves, another test's board on a terminal of this name does not owe.
+        testsupport::AsNobody nobody;
+        upload::frontend::OwedFile().keep(device, {});
+    }
     EXPECT_EQ(runCommand("srec_cmp '" + saved + "' -intel '" + image + "' -intel >/dev/null"), 0);
 }
