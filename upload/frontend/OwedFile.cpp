@@ -172,6 +172,8 @@ void OwedFile::keep(const std::string& portName, const OwedAnswers& owed) {
 #endif
             ", then run the upload again.");
     };
+    // Looked up at every call (a few microseconds): the device behind the name may have been
+    // numbered anew while the port was closed.
     std::vector<std::string> keys = keysOf(portName);
     if (keys != keys_) {
         closeAll();
