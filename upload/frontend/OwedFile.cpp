@@ -1,5 +1,7 @@
 #include "upload/frontend/OwedFile.h"
 
+#include "framework/Translation.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -160,17 +162,22 @@ void OwedFile::keep(const std::string& portName, const OwedAnswers& owed) {
     std::string problem, where;
     const auto fail = [&] {
         closeAll();
-        throw std::runtime_error(
-            "cannot keep word of what the board may still owe (" + where + ": " + problem +
-            "), so nothing more is sent: a later run on this port could take this run's late "
-            "answers for its own. Make sure the folder " +
-            folder_ +
 #ifdef _WIN32
-            " exists and every user may create files in it"
+        const std::string text = fw::tr(
+            "cannot keep word of what the board may still owe ({1}: {2}), so nothing more is "
+            "sent: a later run on this port could take this run's late answers for its own. Make "
+            "sure the folder {3} exists and every user may create files in it, then run the "
+            "upload again.",
+            {where, problem, folder_});
 #else
-            " exists and every user may write into it (owned by root, mode 1777)"
+        const std::string text = fw::tr(
+            "cannot keep word of what the board may still owe ({1}: {2}), so nothing more is "
+            "sent: a later run on this port could take this run's late answers for its own. Make "
+            "sure the folder {3} exists and every user may write into it (owned by root, mode "
+            "1777), then run the upload again.",
+            {where, problem, folder_});
 #endif
-            ", then run the upload again.");
+        throw std::runtime_error(text);
     };
     // Looked up at every call (a few microseconds): the device behind the name may have been
     // numbered anew while the port was closed.
