@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 
@@ -141,6 +142,23 @@ TEST(TorvinUploadAnswerTiming, AnAnswerWaitingUnreadAtTheRetryIsTimedFromWhenItC
     EXPECT_TRUE(board.holdsExactly(image));
 }
 
+// Record 3 is sent three times; the first two copies are answered 40 ms apart, read together
+// 50 ms after the first answer came (a busy machine). The third copy's answer comes 1.985 s after
+// the second, within the 2 s quiet time, but is read only after the tick that finds the line quiet
+// for 2 s since the read: that tick must read it rather than write the copy off and send record 4,
+// whose refusal would then be taken for record 5's.
+TEST(TorvinUploadAnswerTiming, AQuietLineIsNotDecidedOverAnAnswerWaitingUnread) {
+    TempDir dir;
+    const std::string image = shortImage(dir, 7);
+    Board board(args(
+        {"--late", "3:1:2450", "--late", "3:2:40", "--late", "3:3:1985", "--answer", "4:1:R"}));
+    TempDir runtime;
+    const Result r = Upload(board, image, runtime, "LINEFAULT_RX_DELAY_MS=50").run();
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, completed);
+    EXPECT_TRUE(board.holdsExactly(image));
+}
+
 // The program stopped (SIGSTOP) for longer than the quiet time right after it read the answer to
 // record 5's first send, while the answer to its retry ("[R]": the write failed) comes and waits
 // in the port; continued, it must read that answer before anything else goes out.
@@ -187,6 +205,40 @@ TEST(TorvinUploadAnswerTiming, AKillRightAfterASendLeavesThatSendOwed) {
     EXPECT_TRUE(board.holdsExactly(image));
 }
 
+// On a real line at 9600 baud the board answers record 1's first send (8 bytes) late, 5 ms after
+// its retry began to cross: too soon to answer the retry, which with its reply needs 11.5 ms on
+// the line. So the board's quiet time is three times about 1.01 s, and it answers the retry 3.015 s
+// later; timed from the retry, the first answer would leave the quiet time at 2 s, and the
+// retry's answer would be taken for record 2's (which the board refuses once).
+TEST(TorvinUploadAnswerTiming, AnAnswerTooSoonForTheRetryIsTimedFromTheFirstSend) {
+    // The answer must reach the uploader within 11 ms of the retry; a machine too busy for that
+    // has not played the scenario, and it is played again.
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        TempDir dir;
+        const std::string image = shortImage(dir, 6);
+        Board board(args(
+            {"--baud", "9600", "--cross", "1:1:5", "--late", "1:2:3015", "--answer", "2:1:R"}));
+        TempDir runtime;
+        const Result r =
+            Upload(board, image, runtime, "LINEFAULT_REAL_LINE=1", "--quiet --trace").run();
+        // The trace's times: the retry is the second record to go out, "[" the answer's start.
+        std::istringstream lines(r.err);
+        std::string line;
+        int records = 0;
+        double retry = -1, answer = -1;
+        while (std::getline(lines, line) && answer < 0) {
+            if (line.ends_with(" > 3A") && ++records == 2) retry = std::stod(line);
+            if (retry >= 0 && line.ends_with(" < 5B")) answer = std::stod(line);
+        }
+        if (answer < 0 || answer - retry > 0.011) continue;
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out, completed);
+        EXPECT_TRUE(board.holdsExactly(image));
+        return;
+    }
+    GTEST_SKIP() << "the machine was too busy to answer within 11 ms of the retry";
+}
+
 #endif
 
 // A reply with more bytes after it in the same read (a line end, noise) is still a reply: the
@@ -203,3 +255,83 @@ TEST(TorvinUploadAnswerTiming, BytesAfterAReplyInTheSameWriteDoNotHideIt) {
         EXPECT_TRUE(board.holdsExactly(image)) << after;
     }
 }
+
+// Record 3's copies are answered ever later, each within the quiet time the answers before it
+// gave, until that quiet time passes two minutes: five sends of record 4 would then owe the next
+// run more than it can be made to wait (ten minutes). The run must stop as unconfirmed rather
+// than go on, or leave the next run a wait cut short.
+TEST(TorvinUploadAnswerTiming, AQuietTimeGrownPastWhatTheNextRunCanWaitStopsTheRun) {
+    TempDir dir;
+    const std::string image = shortImage(dir, 5);
+    Board board(args({"--late", "3:1:4900", "--late", "3:2:2600", "--late", "3:3:10000", "--late",
+                      "3:4:28000", "--late", "3:5:500", "--silent", "4:5"}));
+    TempDir runtime;
+    const Result r = Upload(board, image, runtime).run();
+    EXPECT_EQ(r.status, 6) << r.out << r.err;
+    EXPECT_EQ(r.out, "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO\n");
+}
+
+// A run that stops on an answer which made its quiet time longer (the answer to record 3's first
+// copy, timed from the fifth) must leave the next run the answers it still owes, at that longer
+// spacing: the board gives them 2.65 s apart. The next run's record 4 is refused once; an answer
+// taken for the wrong item would leave it unwritten.
+namespace {
+
+struct StoppingAnswer {
+    const char* name;
+    std::vector<std::string> faults; // record 3's
+    int status;
+};
+
+void PrintTo(const StoppingAnswer& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ARunStoppedByALateAnswer : public ::testing::TestWithParam<StoppingAnswer> {};
+
+std::vector<std::string> lateCopies(int first) {
+    std::vector<std::string> faults{"--late", "3:" + std::to_string(first) + ":4900"};
+    for (int send = first + 1; send <= first + 4; ++send)
+        faults.insert(faults.end(), {"--late", "3:" + std::to_string(send) + ":2650"});
+    return faults;
+}
+
+} // namespace
+
+TEST_P(ARunStoppedByALateAnswer, LeavesTheNextRunWhatItStillOwes) {
+    const StoppingAnswer& c = GetParam();
+    TempDir dir;
+    const std::string image = shortImage(dir, 7);
+    std::vector<std::string> faults = c.faults;
+    faults.insert(faults.end(), {"--keep-answers", "--answer", "4:1:R"});
+    Board board(faults);
+    TempDir runtime;
+    const Result first = Upload(board, image, runtime).run();
+    ASSERT_EQ(first.status, c.status) << first.out << first.err;
+    const Result second = Upload(board, image, runtime).run();
+    EXPECT_EQ(second.status, 0) << second.out << second.err;
+    EXPECT_EQ(second.out, completed);
+    EXPECT_TRUE(board.holdsExactly(image));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TorvinUploadAnswerTiming, ARunStoppedByALateAnswer,
+    ::testing::Values(StoppingAnswer{"VersionReply",
+                                     [] {
+                                         auto f = lateCopies(1);
+                                         f.insert(f.end(), {"--answer", "3:1:I"});
+                                         return f;
+                                     }(),
+                                     3},
+                      StoppingAnswer{
+                          "FourthRefusal",
+                          [] {
+                              auto f = lateCopies(4);
+                              for (const char* send : {"3:1:R", "3:2:R", "3:3:R", "3:4:R"})
+                                  f.insert(f.end(), {"--answer", send});
+                              return f;
+                          }(),
+                          4}),
+    [](const ::testing::TestParamInfo<StoppingAnswer>& info) {
+        return std::string(info.param.name);
+    });
