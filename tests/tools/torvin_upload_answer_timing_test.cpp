@@ -24,6 +24,11 @@ namespace {
 
 const std::string firmware = FIRMWARE_HEX_PATH;
 const std::string completed = "TRANSMISSÃO CONCLUIDA !!\n";
+#ifdef LINE_FAULTS_PATH
+const std::string lineFaults = LINE_FAULTS_PATH;
+#else
+const std::string lineFaults; // the runs that need it are left out
+#endif
 
 // A simulated board that keeps what it was sent in `saved` when it stops.
 struct Board {
@@ -63,7 +68,7 @@ public:
            const std::string& faults = "", const std::string& options = "--quiet") {
         std::string environment = "XDG_RUNTIME_DIR='" + runtime.path() + "' ";
         if (!faults.empty()) {
-            environment += "LD_PRELOAD='" + std::string(LINE_FAULTS_PATH) + "' LINEFAULT_DEVICE='" +
+            environment += "LD_PRELOAD='" + lineFaults + "' LINEFAULT_DEVICE='" +
                            board.sim.serialPath() + "' " + faults + " ";
         }
         // The shell notes its process number, which the uploader then takes over.
