@@ -11,10 +11,8 @@
 #include <csignal>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 
-using testsupport::contains;
 using testsupport::MonitorSimProcess;
 using testsupport::readFile;
 using testsupport::runCommand;
@@ -61,6 +59,16 @@ struct Result {
     std::string err;
 };
 
+// Looks every millisecond until `done` says so, for a minute at most.
+template <typename Done> bool within(Done&& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // One torvin-upload run on the board's line; `faults` are the preloaded faults' settings.
 class Upload {
 public:
@@ -80,6 +88,12 @@ public:
         // A hang ends in timeout's status 124 rather than in a stuck suite.
         command_ = "timeout -k 5 120 sh '" + dir_.file("run.sh") + "'";
     }
+    ~Upload() {
+        if (thread_.joinable()) thread_.join();
+    }
+    Upload(const Upload&) = delete;
+    Upload& operator=(const Upload&) = delete;
+
     Result run() {
         Result r;
         r.status = runCommand(command_);
@@ -95,25 +109,22 @@ public:
         thread_.join();
         return result_;
     }
-    // The uploader's process.
+    // The uploader's process; -1 if it has not started within a minute.
     pid_t pid() {
-        for (;;) {
-            const std::string text = readFile(dir_.file("pid"));
-            if (text.ends_with("\n")) return static_cast<pid_t>(std::stol(text));
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        if (!within([&] { return readFile(dir_.file("pid")).ends_with("\n"); })) return -1;
+        return static_cast<pid_t>(std::stol(readFile(dir_.file("pid"))));
     }
-    // Waits until standard error (the --trace) holds `count` lines containing `what`.
-    void waitForTrace(const std::string& what, int count) {
-        for (;;) {
+    // Waits until standard error (the --trace) holds `count` lines containing `what`; false if
+    // it does not within a minute.
+    bool waitForTrace(const std::string& what, int count) {
+        return within([&] {
             const std::string err = readFile(dir_.file("err"));
             int seen = 0;
             for (std::size_t at = err.find(what); at != std::string::npos;
                  at = err.find(what, at + 1))
                 ++seen;
-            if (seen >= count) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+            return seen >= count;
+        });
     }
 
 private:
@@ -175,8 +186,9 @@ TEST(TorvinUploadAnswerTiming, AStallPastTheQuietTimeReadsWhatWaitsBeforeGoingOn
     Upload upload(board, image, runtime, "LINEFAULT_RX_DELAY_MS=50", "--quiet --trace");
     upload.start();
     const pid_t pid = upload.pid();
-    upload.waitForTrace(" > 3A\n", 6); // records 1 to 4, record 5 and its retry
-    upload.waitForTrace(" < 5D\n", 6); // the answer to record 5's first send read
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(upload.waitForTrace(" > 3A\n", 6)); // records 1 to 4, record 5 and its retry
+    ASSERT_TRUE(upload.waitForTrace(" < 5D\n", 6)); // the answer to record 5's first send read
     ::kill(pid, SIGSTOP);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // the stall itself
     ::kill(pid, SIGCONT);
