@@ -195,6 +195,18 @@ TEST(MonitorSimProcess, ShapesAnswersAsAsked) {
     }
 }
 
+// --cross holds an answer until the record's next send begins to arrive; --trail follows one by
+// bytes in the same write.
+TEST(MonitorSimProcess, HoldsAnAnswerForTheRetryAndFollowsOneWithBytes) {
+    Sim sim({"--cross", "1:1:0", "--trail", "1:2:\\r\\n\\x00"});
+    ASSERT_EQ(sim.ask(command), "[N]");
+    const Bytes record = wireRecord(0x200, 0, {1});
+    sim.host->send(record);
+    EXPECT_EQ(sim.host->receive(1, std::chrono::milliseconds(300)), "");
+    sim.host->send(record);
+    EXPECT_EQ(sim.host->receive(9), std::string("[N][N]\r\n") + '\0');
+}
+
 TEST(MonitorSimProcess, VanishesAtTheChosenRecordAndKeepsWhatItHad) {
     TempDir dir;
     const std::string saved = dir.file("board.hex");

@@ -71,6 +71,14 @@ Monitor::Outcome Monitor::onRecord(std::span<const std::uint8_t> raw) {
         outcome.late = std::chrono::milliseconds(it->second);
         faults_.late.erase(it);
     }
+    if (auto it = faults_.trail.find({item, send}); it != faults_.trail.end()) {
+        outcome.trail = std::move(it->second);
+        faults_.trail.erase(it);
+    }
+    if (auto it = faults_.cross.find({item, send}); it != faults_.cross.end()) {
+        outcome.cross = std::chrono::milliseconds(it->second);
+        faults_.cross.erase(it);
+    }
     return stalling(outcome);
 }
 

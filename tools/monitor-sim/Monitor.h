@@ -28,6 +28,11 @@ struct Faults {
     // (record, send) -> ms the answer to that send of the record leaves after the later of the
     // send's arrival and the answer before it.
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> late;
+    // (record, send) -> bytes that follow that send's answer in the same write.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::string> trail;
+    // (record, send) -> ms after the next send of the record begins to arrive that this send's
+    // answer leaves: a late answer crossing the retry on the line.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> cross;
     char commandReply = 'N'; // the answer to an accepted command
 };
 
@@ -61,6 +66,10 @@ public:
         // How long after the later of this item's arrival and the answer before it this answer
         // leaves (a --late fault).
         std::chrono::milliseconds late{0};
+        // Bytes after the answer, in the same write (a --trail fault).
+        std::string trail{};
+        // Held until the record's next send begins to arrive, then this long (a --cross fault).
+        std::optional<std::chrono::milliseconds> cross{};
     };
 
     Monitor(Faults faults, FlashMemory& memory);

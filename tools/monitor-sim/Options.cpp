@@ -3,6 +3,7 @@
 #include "tools/common/CommandLine.h"
 #include "upload/MonitorArea.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <functional>
@@ -83,6 +84,16 @@ const Entry entries[] = {
     {"--late", "K:S:MS",
      "answer the S-th send of record K (counted from the command), once, MS\nmilliseconds after "
      "the later of its arrival and the answer before it",
+     faultsGroup, true},
+    {"--trail", "K:S:TEXT",
+     "follow the answer to the S-th send of record K (counted from the command),\nonce, by TEXT "
+     "in the same write (\\r, \\n and \\xHH escapes), as a board that\nends its replies "
+     "with a line end or sends noise after one",
+     faultsGroup, true},
+    {"--cross", "K:S:MS",
+     "hold the answer to the S-th send of record K (counted from the command),\nonce, until the "
+     "record's next send begins to arrive, then let it leave MS\nmilliseconds later: a late "
+     "answer that crosses the uploader's retry",
      faultsGroup, true},
     {"--version-reply", "X",
      "answer the command with \"[X]\", X a capital letter (I, J and K are the\nversion refusals)",
@@ -176,6 +187,28 @@ bool recordSend(const std::string& text, std::pair<std::uint32_t, std::uint32_t>
     return true;
 }
 
+// TEXT with \r, \n, \\ and \xHH read as the bytes they stand for; nothing for a bad escape.
+std::optional<std::string> unescaped(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            bytes += text[i];
+        } else if (i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
+            bytes += text[++i] == 'r' ? '\r' : '\n';
+        } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+            bytes += text[++i];
+        } else if (i + 3 < text.size() && text[i + 1] == 'x' &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
 // What each value means, and why it may be refused.
 std::map<std::string, Handler> valueHandlers(Options& o) {
     auto pair = [](const std::string& text, std::uint32_t& item, std::uint32_t& count) {
@@ -247,6 +280,28 @@ std::map<std::string, Handler> valueHandlers(Options& o) {
                  return "expects K:S:MS, K a record number, S a send of it from 1 and MS a "
                         "number of milliseconds";
              if (!o.faults.late.emplace(send, *ms).second)
+                 return "send " + v.substr(0, v.rfind(':')) + " given twice";
+             return {};
+         }},
+        {"--trail",
+         [&](const std::string& v) -> std::string {
+             std::pair<std::uint32_t, std::uint32_t> send;
+             const auto text = unescaped(v.substr(v.find(':', v.find(':') + 1) + 1));
+             if (!recordSend(v, send) || !text || text->empty())
+                 return "expects K:S:TEXT, K a record number, S a send of it from 1 and TEXT "
+                        "some bytes (\\r, \\n, \\xHH)";
+             if (!o.faults.trail.emplace(send, *text).second)
+                 return "send " + v.substr(0, v.find(':', v.find(':') + 1)) + " given twice";
+             return {};
+         }},
+        {"--cross",
+         [&](const std::string& v) -> std::string {
+             std::pair<std::uint32_t, std::uint32_t> send;
+             const auto ms = number(v.substr(v.rfind(':') + 1), 0, 3'600'000);
+             if (!recordSend(v, send) || !ms)
+                 return "expects K:S:MS, K a record number, S a send of it from 1 and MS a "
+                        "number of milliseconds";
+             if (!o.faults.cross.emplace(send, *ms).second)
                  return "send " + v.substr(0, v.rfind(':')) + " given twice";
              return {};
          }},

@@ -131,6 +131,11 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
     // Under the line model these bytes cannot have finished arriving before the ones before them.
     Clock::time_point lineTime =
         byteTime_.count() != 0 ? std::max(inboundFree_, arrival(now)) : now;
+    if (crossing_ && !stream_.midRecord()) {
+        // The next send has begun to arrive: the held answer crosses it on the line.
+        answer(crossing_->letter, lineTime + crossing_->after, crossing_->trail);
+        crossing_.reset();
+    }
     std::size_t offset = 0;
     while (offset < count) {
         RecordStream::Event event;
@@ -162,7 +167,10 @@ Server::Step Server::take(const std::uint8_t* bytes, std::size_t count, Clock::t
                 ready = std::max(ready, outboundFree_ + stallGap());
                 busyUntil_ = ready;
             }
-            answer(outcome.letter, ready);
+            if (outcome.cross)
+                crossing_ = Crossing{outcome.letter, outcome.trail, *outcome.cross};
+            else
+                answer(outcome.letter, ready, outcome.trail);
         }
     }
     inboundFree_ = lineTime;
@@ -183,11 +191,12 @@ Server::Clock::duration Server::stallGap() const {
     return std::max<Clock::duration>(line, std::chrono::milliseconds(10));
 }
 
-void Server::answer(char letter, Clock::time_point ready) {
+void Server::answer(char letter, Clock::time_point ready, const std::string& trail) {
     std::string head = options_.noise ? noise() : std::string();
     head += '[';
     std::string tail{letter, ']'};
     if (options_.trailing) tail += "\r\n";
+    tail += trail;
 
     Clock::time_point at = std::max(outboundFree_, ready);
     auto send = [&](std::string bytes) {
@@ -264,6 +273,7 @@ void Server::endSession() {
         inboundFree_ = answerWritten_ = {};
     } else {
         pending_.clear();
+        crossing_.reset();
         inboundFree_ = outboundFree_ = busyUntil_ = answerWritten_ = {};
     }
     recentLate_.fill({});

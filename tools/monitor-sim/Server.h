@@ -45,7 +45,7 @@ private:
     Step flushDue(Clock::time_point now);
     // When bytes read at `now` began to cross the line, this process's own lateness taken out.
     Clock::time_point arrival(Clock::time_point now) const;
-    void answer(char letter, Clock::time_point ready);
+    void answer(char letter, Clock::time_point ready, const std::string& trail = {});
     Clock::duration stallGap() const;
     // The board's own time over one record: --delay-ms, and --vary-ms more or less of it.
     Clock::duration recordDelay();
@@ -68,6 +68,13 @@ private:
     Clock::time_point busyUntil_{};     // a --stall, and the items held during it, keep it busy
     Clock::time_point answerWritten_{}; // when the last answer was really written
     std::array<Clock::duration, 16> recentLate_{}; // how late the latest answers went out
+    // An answer held until the next send begins to arrive (--cross).
+    struct Crossing {
+        char letter;
+        std::string trail;
+        Clock::duration after;
+    };
+    std::optional<Crossing> crossing_;
     std::size_t answers_ = 0;
     std::uint64_t bytesReceived_ = 0;
     std::uint32_t noiseState_ = 0x2545F491;
