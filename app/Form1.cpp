@@ -20,16 +20,20 @@ namespace {
 
 // Runs a step of the upload logic. A port failure leaves it with what the technician needs
 // beneath the component's message: the system's words, the device, what to do and, once records
-// went out, that the board may hold an incomplete firmware.
-template <typename Step>
+// went out, that the board may hold an incomplete firmware. `letGo` runs before it leaves, and
+// what it returns (a further failure) is added to the text.
+template <typename Step, typename LetGo>
 void explainingPortFailures(const comport::TComPort& port, const upload::UploadLogic& logic,
-                            Step&& step) {
+                            Step&& step, LetGo&& letGo) {
     try {
         std::forward<Step>(step)();
     } catch (const comport::EComPort& e) {
         const auto failure = upload::frontend::describePortFailure(
             e, port, port.Port(), logic.recordIndex(), upload::frontend::FailureReader::window);
-        throw fw::Exception(upload::frontend::windowFailureText(e, port.Port(), failure));
+        std::string text = upload::frontend::windowFailureText(e, port.Port(), failure);
+        const std::string more = letGo();
+        if (!more.empty()) text += "\n\n" + more;
+        throw fw::Exception(text);
     }
 }
 
@@ -66,8 +70,9 @@ void Form1::createComPort1() {
         port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
         // Not guarded: a failure here goes back to the port's event delivery, which shows it.
         port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
-            explainingPortFailures(*ComPort1, *upload_,
-                                   [this, count] { upload_->ComPort1RxChar(count); });
+            explainingPortFailures(
+                *ComPort1, *upload_, [this, count] { upload_->ComPort1RxChar(count); },
+                [this] { return letGoOfFailedPort(); });
         };
     });
     portOperations_ = std::make_unique<upload::frontend::ComPortOperations>(*ComPort1);
@@ -80,7 +85,9 @@ void Form1::FormCreate() {
 }
 
 void Form1::BitBtn2Click() {
-    explainingPortFailures(*ComPort1, *upload_, [this] { upload_->BitBtn2Click(); });
+    explainingPortFailures(
+        *ComPort1, *upload_, [this] { upload_->BitBtn2Click(); },
+        [this] { return letGoOfFailedPort(); });
 }
 
 // The close request does the work (closing the port, keeping the window on a port error).
@@ -99,8 +106,25 @@ void Form1::ComPort1AfterOpen() {
 
 void Form1::Timer1Timer() {
     runHandler([this] {
-        explainingPortFailures(*ComPort1, *upload_, [this] { upload_->Timer1Timer(); });
+        explainingPortFailures(
+            *ComPort1, *upload_, [this] { upload_->Timer1Timer(); },
+            [this] { return letGoOfFailedPort(); });
     });
+}
+
+// A port that fails while open may lead nowhere any more (an adapter pulled out, the far end of the
+// line gone), and every later call on it would fail the same way. It is closed as a failed run
+// closes it: the lamp turns white, the start button keeps "Iniciar", and its next press opens the
+// device again, which works once the board is back.
+std::string Form1::letGoOfFailedPort() {
+    if (!ComPort1->Connected()) return {};
+    try {
+        ComPort1->closePort();
+    } catch (const std::exception& e) {
+        return e.what(); // the port stays as it is; the box shows both failures
+    }
+    view_.setLampColour(upload::lampWhite);
+    return {};
 }
 
 void Form1::clicked(ControlId control) {

@@ -75,6 +75,8 @@ public:
 
 private:
     void createComPort1();
+    // Closes the port after it failed while open; a failure of the close, as text.
+    std::string letGoOfFailedPort();
     void showPortChoices(int chosen);
 
     Form1View& view_;
