@@ -11,6 +11,7 @@
 #include "upload/frontend/ComPortOperations.h"
 #include "upload/frontend/MainWindowPort.h"
 #include "upload/frontend/PortFailure.h"
+#include "upload/frontend/RunDevice.h"
 
 #include <cstdio>
 
@@ -37,11 +38,24 @@ void explainingPortFailures(const comport::TComPort& port, const upload::UploadL
     }
 }
 
+// The --port name as the list has it when both name the same device, as the system compares
+// names ("com3" and "COM3" on Windows, COM1 and /dev/ttyS0 on Linux): one port, one entry.
+std::string asListed(const std::vector<comport::SerialPortInfo>& adapters,
+                     const std::string& extra) {
+    if (extra.empty()) return extra;
+    const std::string device = upload::frontend::deviceFileOf(extra);
+    for (const auto& choice : upload::frontend::portChoices(adapters, {}))
+        if (upload::frontend::deviceFileOf(choice.name) == device) return choice.name;
+    return extra;
+}
+
 } // namespace
 
 Form1::Form1(Form1View& view, std::string extraPort)
     : view_(view), extraPort_(std::move(extraPort)) {
-    portChoices_ = upload::frontend::portChoices(adaptersPresent(), extraPort_);
+    const auto adapters = adaptersPresent();
+    extraPort_ = asListed(adapters, extraPort_);
+    portChoices_ = upload::frontend::portChoices(adapters, extraPort_);
     showPortChoices(upload::frontend::findChoice(portChoices_, extraPort_));
     createComPort1();
     // The logic speaks to the window through the run log's recorder. A log that cannot be opened
