@@ -89,6 +89,14 @@ LRESULT CALLBACK panelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         InvalidateRect(hwnd, nullptr, TRUE);
         return done;
     }
+    // The system keeps no font for a class of its own: the panel keeps it, or its caption would
+    // be drawn in the system font.
+    case WM_SETFONT:
+        SetWindowLongPtrW(hwnd, 0, static_cast<LONG_PTR>(wParam));
+        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    case WM_GETFONT:
+        return GetWindowLongPtrW(hwnd, 0);
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
@@ -146,6 +154,7 @@ void registerFormClasses() {
         wc.lpfnWndProc = panelProc;
         wc.lpszClassName = panelClass;
         wc.hIcon = nullptr;
+        wc.cbWndExtra = sizeof(HFONT); // its font (WM_SETFONT)
         if (!RegisterClassExW(&wc)) throw std::runtime_error("cannot register the panel class");
         return true;
     }();
