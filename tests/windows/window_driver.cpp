@@ -4,6 +4,9 @@
 //   window-driver upload EXE PORT SHOTS   a whole upload; pictures of both windows into SHOTS
 //   window-driver silent EXE PORT         a board that never answers
 //   window-driver changelog EXE           the change-log window fits the screen and its size
+//   window-driver broken EXE PORT DIR     the line breaks mid-run; the driver then makes
+//                                         DIR\broken and, once DIR\back exists (the board is
+//                                         back), runs a whole upload
 // Prints one "ok:" line per check and "FAIL:" for each that fails; exit status 1 on a failure.
 
 #include "app/FormLayout.h"
@@ -280,6 +283,60 @@ MainWindow start(const Program& program) {
     return w;
 }
 
+bool dark(std::uint32_t rgb) {
+    return ((rgb >> 16) & 0xFF) < 0x80 && ((rgb >> 8) & 0xFF) < 0x80 && (rgb & 0xFF) < 0x80;
+}
+
+// The title panel's caption in bold 14 pt (its ink as wide as that font makes its words), and the
+// buttons' pictures on the button's face when pressed, as when not.
+void captionFontAndPictures(const MainWindow& w) {
+    const int dpi = static_cast<int>(GetDpiForSystem());
+    {
+        const RECT panel = screenRect(w.control(ControlId::Panel1));
+        const RECT log = screenRect(w.control(ControlId::Button1));
+        const ScreenCopy screen;
+        int first = -1, last = -1;
+        for (int x = panel.left + 2; x < log.left; ++x)
+            for (int y = panel.top + 2; y < panel.bottom - 2; ++y)
+                if (dark(screen.at(x, y))) {
+                    if (first < 0) first = x;
+                    last = x;
+                    break;
+                }
+        const std::string caption = w.text(ControlId::Panel1);
+        const std::wstring words =
+            fw::win32::widen(caption.substr(0, caption.find_last_not_of(' ') + 1));
+        HDC dc = GetDC(nullptr);
+        HFONT font = CreateFontW(-MulDiv(14, dpi, 72), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, words.c_str(), static_cast<int>(words.size()), &extent);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, dc);
+        const int inked = first < 0 ? 0 : last - first + 1;
+        check(std::abs(inked - extent.cx) <= MulDiv(4, dpi, 96),
+              "the title's caption is drawn in bold 14 pt (" + std::to_string(inked) +
+                  " pixels of ink, the font makes " + std::to_string(extent.cx) + ")");
+    }
+    for (const ControlId id : {ControlId::BitBtn2, ControlId::BitBtn6}) {
+        HWND button = w.control(id);
+        RECT face = screenRect(button);
+        InflateRect(&face, -MulDiv(4, dpi, 96), -MulDiv(4, dpi, 96));
+        const int before = ScreenCopy().count(face, 0x000000);
+        SendMessageW(button, BM_SETSTATE, TRUE, 0);
+        std::this_thread::sleep_for(300ms);
+        const int pressed = ScreenCopy().count(face, 0x000000);
+        SendMessageW(button, BM_SETSTATE, FALSE, 0);
+        const int square = MulDiv(14, dpi, 96) * MulDiv(14, dpi, 96);
+        check(pressed - before < square,
+              "pressed, \"" + w.text(id) + "\" shows its picture without a black square (" +
+                  std::to_string(pressed - before) + " more black pixels)");
+    }
+}
+
 // Opens the port: lime lamp, "Iniciar", 1974 records.
 bool openPort(const MainWindow& w, const std::string& port) {
     w.choosePort(port);
@@ -353,6 +410,7 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
                                   (std::uint32_t{GetGValue(text)} << 8) | GetBValue(text);
         check(ScreenCopy().count(gap, ink) == 0, "the title's text keeps clear of \"log\"");
     }
+    captionFontAndPictures(w);
     if (!openPort(w, port)) return 1;
 
     w.press(ControlId::BitBtn2);
@@ -429,6 +487,44 @@ int silent(const std::wstring& exe, const std::string& port) {
     check(waitUntil([&] { return w.lamp() == 0xFFFFFF; }, 5s), "the lamp turns white again");
     check(w.text(ControlId::BitBtn2) == "Iniciar", "the start button keeps \"Iniciar\"");
     check(w.text(ControlId::Label4) == "5", "Tentativas shows 5");
+    w.press(ControlId::BitBtn6);
+    DWORD status = 99;
+    check(program.exited(status, 20s) && status == 0,
+          "the close button ends the program, status 0");
+    return failures ? 1 : 0;
+}
+
+bool fileExists(const std::string& path) {
+    return GetFileAttributesW(fw::win32::widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The board vanishes mid-run: the box says so, and the window closes the port as a failed run
+// does. Once the board is back, the start button opens the port again and a whole run follows.
+int brokenLine(const std::wstring& exe, const std::string& port, const std::string& dir) {
+    Program program(L"\"" + exe + L"\"");
+    const MainWindow w = start(program);
+    if (!openPort(w, port)) return 1;
+    w.press(ControlId::BitBtn2);
+    HWND box = program.box(120s);
+    const std::string text = box ? boxText(box) : "(no box)";
+    check(text.find(" function failed (Error: ") != std::string::npos &&
+              text.find("incomplete firmware") != std::string::npos,
+          "the broken line is told: " + text.substr(0, text.find('\n')));
+    if (box) pressOk(box);
+    check(waitUntil([&] { return w.lamp() == 0xFFFFFF; }, 5s),
+          "the lamp turns white: the port is closed");
+    check(w.text(ControlId::BitBtn2) == "Iniciar" && IsWindowEnabled(w.control(ControlId::BitBtn6)),
+          "the start button keeps \"Iniciar\", the close button is on");
+
+    std::FILE* flag = std::fopen((dir + "\\broken").c_str(), "w");
+    if (flag) std::fclose(flag);
+    check(waitUntil([&] { return fileExists(dir + "\\back"); }, 60s), "the board is back");
+    w.press(ControlId::BitBtn2);
+    check(waitUntil([&] { return w.lamp() == 0x00FF00; }, 20s),
+          "the start button opens the port again: the lamp turns lime");
+    w.press(ControlId::BitBtn2);
+    const std::string outcome = endOfRun(program, w, 900s);
+    check(outcome == upload::messageCompleted, "the run after ends with \"" + outcome + "\"");
     w.press(ControlId::BitBtn6);
     DWORD status = 99;
     check(program.exited(status, 20s) && status == 0,
@@ -524,7 +620,8 @@ int main(int argc, char** argv) {
     if (what == "upload" && argc == 5) return wholeUpload(exe, argv[3], argv[4]);
     if (what == "silent" && argc == 4) return silent(exe, argv[3]);
     if (what == "changelog" && argc == 3) return changeLog(exe);
+    if (what == "broken" && argc == 5) return brokenLine(exe, argv[3], argv[4]);
     std::fprintf(stderr, "usage: window-driver upload EXE PORT SHOTS | silent EXE PORT | "
-                         "changelog EXE\n");
+                         "changelog EXE | broken EXE PORT DIR\n");
     return 64;
 }
