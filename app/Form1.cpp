@@ -102,6 +102,7 @@ void Form1::BitBtn2Click() {
     explainingPortFailures(
         *ComPort1, *upload_, [this] { upload_->BitBtn2Click(); },
         [this] { return letGoOfFailedPort(); });
+    showEarlierAnswersWait();
 }
 
 // The close request does the work (closing the port, keeping the window on a port error).
@@ -124,6 +125,22 @@ void Form1::Timer1Timer() {
             *ComPort1, *upload_, [this] { upload_->Timer1Timer(); },
             [this] { return letGoOfFailedPort(); });
     });
+    showEarlierAnswersWait();
+}
+
+// The wait can last minutes with nothing else moving. Nothing has gone out to the board yet, so
+// closing the program then leaves no board half-written; what is still owed is kept for the next
+// run on the port.
+void Form1::showEarlierAnswersWait() {
+    const auto left = upload_->earlierAnswersWait();
+    const bool waiting = !closeEnabled_ && left > decltype(left)::zero();
+    if (waiting)
+        view_.setText(ControlId::Panel1,
+                      earlierAnswersCaption(std::chrono::ceil<std::chrono::seconds>(left).count()));
+    else if (waitingEarlier_)
+        view_.setText(ControlId::Panel1, panel1Caption());
+    view_.setEnabled(ControlId::BitBtn6, waiting || closeEnabled_);
+    waitingEarlier_ = waiting;
 }
 
 // A port that fails while open may lead nowhere any more (an adapter pulled out, the far end of the
@@ -162,7 +179,7 @@ void Form1::clicked(ControlId control) {
 bool Form1::closeQuery() {
     // While a run is under way the close button is disabled, and the system's close request must
     // not end the run either: the board would be left half-written.
-    if (!closeEnabled_) return false;
+    if (!closeEnabled_ && !waitingEarlier_) return false;
     bool closed = false;
     runHandler([this, &closed] {
         if (ComPort1->Connected()) ComPort1->closePort();

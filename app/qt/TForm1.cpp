@@ -106,6 +106,8 @@ void TForm1::setText(ControlId control, const std::string& text) {
         setLabelText(label, qs(text));
     } else if (auto* button = qobject_cast<QPushButton*>(w)) {
         button->setText(qs(text));
+    } else if (auto* panel = qobject_cast<TPanel*>(w)) {
+        panel->setCaption(qs(text));
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/qt/FrameworkBridge.h"
 #include "app/qt/TForm1.h"
+#include "app/qt/TPanel.h"
 #include "app/qt/TShape.h"
 #include "app/qt/TTimer.h"
 #include "comport/ComErrors.h"
@@ -177,6 +178,27 @@ TEST_F(UploadRunTest, ABoardThatNeverAnswersTurnsTheLampWhite) {
     EXPECT_FALSE(form.Timer1->Enabled());
     // The command went out five times in all, and nothing else.
     EXPECT_EQ(line.drain(), "(%P31)(%P31)(%P31)(%P31)(%P31)");
+}
+
+// After a run the board never answered, the next run first waits for the answers it may still
+// give: the title panel says so, and the close button ends the wait with nothing sent.
+TEST_F(UploadRunTest, TheWaitForAnEarlierRunsAnswersIsShownAndCanBeClosed) {
+    testsupport::PtyPair line; // nobody answers on the far end
+    app::qt::TForm1 form(dialogs, line.path());
+    form.show();
+    form.BitBtn2->click();
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return messageShown("PLACA NÃO RESPONDE !"); }, 20s));
+    line.drain();
+    form.BitBtn2->click(); // opens the port again
+    form.BitBtn2->click();
+    EXPECT_TRUE(form.Panel1->Caption().startsWith(str("Aguardando respostas anteriores: ")))
+        << form.Panel1->Caption().toStdString();
+    ASSERT_TRUE(form.BitBtn6->isEnabled());
+    form.BitBtn6->click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(form.ComPort1->Connected());
+    EXPECT_EQ(line.drain(), "");
 }
 
 TEST_F(UploadRunTest, APortThatCannotBeOpenedShowsTheComponentsMessage) {
