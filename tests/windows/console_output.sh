@@ -46,6 +46,6 @@ rm -f "$link"
 "$sim" --link "$link" --once --baud 9600 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 200); do [[ -L $link ]] && break; sleep 0.02; done
-shows "an upload" "TRANSMISSÃO CONCLUIDA" "21" "^status 0$" -- \
+shows "an upload" "sending 20 records" "TRANSMISSÃO CONCLUIDA" "^status 0$" -- \
     --port COM6 --image "$(windowsPath "$work/image.hex")"
 exit $((failures > 0))

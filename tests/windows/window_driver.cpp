@@ -487,6 +487,18 @@ int silent(const std::wstring& exe, const std::string& port) {
     check(waitUntil([&] { return w.lamp() == 0xFFFFFF; }, 5s), "the lamp turns white again");
     check(w.text(ControlId::BitBtn2) == "Iniciar", "the start button keeps \"Iniciar\"");
     check(w.text(ControlId::Label4) == "5", "Tentativas shows 5");
+    // The next run first waits for the answers the board may still give the one that failed.
+    w.press(ControlId::BitBtn2);
+    check(waitUntil([&] { return w.lamp() == 0x00FF00; }, 20s), "the port opens again");
+    w.press(ControlId::BitBtn2);
+    check(waitUntil(
+              [&] {
+                  return w.text(ControlId::Panel1).starts_with("Aguardando respostas anteriores: ");
+              },
+              5s),
+          "the title panel shows the wait for the earlier run's answers: " +
+              w.text(ControlId::Panel1));
+    check(IsWindowEnabled(w.control(ControlId::BitBtn6)), "the close button may end that wait");
     w.press(ControlId::BitBtn6);
     DWORD status = 99;
     check(program.exited(status, 20s) && status == 0,
