@@ -316,6 +316,7 @@ TEST_F(Form1Test, EachLogPressOpensAnotherChangeLogAndClosingOnlyHidesIt) {
     EXPECT_NE(first, second);
     EXPECT_TRUE(first->isVisible());
     EXPECT_TRUE(second->isVisible());
+    EXPECT_NE(first->pos(), second->pos()) << "the second lies exactly over the first";
     EXPECT_FALSE(first->isModal());
     // Change logs never keep the program running once the main window has closed.
     EXPECT_FALSE(first->testAttribute(Qt::WA_QuitOnClose));

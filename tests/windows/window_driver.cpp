@@ -439,6 +439,11 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
     const auto logs = waitFor<bool>(
         [&] { return program.windows("TorvinForm", app::changeLogCaption).size() == 2; }, 10s);
     check(logs, "\"log\" pressed twice shows two change-log windows");
+    {
+        const auto open = program.windows("TorvinForm", app::changeLogCaption);
+        check(open.size() == 2 && screenRect(open[0]).left != screenRect(open[1]).left,
+              "the second change log does not lie exactly over the first");
+    }
     for (HWND log : program.windows("TorvinForm", app::changeLogCaption)) {
         HWND memo = nullptr;
         for (HWND ch = GetWindow(log, GW_CHILD); ch; ch = GetWindow(ch, GW_HWNDNEXT))
@@ -550,6 +555,14 @@ int changeLog(const std::wstring& exe) {
     const std::string longName = "USB-SERIAL-CH340-A9X1-PORT";
     Program program(L"\"" + exe + L"\" --port " + fw::win32::widen(longName));
     const MainWindow w = start(program);
+    {
+        // A second start opens no second window: it brings the first forward.
+        const Program second(L"\"" + exe + L"\"");
+        DWORD status = 99;
+        check(second.exited(status, 20s) && status == 0,
+              "a second start ends at once, status 0, with no window of its own");
+        check(GetForegroundWindow() == w.hwnd, "the first window is brought forward");
+    }
     {
         // The box keeps its size; its open list is as wide as that name in the box's font.
         HWND combo = w.control(ControlId::ComboBox1);
