@@ -149,7 +149,8 @@ void registerFormClasses() {
         wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
         wc.lpfnWndProc = &FormWindow::windowProcForClass;
         wc.lpszClassName = formClass;
-        wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1)); // the program's
+        if (!wc.hIcon) wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
         if (!RegisterClassExW(&wc)) throw std::runtime_error("cannot register the window class");
         wc.lpfnWndProc = panelProc;
         wc.lpszClassName = panelClass;

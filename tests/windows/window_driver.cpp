@@ -4,6 +4,7 @@
 //   window-driver upload EXE PORT SHOTS   a whole upload; pictures of both windows into SHOTS
 //   window-driver silent EXE PORT         a board that never answers
 //   window-driver changelog EXE           the change-log window fits the screen and its size
+//   window-driver help EXE                --help started without a handle to write to
 //   window-driver broken EXE PORT DIR     the line breaks mid-run; the driver then makes
 //                                         DIR\broken and, once DIR\back exists (the board is
 //                                         back), runs a whole upload
@@ -18,6 +19,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -71,9 +73,11 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
 
 class Program {
 public:
-    explicit Program(const std::wstring& commandLine) {
+    // `noHandles`: without standard handles, as a Command Prompt starts a window program.
+    explicit Program(const std::wstring& commandLine, bool noHandles = false) {
         STARTUPINFOW si{};
         si.cb = sizeof si;
+        if (noHandles) si.dwFlags = STARTF_USESTDHANDLES;
         std::wstring line = commandLine;
         if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                             &pi_)) {
@@ -549,12 +553,33 @@ int brokenLine(const std::wstring& exe, const std::string& port, const std::stri
     return failures ? 1 : 0;
 }
 
+// --help without a handle to write to (started from a Command Prompt): a box, an option's
+// description under the option, as a proportional font cannot keep columns.
+int help(const std::wstring& exe) {
+    const Program program(L"\"" + exe + L"\" --help", true);
+    HWND box = program.box(20s);
+    const std::string text = box ? boxText(box) : "(no box)";
+    check(text.find("--port <NAME>\n        Adds NAME") != std::string::npos,
+          "--help answers in a box with each description under its option: " + text);
+    if (box) pressOk(box);
+    DWORD status = 99;
+    check(program.exited(status, 20s) && status == 0, "after the box the program ends, status 0");
+    return failures ? 1 : 0;
+}
+
 // The change log on this screen: whole on it, its text box inside it after a resize.
 int changeLog(const std::wstring& exe) {
     // A port name longer than the box is wide.
     const std::string longName = "USB-SERIAL-CH340-A9X1-PORT";
     Program program(L"\"" + exe + L"\" --port " + fw::win32::widen(longName));
     const MainWindow w = start(program);
+    {
+        // The program carries its icon and its version for Explorer and the installed programs.
+        DWORD ignored = 0;
+        check(ExtractIconExW(exe.c_str(), -1, nullptr, nullptr, 0) > 0 &&
+                  GetFileVersionInfoSizeW(exe.c_str(), &ignored) > 0,
+              "the program has an icon and a version resource");
+    }
     {
         // A second start opens no second window: it brings the first forward.
         const Program second(L"\"" + exe + L"\"");
@@ -646,7 +671,8 @@ int main(int argc, char** argv) {
     if (what == "silent" && argc == 4) return silent(exe, argv[3]);
     if (what == "changelog" && argc == 3) return changeLog(exe);
     if (what == "broken" && argc == 5) return brokenLine(exe, argv[3], argv[4]);
+    if (what == "help" && argc == 3) return help(exe);
     std::fprintf(stderr, "usage: window-driver upload EXE PORT SHOTS | silent EXE PORT | "
-                         "changelog EXE | broken EXE PORT DIR\n");
+                         "changelog EXE | broken EXE PORT DIR | help EXE\n");
     return 64;
 }

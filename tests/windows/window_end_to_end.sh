@@ -26,13 +26,16 @@ link=$WINEPREFIX/dosdevices/com8
 windowsPath() { echo "Z:${1//\//\\}"; }
 mkdir -p "$shots"
 
-# The board on COM8 with the given faults; the driver's run against it.
+# The board on COM8 with the given faults; the driver's run against it. With "--many" first it
+# stays for the next window's run rather than end when the window closes the line.
 board() {
+    local once=--once
+    [[ $1 == --many ]] && once= && shift
     rm -f "$work/board.hex" "$link"
     # The board takes 30 ms over each record, more than its 22 bytes take at 9600 baud, so
     # that no answer comes sooner than the line allows, counted from when the record was really
     # written (the simulator's own line model, --baud, can answer early on a busy machine).
-    "$sim" --link "$link" --save "$work/board.hex" --once --delay-ms 30 "$@" >"$work/sim.out" \
+    "$sim" --link "$link" --save "$work/board.hex" $once --delay-ms 30 "$@" >"$work/sim.out" \
         2>"$work/sim.err" &
     sim_pid=$!
     for _ in $(seq 200); do [[ -L $link ]] && break; sleep 0.02; done
@@ -61,7 +64,7 @@ else
     failures=$((failures + 1))
 fi
 
-board --silent 0:99
+board --many --silent 0:99
 drive silent "$(windowsPath "$exe")" COM8
 endBoard
 
@@ -107,6 +110,7 @@ option 0 "--port <NAME>" --help
 option 0 "Usage: torvin-updater" -h
 option 1 "Unknown option 'frobnicate'" --frobnicate
 option 1 "Missing value after '--port'" --port
+drive help "$(windowsPath "$exe")"
 
 # At a scale of 2 the change log is larger than the screen: it must still fit, title bar and all.
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
