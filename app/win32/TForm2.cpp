@@ -23,10 +23,11 @@ void TForm2::setCascade(int index) {
     GetMonitorInfoW(MonitorFromWindow(hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi);
     const RECT& work = mi.rcWork;
     // A title bar's height apart: each window's title stays in sight.
-    const ScreenRect at = cascaded(
-        {work.left, work.top, work.right - work.left, work.bottom - work.top},
-        {r.left, r.top, r.right - r.left, r.bottom - r.top}, index,
-        GetSystemMetricsForDpi(SM_CYCAPTION, dpi_) + GetSystemMetricsForDpi(SM_CYFRAME, dpi_));
+    const ScreenRect at =
+        cascaded({work.left, work.top, work.right - work.left, work.bottom - work.top},
+                 {r.left, r.top, r.right - r.left, r.bottom - r.top}, index,
+                 GetSystemMetricsForDpi(SM_CYCAPTION, GetDpiForWindow(hwnd())) +
+                     GetSystemMetricsForDpi(SM_CYFRAME, GetDpiForWindow(hwnd())));
     SetWindowPos(hwnd(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
