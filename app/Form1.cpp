@@ -11,6 +11,7 @@
 #include "upload/frontend/ComPortOperations.h"
 #include "upload/frontend/MainWindowPort.h"
 #include "upload/frontend/PortFailure.h"
+#include "upload/frontend/RunDevice.h"
 
 #include <cstdio>
 
@@ -20,24 +21,41 @@ namespace {
 
 // Runs a step of the upload logic. A port failure leaves it with what the technician needs
 // beneath the component's message: the system's words, the device, what to do and, once records
-// went out, that the board may hold an incomplete firmware.
-template <typename Step>
+// went out, that the board may hold an incomplete firmware. `letGo` runs before it leaves, and
+// what it returns (a further failure) is added to the text.
+template <typename Step, typename LetGo>
 void explainingPortFailures(const comport::TComPort& port, const upload::UploadLogic& logic,
-                            Step&& step) {
+                            Step&& step, LetGo&& letGo) {
     try {
         std::forward<Step>(step)();
     } catch (const comport::EComPort& e) {
         const auto failure = upload::frontend::describePortFailure(
             e, port, port.Port(), logic.recordIndex(), upload::frontend::FailureReader::window);
-        throw fw::Exception(upload::frontend::windowFailureText(e, port.Port(), failure));
+        std::string text = upload::frontend::windowFailureText(e, port.Port(), failure);
+        const std::string more = letGo();
+        if (!more.empty()) text += "\n\n" + more;
+        throw fw::Exception(text);
     }
+}
+
+// The --port name as the list has it when both name the same device, as the system compares
+// names ("com3" and "COM3" on Windows, COM1 and /dev/ttyS0 on Linux): one port, one entry.
+std::string asListed(const std::vector<comport::SerialPortInfo>& adapters,
+                     const std::string& extra) {
+    if (extra.empty()) return extra;
+    const std::string device = upload::frontend::deviceFileOf(extra);
+    for (const auto& choice : upload::frontend::portChoices(adapters, {}))
+        if (upload::frontend::deviceFileOf(choice.name) == device) return choice.name;
+    return extra;
 }
 
 } // namespace
 
 Form1::Form1(Form1View& view, std::string extraPort)
     : view_(view), extraPort_(std::move(extraPort)) {
-    portChoices_ = upload::frontend::portChoices(adaptersPresent(), extraPort_);
+    const auto adapters = adaptersPresent();
+    extraPort_ = asListed(adapters, extraPort_);
+    portChoices_ = upload::frontend::portChoices(adapters, extraPort_);
     showPortChoices(upload::frontend::findChoice(portChoices_, extraPort_));
     createComPort1();
     // The logic speaks to the window through the run log's recorder. A log that cannot be opened
@@ -66,8 +84,9 @@ void Form1::createComPort1() {
         port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
         // Not guarded: a failure here goes back to the port's event delivery, which shows it.
         port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
-            explainingPortFailures(*ComPort1, *upload_,
-                                   [this, count] { upload_->ComPort1RxChar(count); });
+            explainingPortFailures(
+                *ComPort1, *upload_, [this, count] { upload_->ComPort1RxChar(count); },
+                [this] { return letGoOfFailedPort(); });
         };
     });
     portOperations_ = std::make_unique<upload::frontend::ComPortOperations>(*ComPort1);
@@ -80,7 +99,10 @@ void Form1::FormCreate() {
 }
 
 void Form1::BitBtn2Click() {
-    explainingPortFailures(*ComPort1, *upload_, [this] { upload_->BitBtn2Click(); });
+    explainingPortFailures(
+        *ComPort1, *upload_, [this] { upload_->BitBtn2Click(); },
+        [this] { return letGoOfFailedPort(); });
+    showEarlierAnswersWait();
 }
 
 // The close request does the work (closing the port, keeping the window on a port error).
@@ -99,8 +121,41 @@ void Form1::ComPort1AfterOpen() {
 
 void Form1::Timer1Timer() {
     runHandler([this] {
-        explainingPortFailures(*ComPort1, *upload_, [this] { upload_->Timer1Timer(); });
+        explainingPortFailures(
+            *ComPort1, *upload_, [this] { upload_->Timer1Timer(); },
+            [this] { return letGoOfFailedPort(); });
     });
+    showEarlierAnswersWait();
+}
+
+// The wait can last minutes with nothing else moving. Nothing has gone out to the board yet, so
+// closing the program then leaves no board half-written; what is still owed is kept for the next
+// run on the port.
+void Form1::showEarlierAnswersWait() {
+    const auto left = upload_->earlierAnswersWait();
+    const bool waiting = !closeEnabled_ && left > decltype(left)::zero();
+    if (waiting)
+        view_.setText(ControlId::Panel1,
+                      earlierAnswersCaption(std::chrono::ceil<std::chrono::seconds>(left).count()));
+    else if (waitingEarlier_)
+        view_.setText(ControlId::Panel1, panel1Caption());
+    view_.setEnabled(ControlId::BitBtn6, waiting || closeEnabled_);
+    waitingEarlier_ = waiting;
+}
+
+// A port that fails while open may lead nowhere any more (an adapter pulled out, the far end of the
+// line gone), and every later call on it would fail the same way. It is closed as a failed run
+// closes it: the lamp turns white, the start button keeps "Iniciar", and its next press opens the
+// device again, which works once the board is back.
+std::string Form1::letGoOfFailedPort() {
+    if (!ComPort1->Connected()) return {};
+    try {
+        ComPort1->closePort();
+    } catch (const std::exception& e) {
+        return e.what(); // the port stays as it is; the box shows both failures
+    }
+    view_.setLampColour(upload::lampWhite);
+    return {};
 }
 
 void Form1::clicked(ControlId control) {
@@ -124,7 +179,7 @@ void Form1::clicked(ControlId control) {
 bool Form1::closeQuery() {
     // While a run is under way the close button is disabled, and the system's close request must
     // not end the run either: the board would be left half-written.
-    if (!closeEnabled_) return false;
+    if (!closeEnabled_ && !waitingEarlier_) return false;
     bool closed = false;
     runHandler([this, &closed] {
         if (ComPort1->Connected()) ComPort1->closePort();

@@ -75,6 +75,11 @@ public:
 
 private:
     void createComPort1();
+    // Closes the port after it failed while open; a failure of the close, as text.
+    std::string letGoOfFailedPort();
+    // Shows, on the title panel, a run's wait for what an earlier run may still be owed, and lets
+    // the close button end it.
+    void showEarlierAnswersWait();
     void showPortChoices(int chosen);
 
     Form1View& view_;
@@ -84,6 +89,7 @@ private:
     std::unique_ptr<RunRecorder> recorder_;
     std::unique_ptr<upload::UploadLogic> upload_;
     bool closeEnabled_ = true;
+    bool waitingEarlier_ = false; // the title panel shows that wait
 };
 
 } // namespace app

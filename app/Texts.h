@@ -26,6 +26,12 @@ inline std::string panel1Caption() {
     return "Atualizador Torvin04/05   -  v A.3  28/10/15" + std::string(29, ' ');
 }
 
+// The title panel's caption while a run waits, `seconds` more at most, for answers the board may
+// still owe an earlier run on the port.
+inline std::string earlierAnswersCaption(long long seconds) {
+    return "Aguardando respostas anteriores: " + std::to_string(seconds) + " s";
+}
+
 inline constexpr const char* changeLogCaption = "log de auterações";
 
 // The dispenser makes and models the carried firmware drives, and the board's microcontroller.

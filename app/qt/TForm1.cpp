@@ -22,6 +22,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace app::qt {
 
 TForm1::TForm1(Dialogs& dialogs, const std::string& extraPort)
@@ -106,6 +108,8 @@ void TForm1::setText(ControlId control, const std::string& text) {
         setLabelText(label, qs(text));
     } else if (auto* button = qobject_cast<QPushButton*>(w)) {
         button->setText(qs(text));
+    } else if (auto* panel = qobject_cast<TPanel*>(w)) {
+        panel->setCaption(qs(text));
     }
 }
 
@@ -165,6 +169,8 @@ void TForm1::showBox(BoxKind kind, const std::string& caption, const std::string
 
 void TForm1::openChangeLog() {
     auto log = std::make_unique<TForm2>();
+    log->setCascade(static_cast<int>(std::count_if(changeLogs_.begin(), changeLogs_.end(),
+                                                   [](const auto& l) { return l->isVisible(); })));
     log->show();
     changeLogs_.push_back(std::move(log));
 }

@@ -2,12 +2,15 @@
 
 #include "app/ChangeLog.h"
 #include "app/FormLayout.h"
+#include "app/Placement.h"
 #include "app/qt/FormBuilder.h"
 #include "app/qt/FormStyle.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QStringList>
+#include <QStyle>
 
 namespace app::qt {
 
@@ -38,6 +41,16 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
 void TForm2::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     centreOnScreen(this);
+    if (cascade_ > 0 && screen()) {
+        // A title bar's height apart: each window's title stays in sight.
+        const QRect area = screen()->availableGeometry();
+        const QRect frame = frameGeometry();
+        const int step = std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), 24);
+        const ScreenRect at =
+            cascaded({area.x(), area.y(), area.width(), area.height()},
+                     {frame.x(), frame.y(), frame.width(), frame.height()}, cascade_, step);
+        move(at.x, at.y);
+    }
     Memolog->setFocus();
 }
 

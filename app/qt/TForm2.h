@@ -17,11 +17,15 @@ public:
     QLabel* Labelatual;
     QPlainTextEdit* Memolog;
 
+    // Change logs already shown when this one opens: it goes that many steps off the centre.
+    void setCascade(int index) { cascade_ = index; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    int cascade_ = 0;
     QSize memoMargins_; // from the memo's right and bottom edges to the window's
 };
 

@@ -89,6 +89,14 @@ LRESULT CALLBACK panelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         InvalidateRect(hwnd, nullptr, TRUE);
         return done;
     }
+    // The system keeps no font for a class of its own: the panel keeps it, or its caption would
+    // be drawn in the system font.
+    case WM_SETFONT:
+        SetWindowLongPtrW(hwnd, 0, static_cast<LONG_PTR>(wParam));
+        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    case WM_GETFONT:
+        return GetWindowLongPtrW(hwnd, 0);
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
@@ -141,11 +149,13 @@ void registerFormClasses() {
         wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
         wc.lpfnWndProc = &FormWindow::windowProcForClass;
         wc.lpszClassName = formClass;
-        wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1)); // the program's
+        if (!wc.hIcon) wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
         if (!RegisterClassExW(&wc)) throw std::runtime_error("cannot register the window class");
         wc.lpfnWndProc = panelProc;
         wc.lpszClassName = panelClass;
         wc.hIcon = nullptr;
+        wc.cbWndExtra = sizeof(HFONT); // its font (WM_SETFONT)
         if (!RegisterClassExW(&wc)) throw std::runtime_error("cannot register the panel class");
         return true;
     }();

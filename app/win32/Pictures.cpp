@@ -68,35 +68,39 @@ void cross(HDC dc, int side, COLORREF colour) {
     DeleteObject(pen);
 }
 
+using Drawing = std::function<void(HDC, int)>;
+
 // A list with one picture per button state (normal, hot, pressed, disabled, default, stylus
-// hot): the enabled ones share `normal`.
-HIMAGELIST stateList(int side, HBITMAP normal, HBITMAP disabled) {
+// hot): the enabled ones show `normal`. Each is drawn afresh, since adding a picture with a mask
+// colour turns that colour black in the picture added.
+HIMAGELIST stateList(int side, const Drawing& normal, const Drawing& disabled) {
     HIMAGELIST list = ImageList_Create(side, side, ILC_COLOR24 | ILC_MASK, 6, 0);
-    for (int state = 1; state <= 6; ++state)
-        ImageList_AddMasked(list, state == 4 ? disabled : normal, transparent);
-    DeleteObject(normal);
-    DeleteObject(disabled);
+    for (int state = 1; state <= 6; ++state) {
+        HBITMAP picture = drawPicture(side, state == 4 ? disabled : normal);
+        ImageList_AddMasked(list, picture, transparent);
+        DeleteObject(picture);
+    }
     return list;
 }
 
 } // namespace
 
 HIMAGELIST startButtonPictures(int side) {
-    return stateList(side,
-                     drawPicture(side,
-                                 [](HDC dc, int s) {
-                                     chip(dc, s, RGB(40, 40, 48), RGB(150, 150, 160),
-                                          RGB(0, 160, 0), RGB(0, 0, 0));
-                                 }),
-                     drawPicture(side, [](HDC dc, int s) {
-                         chip(dc, s, RGB(160, 160, 160), RGB(190, 190, 190), RGB(200, 200, 200),
-                              RGB(128, 128, 128));
-                     }));
+    return stateList(
+        side,
+        [](HDC dc, int s) {
+            chip(dc, s, RGB(40, 40, 48), RGB(150, 150, 160), RGB(0, 160, 0), RGB(0, 0, 0));
+        },
+        [](HDC dc, int s) {
+            chip(dc, s, RGB(160, 160, 160), RGB(190, 190, 190), RGB(200, 200, 200),
+                 RGB(128, 128, 128));
+        });
 }
 
 HIMAGELIST closeButtonPictures(int side) {
-    return stateList(side, drawPicture(side, [](HDC dc, int s) { cross(dc, s, RGB(200, 0, 0)); }),
-                     drawPicture(side, [](HDC dc, int s) { cross(dc, s, RGB(160, 160, 160)); }));
+    return stateList(
+        side, [](HDC dc, int s) { cross(dc, s, RGB(200, 0, 0)); },
+        [](HDC dc, int s) { cross(dc, s, RGB(160, 160, 160)); });
 }
 
 } // namespace app::win32

@@ -248,6 +248,9 @@ void TForm1::showBox(BoxKind kind, const std::string& caption, const std::string
 
 void TForm1::openChangeLog() {
     auto log = std::make_unique<TForm2>();
+    log->setCascade(
+        static_cast<int>(std::count_if(changeLogs_.begin(), changeLogs_.end(),
+                                       [](const auto& l) { return IsWindowVisible(l->hwnd()); })));
     log->show();
     changeLogs_.push_back(std::move(log));
 }

@@ -1,6 +1,7 @@
 #include "app/win32/TForm2.h"
 
 #include "app/ChangeLog.h"
+#include "app/Placement.h"
 #include "framework/Win32Text.h"
 
 namespace app::win32 {
@@ -13,6 +14,21 @@ TForm2::TForm2() : FormWindow(form2Layout()) {
         text += changeLogLines[i];
     }
     SetWindowTextW(control(ControlId::Memolog), fw::win32::widen(text).c_str());
+}
+
+void TForm2::setCascade(int index) {
+    RECT r;
+    GetWindowRect(hwnd(), &r);
+    MONITORINFO mi{sizeof mi, {}, {}, 0};
+    GetMonitorInfoW(MonitorFromWindow(hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi);
+    const RECT& work = mi.rcWork;
+    // A title bar's height apart: each window's title stays in sight.
+    const ScreenRect at =
+        cascaded({work.left, work.top, work.right - work.left, work.bottom - work.top},
+                 {r.left, r.top, r.right - r.left, r.bottom - r.top}, index,
+                 GetSystemMetricsForDpi(SM_CYCAPTION, GetDpiForWindow(hwnd())) +
+                     GetSystemMetricsForDpi(SM_CYFRAME, GetDpiForWindow(hwnd())));
+    SetWindowPos(hwnd(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TForm2::show() {

@@ -9,6 +9,8 @@ namespace app::win32 {
 class TForm2 : public FormWindow {
 public:
     TForm2();
+    // Change logs already shown when this one opens: it goes that many steps off the centre.
+    void setCascade(int index);
     void show();
 
 protected:

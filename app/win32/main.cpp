@@ -1,6 +1,7 @@
 // The Torvin04/05 firmware updater on Windows: the main window and its message loop.
 
 #include "app/CommandLine.h"
+#include "app/Texts.h"
 #include "app/win32/Answer.h"
 #include "app/win32/Boxes.h"
 #include "app/win32/MainThreadPump.h"
@@ -28,6 +29,23 @@ std::vector<std::string> arguments() {
     return args;
 }
 
+// One window in the session: a second start brings the first forward rather than open another
+// exactly over it (a technician could close the wrong one). True when the first is there.
+bool firstWindowBroughtForward() {
+    // Kept until the program ends, which releases it.
+    static HANDLE once = CreateMutexW(nullptr, FALSE, L"Local\\torvin-updater-window");
+    if (!once || GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    HWND first = FindWindowW(L"TorvinForm", fw::win32::widen(app::programTitle).c_str());
+    if (first && IsWindowVisible(first)) {
+        SetForegroundWindow(GetLastActivePopup(first));
+    } else {
+        // Still at its start-up warning, or closing.
+        MessageBoxW(nullptr, L"O atualizador já está aberto nesta sessão.",
+                    fw::win32::widen(app::programTitle).c_str(), MB_OK | MB_ICONINFORMATION);
+    }
+    return true;
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -48,6 +66,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         break;
     }
 
+    if (firstWindowBroughtForward()) return 0;
     try {
         app::win32::MainThreadPump pump;
         app::win32::TForm1 form(options.port);

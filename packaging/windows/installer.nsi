@@ -21,6 +21,7 @@ InstallDir "$PROGRAMFILES64\${PRODUCT}"
 RequestExecutionLevel admin
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
+BrandingText "${PRODUCT} ${VERSION}"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1046 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=1046 "FileDescription" "Instalador do ${PRODUCT}"
@@ -74,6 +75,15 @@ Section "Uninstall"
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\uninstall.exe"
-    RMDir "$INSTDIR"
+    ; A folder in use (a Command Prompt open in it) goes when Windows restarts.
+    RMDir /REBOOTOK "$INSTDIR"
+    IfFileExists "$INSTDIR\*.*" 0 +2
+        MessageBox MB_OK|MB_ICONINFORMATION "A pasta $INSTDIR está em uso (um Prompt de Comando aberto nela?) e será removida quando o Windows for reiniciado." /SD IDOK
+    ; What the programs keep between runs: the answers a board may still owe a run, for every
+    ; user ($APPDATA is ProgramData here: the shell folders are all users'), and the files earlier
+    ; versions kept for the user uninstalling.
+    RMDir /r "$APPDATA\torvin-updater\owed"
+    RMDir "$APPDATA\torvin-updater"
+    Delete "$TEMP\torvin-owed-*"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -224,11 +224,13 @@ TEST_F(Form1Test, PortFromTheCommandLineIsListedAndChosen) {
     form.ComboBox1->setCurrentIndex(2);
     EXPECT_EQ(form.ComboBox1->toolTip(), str("COM3"));
 
-    // A name already in the list is chosen, not added twice.
-    app::qt::TForm1 again(dialogs, "COM3");
-    EXPECT_EQ(again.ComboBox1->findText(str("COM3")), 2);
-    EXPECT_EQ(again.ComboBox1->currentIndex(), 2);
-    EXPECT_EQ(again.ComboBox1->count(), form.ComboBox1->count() - 1);
+    // A port already in the list, however it is spelled, is chosen, not added twice.
+    for (const char* name : {"COM3", "com3", "\\\\.\\COM3"}) {
+        app::qt::TForm1 again(dialogs, name);
+        EXPECT_EQ(again.ComboBox1->currentIndex(), 2) << name;
+        EXPECT_EQ(again.ComboBox1->count(), form.ComboBox1->count() - 1) << name;
+        EXPECT_EQ(again.comboBox1Text(), "COM3") << name;
+    }
 }
 
 // Adapters come and go while the window is open: the list follows, the choice stays, and a chosen
@@ -314,6 +316,7 @@ TEST_F(Form1Test, EachLogPressOpensAnotherChangeLogAndClosingOnlyHidesIt) {
     EXPECT_NE(first, second);
     EXPECT_TRUE(first->isVisible());
     EXPECT_TRUE(second->isVisible());
+    EXPECT_NE(first->pos(), second->pos()) << "the second lies exactly over the first";
     EXPECT_FALSE(first->isModal());
     // Change logs never keep the program running once the main window has closed.
     EXPECT_FALSE(first->testAttribute(Qt::WA_QuitOnClose));

@@ -5,6 +5,7 @@
 
 #include "app/qt/FrameworkBridge.h"
 #include "app/qt/TForm1.h"
+#include "app/qt/TPanel.h"
 #include "app/qt/TShape.h"
 #include "app/qt/TTimer.h"
 #include "comport/ComErrors.h"
@@ -115,6 +116,48 @@ TEST_F(UploadRunTest, ABoardThatVanishesMidRunSaysTheFirmwareMayBeIncomplete) {
 #endif
 }
 
+// The line breaks mid-run and the board comes back on the same port: the window closes the port as
+// a failed run does (white lamp, "Iniciar"), reopens it on the next press, and the run after that
+// leaves the board holding the image.
+TEST_F(UploadRunTest, AfterTheLineBreaksMidRunTheNextRunFlashesTheBoardExactly) {
+#ifndef MONITOR_SIM_PATH
+    GTEST_SKIP() << "monitor-sim is not built";
+#else
+    testsupport::TempDir dir;
+    const std::string link = dir.file("board-link");
+    const std::string saved = dir.file("board.hex");
+    auto sim = std::make_unique<testsupport::MonitorSimProcess>(
+        MONITOR_SIM_PATH, std::vector<std::string>{"--link", link, "--vanish", "20"});
+    ASSERT_FALSE(sim->serialPath().empty()) << sim->errorOutput();
+    app::qt::TForm1 form(dialogs, link);
+    form.show();
+    form.BitBtn2->click();
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return !dialogs.texts(FakeDialogs::Error).empty(); }, 60s));
+    ASSERT_TRUE(pumpUntil([&] { return form.Shape1->BrushColor() == 0xFFFFFFu; }, 5s));
+    EXPECT_EQ(form.BitBtn2->text(), str("Iniciar"));
+    EXPECT_TRUE(form.BitBtn6->isEnabled());
+    sim.reset();
+
+    sim = std::make_unique<testsupport::MonitorSimProcess>(
+        MONITOR_SIM_PATH, std::vector<std::string>{"--link", link, "--save", saved});
+    ASSERT_FALSE(sim->serialPath().empty()) << sim->errorOutput();
+    form.BitBtn2->click(); // opens the port again
+    EXPECT_EQ(form.Shape1->BrushColor(), 0x00FF00u);
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return !dialogs.texts(FakeDialogs::Message).empty(); }, 180s))
+        << "still at record " << form.Label7->text().toStdString();
+    const auto errors = dialogs.texts(FakeDialogs::Error);
+    ASSERT_EQ(errors.size(), 1u) << errors.back().toStdString();
+    ASSERT_TRUE(messageShown("TRANSMISSÃO CONCLUIDA !!"))
+        << dialogs.texts(FakeDialogs::Message).front().toStdString();
+    sim->stop();
+    EXPECT_EQ(testsupport::runCommand("srec_cmp '" + saved +
+                                      "' -intel '" FIRMWARE_HEX_PATH "' -intel >/dev/null 2>&1"),
+              0);
+#endif
+}
+
 TEST_F(UploadRunTest, ABoardThatNeverAnswersTurnsTheLampWhite) {
     testsupport::PtyPair line; // nobody answers on the far end
     app::qt::TForm1 form(dialogs, line.path());
@@ -135,6 +178,27 @@ TEST_F(UploadRunTest, ABoardThatNeverAnswersTurnsTheLampWhite) {
     EXPECT_FALSE(form.Timer1->Enabled());
     // The command went out five times in all, and nothing else.
     EXPECT_EQ(line.drain(), "(%P31)(%P31)(%P31)(%P31)(%P31)");
+}
+
+// After a run the board never answered, the next run first waits for the answers it may still
+// give: the title panel says so, and the close button ends the wait with nothing sent.
+TEST_F(UploadRunTest, TheWaitForAnEarlierRunsAnswersIsShownAndCanBeClosed) {
+    testsupport::PtyPair line; // nobody answers on the far end
+    app::qt::TForm1 form(dialogs, line.path());
+    form.show();
+    form.BitBtn2->click();
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return messageShown("PLACA NÃO RESPONDE !"); }, 20s));
+    line.drain();
+    form.BitBtn2->click(); // opens the port again
+    form.BitBtn2->click();
+    EXPECT_TRUE(form.Panel1->Caption().startsWith(str("Aguardando respostas anteriores: ")))
+        << form.Panel1->Caption().toStdString();
+    ASSERT_TRUE(form.BitBtn6->isEnabled());
+    form.BitBtn6->click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(form.ComPort1->Connected());
+    EXPECT_EQ(line.drain(), "");
 }
 
 TEST_F(UploadRunTest, APortThatCannotBeOpenedShowsTheComponentsMessage) {

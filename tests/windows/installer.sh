@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer under Wine: "/S" installs both programs under Program Files with the Start menu
 # shortcut to the window and the entry among the installed programs, the installed programs
-# answer --version, and the uninstaller's "/S" takes all of it away again.
+# answer --version, and the uninstaller's "/S" takes all of it away again, with what the programs
+# kept between runs.
 #   installer.sh SETUP.EXE VERSION
 set -uo pipefail
 setup=$1 version=$2
@@ -49,6 +50,13 @@ for program in torvin-upload torvin-updater; do
     fi
 done
 
+# What the programs keep between runs: the shared folder of what boards still owe, and the files
+# earlier versions kept in the user's temporary folder.
+owed="$WINEPREFIX/drive_c/ProgramData/torvin-updater/owed"
+mkdir -p "$owed" && echo 0 >"$owed/COM5-user"
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+[[ -d $temp ]] && echo 0 >"$temp/torvin-owed-COM5"
+
 # The uninstaller goes on in a copy of itself outside the folder it removes: its end is awaited
 # by what it leaves.
 wine "C:\\Program Files\\Torvin Updater\\uninstall.exe" /S
@@ -64,5 +72,7 @@ for _ in $(seq 20); do
     sleep 0.2
 done
 wine reg query "$key" >/dev/null 2>&1 && fail "the uninstall entry is still there"
+[[ -e $(dirname "$owed") ]] && fail "the uninstaller left $(dirname "$owed")"
+[[ -d $temp && -e $temp/torvin-owed-COM5 ]] && fail "the uninstaller left %TEMP%\\torvin-owed-COM5"
 ((failures == 0)) && ok "the silent uninstall left nothing behind"
 exit $((failures > 0))

@@ -4,6 +4,10 @@
 //   window-driver upload EXE PORT SHOTS   a whole upload; pictures of both windows into SHOTS
 //   window-driver silent EXE PORT         a board that never answers
 //   window-driver changelog EXE           the change-log window fits the screen and its size
+//   window-driver help EXE                --help started without a handle to write to
+//   window-driver broken EXE PORT DIR     the line breaks mid-run; the driver then makes
+//                                         DIR\broken and, once DIR\back exists (the board is
+//                                         back), runs a whole upload
 // Prints one "ok:" line per check and "FAIL:" for each that fails; exit status 1 on a failure.
 
 #include "app/FormLayout.h"
@@ -15,6 +19,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -68,9 +73,11 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
 
 class Program {
 public:
-    explicit Program(const std::wstring& commandLine) {
+    // `noHandles`: without standard handles, as a Command Prompt starts a window program.
+    explicit Program(const std::wstring& commandLine, bool noHandles = false) {
         STARTUPINFOW si{};
         si.cb = sizeof si;
+        if (noHandles) si.dwFlags = STARTF_USESTDHANDLES;
         std::wstring line = commandLine;
         if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                             &pi_)) {
@@ -280,6 +287,60 @@ MainWindow start(const Program& program) {
     return w;
 }
 
+bool dark(std::uint32_t rgb) {
+    return ((rgb >> 16) & 0xFF) < 0x80 && ((rgb >> 8) & 0xFF) < 0x80 && (rgb & 0xFF) < 0x80;
+}
+
+// The title panel's caption in bold 14 pt (its ink as wide as that font makes its words), and the
+// buttons' pictures on the button's face when pressed, as when not.
+void captionFontAndPictures(const MainWindow& w) {
+    const int dpi = static_cast<int>(GetDpiForSystem());
+    {
+        const RECT panel = screenRect(w.control(ControlId::Panel1));
+        const RECT log = screenRect(w.control(ControlId::Button1));
+        const ScreenCopy screen;
+        int first = -1, last = -1;
+        for (int x = panel.left + 2; x < log.left; ++x)
+            for (int y = panel.top + 2; y < panel.bottom - 2; ++y)
+                if (dark(screen.at(x, y))) {
+                    if (first < 0) first = x;
+                    last = x;
+                    break;
+                }
+        const std::string caption = w.text(ControlId::Panel1);
+        const std::wstring words =
+            fw::win32::widen(caption.substr(0, caption.find_last_not_of(' ') + 1));
+        HDC dc = GetDC(nullptr);
+        HFONT font = CreateFontW(-MulDiv(14, dpi, 72), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, words.c_str(), static_cast<int>(words.size()), &extent);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, dc);
+        const int inked = first < 0 ? 0 : last - first + 1;
+        check(std::abs(inked - extent.cx) <= MulDiv(4, dpi, 96),
+              "the title's caption is drawn in bold 14 pt (" + std::to_string(inked) +
+                  " pixels of ink, the font makes " + std::to_string(extent.cx) + ")");
+    }
+    for (const ControlId id : {ControlId::BitBtn2, ControlId::BitBtn6}) {
+        HWND button = w.control(id);
+        RECT face = screenRect(button);
+        InflateRect(&face, -MulDiv(4, dpi, 96), -MulDiv(4, dpi, 96));
+        const int before = ScreenCopy().count(face, 0x000000);
+        SendMessageW(button, BM_SETSTATE, TRUE, 0);
+        std::this_thread::sleep_for(300ms);
+        const int pressed = ScreenCopy().count(face, 0x000000);
+        SendMessageW(button, BM_SETSTATE, FALSE, 0);
+        const int square = MulDiv(14, dpi, 96) * MulDiv(14, dpi, 96);
+        check(pressed - before < square,
+              "pressed, \"" + w.text(id) + "\" shows its picture without a black square (" +
+                  std::to_string(pressed - before) + " more black pixels)");
+    }
+}
+
 // Opens the port: lime lamp, "Iniciar", 1974 records.
 bool openPort(const MainWindow& w, const std::string& port) {
     w.choosePort(port);
@@ -353,6 +414,7 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
                                   (std::uint32_t{GetGValue(text)} << 8) | GetBValue(text);
         check(ScreenCopy().count(gap, ink) == 0, "the title's text keeps clear of \"log\"");
     }
+    captionFontAndPictures(w);
     if (!openPort(w, port)) return 1;
 
     w.press(ControlId::BitBtn2);
@@ -381,6 +443,11 @@ int wholeUpload(const std::wstring& exe, const std::string& port, const std::str
     const auto logs = waitFor<bool>(
         [&] { return program.windows("TorvinForm", app::changeLogCaption).size() == 2; }, 10s);
     check(logs, "\"log\" pressed twice shows two change-log windows");
+    {
+        const auto open = program.windows("TorvinForm", app::changeLogCaption);
+        check(open.size() == 2 && screenRect(open[0]).left != screenRect(open[1]).left,
+              "the second change log does not lie exactly over the first");
+    }
     for (HWND log : program.windows("TorvinForm", app::changeLogCaption)) {
         HWND memo = nullptr;
         for (HWND ch = GetWindow(log, GW_CHILD); ch; ch = GetWindow(ch, GW_HWNDNEXT))
@@ -429,10 +496,82 @@ int silent(const std::wstring& exe, const std::string& port) {
     check(waitUntil([&] { return w.lamp() == 0xFFFFFF; }, 5s), "the lamp turns white again");
     check(w.text(ControlId::BitBtn2) == "Iniciar", "the start button keeps \"Iniciar\"");
     check(w.text(ControlId::Label4) == "5", "Tentativas shows 5");
+    // The next run first waits for the answers the board may still give the one that failed.
+    w.press(ControlId::BitBtn2);
+    check(waitUntil([&] { return w.lamp() == 0x00FF00; }, 20s), "the port opens again");
+    w.press(ControlId::BitBtn2);
+    check(waitUntil(
+              [&] {
+                  return w.text(ControlId::Panel1).starts_with("Aguardando respostas anteriores: ");
+              },
+              5s),
+          "the title panel shows the wait for the earlier run's answers: " +
+              w.text(ControlId::Panel1));
+    check(IsWindowEnabled(w.control(ControlId::BitBtn6)), "the close button may end that wait");
     w.press(ControlId::BitBtn6);
     DWORD status = 99;
     check(program.exited(status, 20s) && status == 0,
           "the close button ends the program, status 0");
+    return failures ? 1 : 0;
+}
+
+bool fileExists(const std::string& path) {
+    return GetFileAttributesW(fw::win32::widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The board vanishes mid-run: the box says so, and the window closes the port as a failed run
+// does. Once the board is back, the start button opens the port again and a whole run follows.
+int brokenLine(const std::wstring& exe, const std::string& port, const std::string& dir) {
+    Program program(L"\"" + exe + L"\"");
+    const MainWindow w = start(program);
+    if (!openPort(w, port)) return 1;
+    w.press(ControlId::BitBtn2);
+    HWND box = program.box(120s);
+    std::string text = box ? boxText(box) : "(no box)";
+    if (box) pressOk(box);
+    if (text == upload::messageUncertain) {
+        // The answers stopped before a call on the port failed: the run stops unconfirmed with
+        // the port open, and the next press finds the line broken.
+        w.press(ControlId::BitBtn2);
+        box = program.box(60s);
+        text = box ? boxText(box) : "(no box)";
+        if (box) pressOk(box);
+    }
+    check(text.find(" function failed (Error: ") != std::string::npos,
+          "the broken line is told: " + text.substr(0, text.find('\n')));
+    check(waitUntil([&] { return w.lamp() == 0xFFFFFF; }, 5s),
+          "the lamp turns white: the port is closed");
+    check(w.text(ControlId::BitBtn2) == "Iniciar" && IsWindowEnabled(w.control(ControlId::BitBtn6)),
+          "the start button keeps \"Iniciar\", the close button is on");
+
+    std::FILE* flag = std::fopen((dir + "\\broken").c_str(), "w");
+    if (flag) std::fclose(flag);
+    check(waitUntil([&] { return fileExists(dir + "\\back"); }, 60s), "the board is back");
+    w.press(ControlId::BitBtn2);
+    check(waitUntil([&] { return w.lamp() == 0x00FF00; }, 20s),
+          "the start button opens the port again: the lamp turns lime");
+    w.press(ControlId::BitBtn2);
+    const std::string outcome = endOfRun(program, w, 900s);
+    check(outcome == upload::messageCompleted, "the run after ends with \"" + outcome + "\"");
+    w.press(ControlId::BitBtn6);
+    DWORD status = 99;
+    check(program.exited(status, 20s) && status == 0,
+          "the close button ends the program, status 0");
+    return failures ? 1 : 0;
+}
+
+// --help without a handle to write to (started from a Command Prompt): a box, an option's
+// description under the option, as a proportional font cannot keep columns.
+int help(const std::wstring& exe) {
+    const Program program(L"\"" + exe + L"\" --help", true);
+    HWND box = program.box(20s);
+    std::string text = box ? boxText(box) : "(no box)";
+    std::erase(text, '\r');
+    check(text.find("--port <NAME>\n        Adds NAME") != std::string::npos,
+          "--help answers in a box with each description under its option: " + text);
+    if (box) pressOk(box);
+    DWORD status = 99;
+    check(program.exited(status, 20s) && status == 0, "after the box the program ends, status 0");
     return failures ? 1 : 0;
 }
 
@@ -442,6 +581,21 @@ int changeLog(const std::wstring& exe) {
     const std::string longName = "USB-SERIAL-CH340-A9X1-PORT";
     Program program(L"\"" + exe + L"\" --port " + fw::win32::widen(longName));
     const MainWindow w = start(program);
+    {
+        // The program carries its icon and its version for Explorer and the installed programs.
+        DWORD ignored = 0;
+        check(ExtractIconExW(exe.c_str(), -1, nullptr, nullptr, 0) > 0 &&
+                  GetFileVersionInfoSizeW(exe.c_str(), &ignored) > 0,
+              "the program has an icon and a version resource");
+    }
+    {
+        // A second start opens no second window: it brings the first forward.
+        const Program second(L"\"" + exe + L"\"");
+        DWORD status = 99;
+        check(second.exited(status, 20s) && status == 0,
+              "a second start ends at once, status 0, with no window of its own");
+        check(GetForegroundWindow() == w.hwnd, "the first window is brought forward");
+    }
     {
         // The box keeps its size; its open list is as wide as that name in the box's font.
         HWND combo = w.control(ControlId::ComboBox1);
@@ -524,7 +678,9 @@ int main(int argc, char** argv) {
     if (what == "upload" && argc == 5) return wholeUpload(exe, argv[3], argv[4]);
     if (what == "silent" && argc == 4) return silent(exe, argv[3]);
     if (what == "changelog" && argc == 3) return changeLog(exe);
+    if (what == "broken" && argc == 5) return brokenLine(exe, argv[3], argv[4]);
+    if (what == "help" && argc == 3) return help(exe);
     std::fprintf(stderr, "usage: window-driver upload EXE PORT SHOTS | silent EXE PORT | "
-                         "changelog EXE\n");
+                         "changelog EXE | broken EXE PORT DIR | help EXE\n");
     return 64;
 }

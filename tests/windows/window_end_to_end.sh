@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # torvin-updater.exe under Wine, worked by window-driver.exe from outside its process: a whole
-# upload through the window into the Linux simulated board (srec_cmp-exact), a silent board, the
-# options, and the change log at a scale of 2 on the 1280 x 800 screen that
-# scripts/test-windows.sh gives the prefix.
+# upload through the window into the Linux simulated board (srec_cmp-exact), a silent board, a
+# line that breaks mid-run and the board back for the next run (srec_cmp-exact), the options, and
+# the change log at a scale of 2 on the 1280 x 800 screen that scripts/test-windows.sh gives the
+# prefix.
 #   window_end_to_end.sh MONITOR-SIM TORVIN-UPDATER.EXE WINDOW-DRIVER.EXE FIRMWARE.HEX SHOTS
 set -uo pipefail
 sim=$1 exe=$2 driver=$3 image=$4 shots=$5
@@ -25,13 +26,16 @@ link=$WINEPREFIX/dosdevices/com8
 windowsPath() { echo "Z:${1//\//\\}"; }
 mkdir -p "$shots"
 
-# The board on COM8 with the given faults; the driver's run against it.
+# The board on COM8 with the given faults; the driver's run against it. With "--many" first it
+# stays for the next window's run rather than end when the window closes the line.
 board() {
+    local once=--once
+    [[ $1 == --many ]] && once= && shift
     rm -f "$work/board.hex" "$link"
     # The board takes 30 ms over each record, more than its 22 bytes take at 9600 baud, so
     # that no answer comes sooner than the line allows, counted from when the record was really
     # written (the simulator's own line model, --baud, can answer early on a busy machine).
-    "$sim" --link "$link" --save "$work/board.hex" --once --delay-ms 30 "$@" >"$work/sim.out" \
+    "$sim" --link "$link" --save "$work/board.hex" $once --delay-ms 30 "$@" >"$work/sim.out" \
         2>"$work/sim.err" &
     sim_pid=$!
     for _ in $(seq 200); do [[ -L $link ]] && break; sleep 0.02; done
@@ -60,9 +64,32 @@ else
     failures=$((failures + 1))
 fi
 
-board --silent 0:99
+board --many --silent 0:99
 drive silent "$(windowsPath "$exe")" COM8
 endBoard
+
+# The line breaks mid-run (the board closes its end); the board comes back on the same port and
+# the window's next run must leave it holding the image.
+start=$SECONDS
+board --vanish 20
+"$client" "$driver" broken "$(windowsPath "$exe")" COM8 "$(windowsPath "$work")" \
+    2>"$work/driver.err" &
+driver_pid=$!
+for _ in $(seq 1200); do [[ -e $work/broken ]] && break; sleep 0.1; done
+endBoard
+board --stall 0:30
+touch "$work/back"
+wait "$driver_pid" || {
+    failures=$((failures + 1))
+    cat "$work/driver.err" "$work/sim.err" >&2
+}
+endBoard
+if srec_cmp "$work/board.hex" -intel "$image" -intel >/dev/null 2>&1; then
+    echo "ok: after the broken line the board holds exactly the image ($((SECONDS - start)) s)"
+else
+    echo "FAIL: after the broken line the board's memory differs from the image" >&2
+    failures=$((failures + 1))
+fi
 
 # The options answer in the console the program was started from; exit statuses as on Linux.
 option() {
@@ -83,6 +110,7 @@ option 0 "--port <NAME>" --help
 option 0 "Usage: torvin-updater" -h
 option 1 "Unknown option 'frobnicate'" --frobnicate
 option 1 "Missing value after '--port'" --port
+drive help "$(windowsPath "$exe")"
 
 # At a scale of 2 the change log is larger than the screen: it must still fit, title bar and all.
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1

@@ -19,8 +19,22 @@ namespace torvinupload {
 
 namespace {
 
+// Standard output's console, when it goes to one: a handle of the program's own, since the
+// handle the program was given is closed once standard output goes through its pipe.
+HANDLE outputConsole = nullptr;
+
 HANDLE output() {
-    return GetStdHandle(STD_OUTPUT_HANDLE);
+    return outputConsole ? outputConsole : GetStdHandle(STD_OUTPUT_HANDLE);
+}
+
+// A handle to the same console of the program's own: redirecting a stream closes the handle the
+// stream had, and standard output and standard error may share that one.
+HANDLE ownCopy(HANDLE console) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), console, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return copy;
 }
 
 // A stream of the C library that goes to a console: the program's UTF-8 bytes go through a pipe
@@ -106,6 +120,8 @@ void finishConsoleStreams() {
 } // namespace
 
 void prepareConsole() {
+    // Both consoles are taken before either stream is redirected.
+    std::vector<std::pair<std::FILE*, HANDLE>> consoles;
     for (auto [which, stream] :
          {std::pair{STD_OUTPUT_HANDLE, stdout}, {STD_ERROR_HANDLE, stderr}}) {
         DWORD mode = 0;
@@ -113,7 +129,13 @@ void prepareConsole() {
         if (!GetConsoleMode(h, &mode)) continue; // a file or a pipe: the bytes as they are
         // The escape sequences the progress display redraws with.
         SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
-        auto* s = new ConsoleStream(stream, h); // lives until the program ends
+        HANDLE own = ownCopy(h);
+        if (!own) continue; // left as it is: written as bytes, accents may show wrongly
+        consoles.emplace_back(stream, own);
+        if (stream == stdout) outputConsole = own;
+    }
+    for (auto [stream, console] : consoles) {
+        auto* s = new ConsoleStream(stream, console); // lives until the program ends
         if (s->start())
             consoleStreams().push_back(s);
         else
