@@ -225,7 +225,8 @@ TEST_F(UploadRunTest, APortThatCannotBeOpenedShowsTheComponentsMessage) {
     // do about it.
     EXPECT_EQ(errors.front().toStdString(),
               expected + "\n\nPort " + missing +
-                  ": No such file or directory.\nCheck that the board's cable is on this port, "
+                  ": No such file or directory.\nThis computer has no port of that name.\n"
+                  "Check that the board's cable is on this port, "
                   "or choose another port in the list.");
     EXPECT_EQ(form.BitBtn2->text(), str("Abre Porta"));
     EXPECT_EQ(form.Label2->text(), str("0"));

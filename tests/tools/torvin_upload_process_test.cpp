@@ -185,6 +185,7 @@ TEST(TorvinUploadProcess, APortThatDoesNotExistOrIsHeldFailsAtOnce) {
     // No such port: the list of those present, not another program, is what helps.
     EXPECT_EQ(missing.err, "torvin-upload: port /dev/no-such-tty: Unable to open com port "
                            "(Error: 2): No such file or directory\n"
+                           "This computer has no port of that name.\n"
                            "Check the port's name: torvin-upload --list-ports lists the ports of "
                            "this computer (ls -l /dev/serial/by-id shows the USB adapters plugged "
                            "in).\n");

@@ -30,7 +30,9 @@ std::string adviceFor(const comport::EComPort& error, const std::string& portNam
     case CE_OpenFailed + 1:
         if (auto advice = accessAdvice(portName, error.systemErrorCode()); !advice.empty())
             return advice;
-        if (portMissing(error.systemErrorCode())) return whereToFindPorts(reader);
+        if (portMissing(error.systemErrorCode()))
+            return fw::tr("This computer has no port of that name.") + "\n" +
+                   whereToFindPorts(reader);
         return fw::tr("Check that this is the port the board is cabled to and that no other "
                       "program is using it.");
     case CE_WriteFailed + 1:
