@@ -24,6 +24,22 @@
 //   (fw::checkSynchronize() from its event loop, or fw::waitForSynchronize() in a plain loop;
 //   framework/MainThread.h) never sees them. With port.setSyncMethod(comport::smNone) they run on
 //   the port's own event thread instead, where the handler must guard what it shares.
+// - Opening and closing from several threads: the calls take turns. An openPort or closePort
+//   made while another thread opens or closes the port waits for that to finish (serving
+//   meanwhile what the thread serves in the framework's waits), then does its own part: openPort
+//   returns with the port open (or raises), closePort with it closed, whichever thread did the
+//   work. Where the wait could never end the call does not wait: from a line-event handler that a
+//   close under way waits for (smThreadSync and smNone: a close waits for the handlers running,
+//   the close that runs them included), closePort returns at once, the port closing as soon as
+//   the handler has returned (the rest of its events are dropped), and openPort fails with error
+//   1 and the system's "busy" code ("Unable to open com port (Error: 16)"). So does an open from
+//   OnBeforeClose, and any open while the port is being destroyed. The destructor waits for every
+//   open, close and event handler still running on another thread.
+// - A close on the thread that handles the line events (the main thread with smThreadSync, the
+//   opening thread with smWindowSync) first hands over the events already announced: their
+//   handlers run inside closePort, after OnBeforeClose. A close on any other thread drops them,
+//   since it cannot run them and their thread may be waiting for the close; the bytes they
+//   announced go unread.
 // - A failed open raises comport::EComPort. Its what() names the failure and the system's code
 //   ("Unable to open com port (Error: 2)"); the system's own words for that code come from
 //   port.device().systemErrorMessage(e.systemErrorCode()) ("No such file or directory").
