@@ -19,6 +19,13 @@
 // - A read returns at once with what has already arrived, perhaps nothing: that is what the
 //   default time-outs ask for. To wait for the bytes, set a time-out before reading, e.g.
 //   port.Timeouts().setReadTotalConstant(500) waits up to half a second for them all.
+// - That total time-out bounds the whole read, so a 64-byte read waits the full half second
+//   when only a 4-byte reply comes. For request and reply add the interval time-out:
+//   port.Timeouts().setReadInterval(20) ends a read once the line has been quiet for 20 ms after
+//   a byte, so the reply is handed over 20 ms after its last byte, and the total time-out still
+//   ends a read that gets nothing at all. ReadInterval -1 (the default) or 0 sets no interval.
+//   With ReadInterval and ReadTotalMultiplier both -1, a read returns as soon as any byte is
+//   there, waiting up to ReadTotalConstant for the first.
 // - Line events (OnRxChar and the others) are handed by default (smThreadSync) to the main
 //   thread, through its queue: a program whose main thread does not serve that queue
 //   (fw::checkSynchronize() from its event loop, or fw::waitForSynchronize() in a plain loop;
