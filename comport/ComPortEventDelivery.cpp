@@ -61,6 +61,8 @@ void TCustomComPort::stopEventDelivery() {
     if (window &&
         (window->ownerThread() != std::this_thread::get_id() || life_->windowHandlers.load() > 0))
         window.reset();
+    const std::shared_ptr<PortLife> life = life_;
+    life->windowServesClose = window != nullptr;
     if (thread) {
         if (thread->deliveringHere()) {
             TComThread::abandon(std::move(thread)); // closed by one of its own handlers
@@ -71,6 +73,7 @@ void TCustomComPort::stopEventDelivery() {
             thread.reset(); // waits, serving the hand-over it may be inside of
         }
     }
+    life->windowServesClose = false;
 }
 
 std::uintptr_t TCustomComPort::notifyWindowHandle() const {
@@ -83,9 +86,10 @@ void TCustomComPort::handleNotifyMessage(fw::TMessage& message) {
             fw::defWindowProc(notifyWindowHandle(), message.msg, message.wParam, message.lParam);
         return;
     }
-    // The event thread is released before the event is handled, so it can wait again.
+    // The event thread is released before the event is handled, so it can wait again; not while
+    // the port closes, when it would only end and clear the input the event announces.
     message.result = 0;
-    if (fw::inSendMessage()) fw::replyMessage(0);
+    if (fw::inSendMessage() && !life_->windowServesClose) fw::replyMessage(0);
     if (!connected_ || !deliveringEvents()) return;
     runShowingFailure([&] { handleLineEvent(message.wParam); });
 }

@@ -40,6 +40,9 @@ struct PortLife {
     std::atomic<std::thread::id> handOverOn{};
     // Window handlers of the port running on its window's thread.
     std::atomic<int> windowHandlers{0};
+    // Set while a close on the window's thread serves the events sent before it: their sender is
+    // not released before they are handled, since it would then clear the input they announce.
+    std::atomic<bool> windowServesClose{false};
     // Set (under turnLock) when a close is asked for while one is under way: the rest of the
     // hand-over the request came from is dropped, since it would only meet a closed device.
     std::atomic<bool> closeAsked{false};
