@@ -39,9 +39,9 @@
 //   close under way waits for (smThreadSync and smNone: a close waits for the handlers running,
 //   the close that runs them included), closePort returns at once, the port closing as soon as
 //   the handler has returned (the rest of its events are dropped), and openPort fails with error
-//   1 and the system's "busy" code ("Unable to open com port (Error: 16)"). So does an open from
-//   OnBeforeClose, and any open while the port is being destroyed. The destructor waits for every
-//   open, close and event handler still running on another thread.
+//   1 and the system's "busy" code ("Unable to open com port (Error: 16)" on Linux). So does an
+//   open from OnBeforeClose, and any open while the port is being destroyed. The destructor waits
+//   for every open, close and event handler still running on another thread.
 // - A close on the thread that handles the line events (the main thread with smThreadSync, the
 //   opening thread with smWindowSync) first hands over the events already announced: their
 //   handlers run inside closePort, after OnBeforeClose. A close on any other thread drops them,
