@@ -6,6 +6,7 @@
 #include "framework/MainThread.h"
 #include "framework/MessageWindow.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -14,13 +15,102 @@
 
 namespace comport {
 
+namespace {
+
+// Serves for a short while what the calling thread serves in the framework's waits, while it
+// waits for its turn: the thread under way may hand work to it.
+void serveAWhile() {
+    using namespace std::chrono_literals;
+    if (fw::isMainThread())
+        fw::waitForSynchronize(10ms);
+    else
+        fw::waitForSentMessages(10ms);
+}
+
+// One open or close taking its turn (PortLife): it waits while another thread opens or closes,
+// except where that thread waits for this one.
+class Turn {
+public:
+    enum Outcome {
+        mine,    // this call opens or closes; the turn ends with it
+        nested,  // called from the notifications of an open or close under way on this thread
+        refused, // a close under way waits for the hand-over this thread runs
+        gone,    // the port was destroyed meanwhile
+    };
+
+    Turn(std::shared_ptr<PortLife> life, bool closing) : life_(std::move(life)) {
+        const std::thread::id me = std::this_thread::get_id();
+        for (;;) {
+            {
+                std::lock_guard g(life_->turnLock);
+                if (!life_->alive) {
+                    outcome_ = gone;
+                    return;
+                }
+                if (life_->holder == std::thread::id{}) {
+                    life_->holder = me;
+                    life_->holderCloses = closing;
+                    life_->closeAsked = false;
+                    outcome_ = mine;
+                    return;
+                }
+                holder_ = life_->holder;
+                holderCloses_ = life_->holderCloses;
+                if (holderCloses_ && life_->handOverOn.load() == me) {
+                    outcome_ = refused;
+                    return;
+                }
+                if (holder_ == me) {
+                    outcome_ = nested;
+                    return;
+                }
+            }
+            serveAWhile();
+        }
+    }
+    ~Turn() {
+        if (outcome_ != mine) return;
+        std::lock_guard g(life_->turnLock);
+        life_->holder = std::thread::id{};
+        life_->closeAsked = false;
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+    Outcome outcome() const { return outcome_; }
+    // Whether the open or close under way (nested, refused) is a close.
+    bool closeUnderWay() const { return holderCloses_; }
+    std::thread::id holder() const { return holder_; }
+
+private:
+    std::shared_ptr<PortLife> life_;
+    Outcome outcome_ = gone;
+    std::thread::id holder_;
+    bool holderCloses_ = false;
+};
+
+} // namespace
+
 void TCustomComPort::openPort() {
-    if (connected_ || designing()) return;
     const std::shared_ptr<PortLife> life = life_;
+    const PortCall call(life);
+    if (!call.entered() || designing()) return;
+    const Turn turn(life, false);
+    if (turn.outcome() == Turn::gone) return;
+    // Where the open cannot wait for the close under way, or would be undone by it, or the port is
+    // being destroyed, it fails rather than return as if it had opened the port.
+    const bool closing = turn.outcome() == Turn::refused ||
+                         (turn.outcome() == Turn::nested && turn.closeUnderWay() && connected_);
+    if (closing || life->dying) {
+        reportError(CE_OpenFailed + 1, driver::errorBusy);
+        return;
+    }
+    if (connected_) return;
     openedAs_ = &typeid(*this);
     openedAsName_ = className();
     handleBeforeOpen();
     if (!life->alive) return; // destroyed by its handler
+    if (connected_) return;   // opened by its handler
     createDeviceHandle();
     connected_ = true;
     try {
@@ -45,69 +135,31 @@ void TCustomComPort::openPort() {
     handleAfterOpen();
 }
 
-namespace {
-
-// Claims the close of a port for the calling thread, for the length of the close. Only one thread
-// closes at a time; a claim that loses marks the rest of the hand-over it may come from as
-// dropped.
-class CloseClaim {
-public:
-    explicit CloseClaim(std::shared_ptr<PortLife> life) : life_(std::move(life)) {
-        std::lock_guard g(life_->closeLock);
-        if (life_->closer == std::thread::id{}) {
-            life_->closer = std::this_thread::get_id();
-            life_->closeAsked = false;
-            won_ = true;
-        } else {
-            holder_ = life_->closer;
-            life_->closeAsked = true;
-        }
-    }
-    ~CloseClaim() {
-        if (!won_) return;
-        std::lock_guard g(life_->closeLock);
-        life_->closer = std::thread::id{};
-        life_->closeAsked = false;
-    }
-    CloseClaim(const CloseClaim&) = delete;
-    CloseClaim& operator=(const CloseClaim&) = delete;
-
-    bool won() const { return won_; }
-    // A claim that lost to a close under way on this very thread (asked for from its handlers).
-    bool heldHere() const { return holder_ == std::this_thread::get_id(); }
-
-private:
-    std::shared_ptr<PortLife> life_;
-    bool won_ = false;
-    std::thread::id holder_;
-};
-
-// Waits until no close is under way, serving meanwhile what the calling thread serves in the
-// framework's waits: the closing thread's handlers may hand work to it.
-void waitForCloseToEnd(PortLife& life) {
-    using namespace std::chrono_literals;
-    for (;;) {
-        {
-            std::lock_guard g(life.closeLock);
-            if (life.closer == std::thread::id{}) return;
-        }
-        if (fw::isMainThread())
-            fw::waitForSynchronize(10ms);
-        else
-            fw::waitForSentMessages(10ms);
-    }
-}
-
-} // namespace
-
 void TCustomComPort::closePort() {
-    if (designing()) return;
     const std::shared_ptr<PortLife> life = life_;
-    const CloseClaim claim(life);
-    // With a close under way (on another thread, or on this one and asked for again from its
-    // handlers) that close closes the port. This call cannot wait for it, since it may itself be
-    // waiting for the hand-over this call comes from.
-    if (!claim.won() || !connected_) return;
+    const PortCall call(life);
+    if (!call.entered() || designing()) return;
+    const Turn turn(life, true);
+    switch (turn.outcome()) {
+    case Turn::gone:
+        return;
+    case Turn::refused:
+        // The close under way closes the port once this thread's handlers have returned; the rest
+        // of their hand-over is dropped.
+        life->closeAsked = true;
+        return;
+    case Turn::nested:
+        // Asked for again from the notifications of this thread's own close, which closes the
+        // port. A close asked for from those of an open goes ahead.
+        if (turn.closeUnderWay()) {
+            life->closeAsked = true;
+            return;
+        }
+        break;
+    case Turn::mine:
+        break;
+    }
+    if (!connected_) return;
     handleBeforeClose();
     if (!life->alive) return; // destroyed, and so closed, by a handler
     abortAllRequests();
@@ -140,16 +192,19 @@ void TCustomComPort::closeForDestruction() noexcept {
         }
     };
     const std::shared_ptr<PortLife> life = life_;
-    // Another thread's close has to be over before the port goes. A close under way on this
-    // thread (the port destroyed by one of its handlers) cannot be waited for: the steps run here,
-    // and that close stops when it finds the port gone.
-    std::optional<CloseClaim> claim;
-    for (;;) {
-        claim.emplace(life);
-        if (claim->won() || claim->heldHere()) break;
-        claim.reset();
-        step([&] { waitForCloseToEnd(*life); });
+    life->dying = true; // from now on every open fails
+    // An open or close under way on another thread ends first. One under way on this thread (the
+    // port destroyed by one of its handlers) cannot be waited for: the steps run here, and that
+    // call stops when it finds the port gone; so does a close on another thread that waits for the
+    // hand-over running here.
+    std::optional<Turn> turn;
+    try {
+        turn.emplace(life, true);
+    } catch (...) {
+        // Only the waits' serving can fail, on a thread that may not serve; nothing is under way
+        // that this close could wait for then.
     }
+    if (turn && turn->outcome() == Turn::gone) return; // closed and released already
     if (connected_ && !designing()) {
         step([this] { handleBeforeClose(); });
         step([this] { abortAllRequests(); });
@@ -160,6 +215,25 @@ void TCustomComPort::closeForDestruction() noexcept {
     }
     // Whatever state the port was left in, the device itself is released.
     step([this] { destroyDeviceHandle(); });
+    const std::thread::id waitingForThis =
+        turn && turn->outcome() == Turn::refused ? turn->holder() : std::thread::id{};
+    turn.reset();
+    // The port's memory goes only once no other thread is inside a call on it: a handler still
+    // running (its open now fails), a call waiting for its turn. A close that waits for the
+    // hand-over running here finds the port gone when it goes on.
+    const std::thread::id me = std::this_thread::get_id();
+    for (;;) {
+        {
+            std::lock_guard g(life->turnLock);
+            if (std::ranges::all_of(life->inside, [&](std::thread::id t) {
+                    return t == me || t == waitingForThis;
+                })) {
+                life->alive = false;
+                return;
+            }
+        }
+        step([] { serveAWhile(); });
+    }
 }
 
 void TCustomComPort::createDeviceHandle() {

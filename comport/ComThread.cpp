@@ -97,9 +97,19 @@ bool TComThread::deliveringHere() const {
     return handlersOn_.load() == std::this_thread::get_id();
 }
 
+void TComThread::dropUnservedHandOvers() {
+    dropHandOvers_.store(true);
+    // A hand-over started before the flag was seen is taken back here; one started after it is
+    // taken back by the thread itself (deliverEvents).
+    handOver_.cancel();
+}
+
 void TComThread::abandon(fw::TThread::Ptr<TComThread> thread) {
     TComThread* self = thread.release();
     self->abandoned_.store(true);
+    // Its hand-over, under way on this thread, is no longer one that a close waits for.
+    std::thread::id here = std::this_thread::get_id();
+    self->portLife_->handOverOn.compare_exchange_strong(here, std::thread::id{});
     self->signalStop();
 }
 
@@ -185,9 +195,12 @@ void TComThread::releaseWaitRequest() {
 void TComThread::deliverEvents() {
     switch (syncMethod_) {
     case smThreadSync:
+        // Not for a close that will not wait for the main thread to run it.
+        if (dropHandOvers_.load()) break;
         // Each handler's failure is dealt with on the main thread (runEventHandlers), so the
         // hand-over itself never fails.
         handOver_.start([this] { runEventHandlers(); });
+        if (dropHandOvers_.load()) handOver_.cancel();
         spinWhileHandedOver();
         break;
     case smWindowSync:
@@ -232,7 +245,13 @@ void TComThread::finishHandOver() {
 }
 
 void TComThread::runEventHandlers() {
-    handlersOn_.store(std::this_thread::get_id());
+    // The port's destructor waits for the handlers under way, and none start once it has gone.
+    const PortCall call(portLife_);
+    if (!call.entered()) return;
+    const std::thread::id here = std::this_thread::get_id();
+    handlersOn_.store(here);
+    // A close waits for this hand-over, unless a handler has let the thread go already.
+    if (!abandoned_.load()) portLife_->handOverOn.store(here);
     // Not on a device that a handler has closed (its handle may name another one by now).
     withDevice([&](driver::Handle h) { device_->beginHandOver(h); });
     for (TComEvent e : deliveryOrder) {
@@ -251,6 +270,8 @@ void TComThread::runEventHandlers() {
         TCustomComPort::runShowingFailure([&] { ownerPort.handleLineEvent(maskBits[e]); });
     }
     withDevice([&](driver::Handle h) { device_->endHandOver(h); });
+    std::thread::id handing = here;
+    portLife_->handOverOn.compare_exchange_strong(handing, std::thread::id{});
     handlersOn_.store(std::thread::id{});
 }
 

@@ -55,6 +55,10 @@ public:
     // port is on its stack).
     bool deliveringHere() const;
 
+    // For a close on a thread that does not serve the main thread's queue (smThreadSync): the
+    // hand-overs the main thread has not begun to run are dropped, rather than waited for.
+    void dropUnservedHandOvers();
+
     // For a port closed (or destroyed) by one of its own handlers: the thread cannot be waited
     // for there, since it waits for that very handler (smThreadSync) or is the caller (smNone).
     // It is let go instead: the rest of its hand-over is skipped, it touches neither the port
@@ -105,6 +109,7 @@ private:
     fw::TQueuedCall handOver_;
     int spinSkip_ = 0, spinBackoff_ = 0; // hand-overs left without a spin, and the next such run
     std::atomic<bool> abandoned_{false};
+    std::atomic<bool> dropHandOvers_{false};
     std::atomic<std::thread::id> handlersOn_{};
 };
 

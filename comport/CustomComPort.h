@@ -48,8 +48,10 @@ public:
     explicit TCustomComPort(fw::TComponent* owner = nullptr);
     // With a chosen device layer (tests pass a fake); the other constructor takes the platform's.
     TCustomComPort(fw::TComponent* owner, std::shared_ptr<driver::ComDriver> driver);
-    // Closes the port if it is open. Never throws: a failing close step is handed to OnException
-    // when assigned and otherwise dropped, and the device is released all the same.
+    // Closes the port if it is open, after any open or close under way on another thread, and
+    // returns once no open, close or line-event handler runs on another thread any more. Never
+    // throws: a failing close step is handed to OnException when assigned and otherwise dropped,
+    // and the device is released all the same.
     ~TCustomComPort() override;
 
     std::string className() const override { return "TCustomComPort"; }
@@ -122,7 +124,18 @@ public:
     virtual void readSettingsFromIni(TIniStore& store);
 
     // --- lifecycle -------------------------------------------------------------------------
+    // Opening and closing take turns between threads: a call made while another thread opens or
+    // closes the port waits for it, serving as the framework's waits do, and then does its own
+    // part. openPort returns with the port open (or raises). It fails, without waiting, with
+    // error 1 and driver::errorBusy where a close under way waits for the line-event handler it
+    // is called from, from a close's notifications before the device is closed, and while the
+    // port is being destroyed.
     void openPort();
+    // Returns with the port closed. Called from a line-event handler that a close under way waits
+    // for, or from that close's own notifications, it returns at once: that close closes the port
+    // once the handler has returned, and drops the rest of its events. On the thread that handles
+    // the line events (smThreadSync: the main thread; smWindowSync: the opening one) the close
+    // first runs the handlers of events already announced; on any other thread it drops them.
     void closePort();
     virtual void createDeviceHandle();
     virtual void destroyDeviceHandle();
@@ -277,8 +290,9 @@ private:
     // step may close or even destroy the port.
     static void runShowingFailure(const std::function<void()>& step) noexcept;
 
-    // The destructor's close: every step runs even when an earlier one fails. A close that another
-    // thread runs is waited for first.
+    // The destructor's close: every step runs even when an earlier one fails. An open or close
+    // that another thread runs is waited for first, and the calls and handlers still running on
+    // other threads after it.
     void closeForDestruction() noexcept;
 
     std::shared_ptr<driver::ComDriver> driver_;

@@ -7,25 +7,71 @@
 
 #include "comport/DeviceGate.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace comport {
 
 struct PortLife {
+    // False once the port has been destroyed (set by its destructor when no other thread is inside
+    // a call on it any more).
     std::atomic<bool> alive{true};
     // The device, as every thread that calls it reaches it.
     DeviceGate device;
     // Link notifications under way (on any thread: with smNone the event thread notifies too).
     std::atomic<int> notifying{0};
-    // The thread running closePort (or the destructor's close); none while no close is under way.
-    std::mutex closeLock;
-    std::thread::id closer; // under closeLock
-    // Set (under closeLock) when a close is asked for while one is under way: the rest of the
+
+    // Opening and closing take turns: one thread at a time opens or closes the port, the others
+    // wait for their turn. Under turnLock:
+    std::mutex turnLock;
+    std::thread::id holder;    // the thread opening or closing; none between turns
+    bool holderCloses = false; // whether it closes
+    // The threads inside an open, a close or a hand-over of line events, once per call: the
+    // destructor waits until no other thread is.
+    std::vector<std::thread::id> inside;
+    // Set by the destructor: no open is started any more.
+    std::atomic<bool> dying{false};
+    // The thread running a hand-over of the event thread that a close waits for (none while no
+    // such hand-over runs): a call from there cannot wait for the close, which waits for it.
+    std::atomic<std::thread::id> handOverOn{};
+    // Window handlers of the port running on its window's thread.
+    std::atomic<int> windowHandlers{0};
+    // Set while a close on the window's thread serves the events sent before it: their sender is
+    // not released before they are handled, since it would then clear the input they announce.
+    std::atomic<bool> windowServesClose{false};
+    // Set (under turnLock) when a close is asked for while one is under way: the rest of the
     // hand-over the request came from is dropped, since it would only meet a closed device.
     std::atomic<bool> closeAsked{false};
+};
+
+// A thread inside a call on the port (an open, a close, a hand-over of line events), for the
+// length of the call. entered() is false when the port has been destroyed already: the call must
+// not touch it.
+class PortCall {
+public:
+    explicit PortCall(std::shared_ptr<PortLife> life) : life_(std::move(life)) {
+        std::lock_guard g(life_->turnLock);
+        entered_ = life_->alive.load();
+        if (entered_) life_->inside.push_back(std::this_thread::get_id());
+    }
+    ~PortCall() {
+        if (!entered_) return;
+        std::lock_guard g(life_->turnLock);
+        auto& inside = life_->inside;
+        inside.erase(std::find(inside.begin(), inside.end(), std::this_thread::get_id()));
+    }
+    PortCall(const PortCall&) = delete;
+    PortCall& operator=(const PortCall&) = delete;
+
+    bool entered() const { return entered_; }
+
+private:
+    std::shared_ptr<PortLife> life_;
+    bool entered_ = false;
 };
 
 // Marks a walk over the port's links under way, so that registration refuses to change the list

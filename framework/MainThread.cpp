@@ -159,4 +159,17 @@ void TQueuedCall::finish() {
     if (failure) std::rethrow_exception(failure);
 }
 
+bool TQueuedCall::cancel() {
+    auto& h = hub();
+    std::shared_ptr<detail::Inbox> caller;
+    {
+        std::lock_guard l(h.lock);
+        if (!detail::withdrawCallLocked(h, *record_)) return false;
+        caller = std::move(record_->caller);
+        record_->done.store(true, std::memory_order_release);
+    }
+    if (caller) caller->parker.unpark();
+    return true;
+}
+
 } // namespace fw

@@ -35,6 +35,9 @@ public:
     // Whether the main thread has run the started call; finish() then does not wait.
     bool ran() const;
     void finish();
+    // From any thread: takes the started call back if the main thread has not taken it yet; it
+    // then never runs, and finish() returns at once. False when there was nothing to take back.
+    bool cancel();
 
 private:
     std::function<void()> call_;

@@ -32,6 +32,12 @@ inline constexpr std::uint32_t waitFailed = maxDword;
 // Last-error codes that carry a meaning of their own across backends.
 inline constexpr std::uint32_t errorIoIncomplete = 996; // result asked for before completion
 inline constexpr std::uint32_t errorIoPending = 997;    // overlapped request accepted, running
+// The platform's "busy" code, which an open of a port being closed or destroyed fails with.
+#ifdef _WIN32
+inline constexpr std::uint32_t errorBusy = 170; // ERROR_BUSY
+#else
+inline constexpr std::uint32_t errorBusy = 16; // EBUSY
+#endif
 
 // The request record of an overlapped read, write or event wait. The backend owns Internal and
 // InternalHigh while the request runs (status and bytes moved); hEvent is the caller's completion
