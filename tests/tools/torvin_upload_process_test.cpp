@@ -202,7 +202,8 @@ TEST(TorvinUploadProcess, APortThatDoesNotExistOrIsHeldFailsAtOnce) {
     const Result portuguese = upload("--port /dev/no-such-tty");
     ::unsetenv("LC_ALL");
     EXPECT_TRUE(contains(portuguese.err, "Unable to open com port (Error: 2): No such file or "
-                                         "directory\nVerifique o nome da porta: torvin-upload "
+                                         "directory\nEste computador não tem porta com esse "
+                                         "nome.\nVerifique o nome da porta: torvin-upload "
                                          "--list-ports"))
         << portuguese.err;
 
