@@ -1,5 +1,5 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (the posix thread model, for std::thread):
-#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+#   cmake --preset windows   (CMakePresets.json)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

@@ -8,7 +8,7 @@ namespace fw {
 
 using detail::hub;
 
-TMessageWindow::TMessageWindow(TWindowProc procedure) : owner_(std::this_thread::get_id()) {
+TMessageWindow::TMessageWindow(TWindowProc procedure) {
     auto entry = std::make_shared<detail::WindowEntry>();
     entry->owner = detail::currentInbox();
     entry->procedure = std::move(procedure);

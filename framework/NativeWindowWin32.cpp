@@ -6,23 +6,20 @@
 #include "framework/ErrorDisplay.h"
 #include "framework/Exception.h"
 #include "framework/ThreadHub.h"
-#include "framework/Win32Text.h"
+#include "framework/Win32HiddenWindow.h"
 
-#include <windows.h>
+#include <optional>
 
 namespace fw::detail {
 
 namespace {
-
-const wchar_t className[] = L"TorvinHiddenWindow";
 
 UINT serveRequest() {
     static const UINT message = RegisterWindowMessageW(L"TorvinServeSentMessages");
     return message;
 }
 
-std::shared_ptr<WindowEntry> entryOf(HWND window) {
-    const auto handle = static_cast<TWindowHandle>(GetWindowLongPtrW(window, GWLP_USERDATA));
+std::shared_ptr<WindowEntry> entryOf(TWindowHandle handle) {
     Hub& h = hub();
     std::lock_guard l(h.lock);
     auto it = h.windows.find(handle);
@@ -43,64 +40,44 @@ LRESULT runProcedure(WindowEntry& entry, UINT msg, WPARAM wParam, LPARAM lParam)
     return message.result;
 }
 
-LRESULT CALLBACK nativeProcedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == serveRequest() && serveRequest() != 0) {
-        if (auto entry = entryOf(window)) entry->servePosted.store(false);
-        // Every message sent to this thread's windows, in the order they came.
-        serveSentMessages();
-        return 0;
-    }
-    if (msg >= WM_USER && msg < 0xC000) {
-        if (auto entry = entryOf(window)) return runProcedure(*entry, msg, wParam, lParam);
-        return 0;
-    }
-    return DefWindowProcW(window, msg, wParam, lParam);
-}
-
-void registerClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW c{};
-        c.cbSize = sizeof c;
-        c.lpfnWndProc = nativeProcedure;
-        c.hInstance = GetModuleHandleW(nullptr);
-        c.lpszClassName = className;
-        return RegisterClassExW(&c) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
-    if (!registered)
-        throw Exception("The hidden window's class cannot be registered: " +
-                        win32::errorMessage(GetLastError()));
-}
-
 } // namespace
 
+struct NativeWindow {
+    explicit NativeWindow(TWindowHandle handle)
+        : window(std::in_place, L"TorvinHiddenWindow", "the hidden window",
+                 [handle](UINT msg, WPARAM wParam, LPARAM lParam) -> std::optional<LRESULT> {
+                     if (msg == serveRequest() && serveRequest() != 0) {
+                         if (auto entry = entryOf(handle)) entry->system->request.taken();
+                         // Every message sent to this thread's windows, in the order they came.
+                         serveSentMessages();
+                         return 0;
+                     }
+                     if (msg >= WM_USER && msg < 0xC000) {
+                         if (auto entry = entryOf(handle))
+                             return runProcedure(*entry, msg, wParam, lParam);
+                         return 0;
+                     }
+                     return std::nullopt;
+                 }),
+          request(window->handle(), serveRequest()) {}
+
+    std::optional<win32::HiddenWindow> window; // gone once destroyed; the request outlives it
+    win32::PostedRequest request;
+};
+
 void createNativeWindow(WindowEntry& entry) {
-    registerClass();
-    HWND window = CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-    if (!window)
-        throw Exception("The hidden window cannot be created: " +
-                        win32::errorMessage(GetLastError()));
-    SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(entry.handle));
-    entry.native = window;
+    entry.system = std::make_shared<NativeWindow>(entry.handle);
+    entry.native = entry.system->window->handle();
 }
 
 void destroyNativeWindow(WindowEntry& entry) noexcept {
-    HWND window = static_cast<HWND>(entry.native);
-    if (!window) return;
-    // Only its owner thread may destroy a system window; from another thread it is asked to
-    // close, which its own loop then does (and the thread's end does in any case).
-    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId())
-        DestroyWindow(window);
-    else
-        PostMessageW(window, WM_CLOSE, 0, 0);
+    if (entry.system) entry.system->window.reset();
 }
 
 void wakeNativeWindow(WindowEntry& entry) noexcept {
-    HWND window = static_cast<HWND>(entry.native);
-    if (!window || entry.servePosted.exchange(true)) return;
     // A request already waiting serves this message too. A full queue leaves the framework's
     // own waits to serve it.
-    if (!PostMessageW(window, serveRequest(), 0, 0)) entry.servePosted.store(false);
+    if (entry.system) entry.system->request.post();
 }
 
 } // namespace fw::detail

@@ -10,7 +10,8 @@ template <typename Enum, typename Bits = std::uint16_t> class SetOf {
 public:
     constexpr SetOf() = default;
     constexpr SetOf(std::initializer_list<Enum> members) {
-        for (Enum m : members) include(m);
+        for (Enum m : members)
+            include(m);
     }
     static constexpr SetOf fromBits(Bits bits) {
         SetOf s;
@@ -23,15 +24,15 @@ public:
         bits_ = static_cast<Bits>(bits_ | (Bits{1} << static_cast<unsigned>(m)));
         return *this;
     }
-    constexpr SetOf& exclude(Enum m) {
-        bits_ = static_cast<Bits>(bits_ & ~(Bits{1} << static_cast<unsigned>(m)));
-        return *this;
-    }
     constexpr bool empty() const { return bits_ == 0; }
     constexpr Bits bits() const { return bits_; }
 
-    constexpr SetOf operator|(SetOf o) const { return fromBits(static_cast<Bits>(bits_ | o.bits_)); }
-    constexpr SetOf operator&(SetOf o) const { return fromBits(static_cast<Bits>(bits_ & o.bits_)); }
+    constexpr SetOf operator|(SetOf o) const {
+        return fromBits(static_cast<Bits>(bits_ | o.bits_));
+    }
+    constexpr SetOf operator&(SetOf o) const {
+        return fromBits(static_cast<Bits>(bits_ & o.bits_));
+    }
     constexpr bool operator==(const SetOf&) const = default;
 
 private:

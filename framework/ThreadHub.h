@@ -22,6 +22,7 @@
 namespace fw::detail {
 
 struct Inbox;
+struct NativeWindow; // NativeWindowWin32.cpp
 
 struct WindowEntry {
     TWindowHandle handle = 0;
@@ -31,7 +32,7 @@ struct WindowEntry {
     // Windows: the system window that stands for it on the owner thread (NativeWindowWin32.cpp),
     // so that the thread's own message loop serves what is sent to it. Set once, at creation.
     void* native = nullptr;
-    std::atomic<bool> servePosted{false}; // a request to serve waits in the owner's queue
+    std::shared_ptr<NativeWindow> system;
 };
 
 // The system's side of a hidden window (NativeWindowWin32.cpp; nothing elsewhere). Created and

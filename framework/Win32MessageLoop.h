@@ -28,6 +28,8 @@
 // checkSynchronize() and waitForSynchronize() go on working beside it: a program may still call
 // them, and whatever is served first is not served twice.
 
+#include <memory>
+
 namespace fw {
 
 class TMessageLoopService {
@@ -44,10 +46,11 @@ public:
     TMessageLoopService& operator=(const TMessageLoopService&) = delete;
 
     // The message-only window (HWND) the requests are posted to.
-    void* window() const { return window_; }
+    void* window() const;
 
 private:
-    void* window_ = nullptr;
+    struct Window;
+    std::unique_ptr<Window> window_;
 };
 
 } // namespace fw

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The main job: builds, then runs a whole upload of the embedded firmware image.
+# The main job: installs what building and running the programs needs, builds the three programs
+# (the "run" preset: no tests), then runs a whole upload of the embedded firmware image.
 # With a display ($DISPLAY set) the window opens on a simulated board; without one, the upload
 # runs in the terminal: torvin-upload over a pseudo-terminal into monitor-sim, then the board's
 # memory is compared with the image.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh
+scripts/setup.sh run
+cmake --preset run >/dev/null
+cmake --build --preset run -j "$(nproc)"
 
 if [[ -n "${DISPLAY:-}" && -x build/bin/monitor-sim && -x build/bin/torvin-updater ]]; then
     link="$(mktemp -u "${TMPDIR:-/tmp}/torvin-board.XXXXXX")"

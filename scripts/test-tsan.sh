@@ -1,24 +1,13 @@
 #!/usr/bin/env bash
-# Builds the threaded test programs with ThreadSanitizer into build-tsan/ and runs them; any
-# reported race fails the run. Only the test programs are built (no Qt program).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
+# Builds the threaded test programs with ThreadSanitizer into build-tsan/ (the "tsan" preset) and
+# runs them; any reported race fails the run. Only the threading suites are built (no Qt program).
 # Lightly optimised, as ThreadSanitizer advises, and with line tables for the reports' file:line
 # rather than full debugging information: the tree compiles in little more than half the time.
-flags="-O1 -g1 -DNDEBUG"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
-    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$flags" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$flags" \
-    -DSANITIZER=thread -DBUILD_APP=OFF -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST \
-    >/dev/null
-
-# The threading suites; a folder without tests yet has no target.
-available=$(cmake --build build-tsan --target help)
-targets=()
-for t in test_framework test_comport; do
-    grep -q "^$t:" <<<"$available" && targets+=("$t")
-done
-cmake --build build-tsan -j "$(nproc)" --target "${targets[@]}"
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$(nproc)"
+targets=(test_framework test_comport) # the build preset's targets
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 

@@ -11,8 +11,9 @@ inline constexpr std::uint32_t lampWhite = 0xFFFFFF;
 inline constexpr std::uint32_t lampLime = 0x00FF00;
 
 // What the upload logic changes in the main window: captions, enabled flags, the counters, the
-// progress bar, the lamp, the retry timer and the message boxes. The Qt window implements it;
-// tests and the command-line uploader provide their own.
+// progress bar, the lamp, the retry timer and the message boxes. The main form (Form1, shared by
+// the Qt and the Win32 window) implements it; tests and the command-line uploader provide their
+// own.
 class WindowSurface {
 public:
     using Clock = std::chrono::steady_clock;

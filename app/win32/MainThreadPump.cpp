@@ -5,10 +5,9 @@
 #include "app/win32/Boxes.h"
 #include "framework/ErrorDisplay.h"
 #include "framework/MainThread.h"
-#include "framework/Win32Text.h"
 
 #include <memory>
-#include <stdexcept>
+#include <optional>
 
 namespace app::win32 {
 
@@ -23,23 +22,15 @@ void showErrorBox(HWND owner, const std::string& text) {
     showBox(owner ? owner : GetActiveWindow(), MB_ICONERROR, programTitle, text);
 }
 
-MainThreadPump::MainThreadPump() {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = pumpClass;
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        throw std::runtime_error("The window that shows other threads' errors cannot be "
-                                 "registered: " +
-                                 fw::win32::errorMessage(GetLastError()));
-    hwnd_ = CreateWindowExW(0, pumpClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            GetModuleHandleW(nullptr), nullptr);
-    if (!hwnd_)
-        throw std::runtime_error("The window that shows other threads' errors cannot be "
-                                 "created: " +
-                                 fw::win32::errorMessage(GetLastError()));
-    fw::setErrorDisplay([hwnd = hwnd_](const std::exception& error) {
+MainThreadPump::MainThreadPump()
+    : window_(pumpClass, "the window that shows other threads' errors",
+              [](UINT message, WPARAM, LPARAM lParam) -> std::optional<LRESULT> {
+                  if (message != errorMessage) return std::nullopt;
+                  std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
+                  showErrorBox(nullptr, *text);
+                  return 0;
+              }) {
+    fw::setErrorDisplay([hwnd = window_.handle()](const std::exception& error) {
         if (!fw::isMainThread()) {
             // Windows belong to the main thread: the box is shown from its loop.
             auto* text = new std::string(error.what());
@@ -52,19 +43,6 @@ MainThreadPump::MainThreadPump() {
 
 MainThreadPump::~MainThreadPump() {
     fw::setErrorDisplay({});
-    DestroyWindow(hwnd_);
-}
-
-LRESULT CALLBACK MainThreadPump::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case errorMessage: {
-        std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
-        showErrorBox(nullptr, *text);
-        return 0;
-    }
-    default:
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
 }
 
 } // namespace app::win32

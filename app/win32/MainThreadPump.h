@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framework/Win32HiddenWindow.h"
 #include "framework/Win32MessageLoop.h"
 
 #include <windows.h>
@@ -23,10 +24,8 @@ public:
     MainThreadPump& operator=(const MainThreadPump&) = delete;
 
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
     fw::TMessageLoopService service_;
-    HWND hwnd_ = nullptr;
+    fw::win32::HiddenWindow window_;
 };
 
 // The application's error box: the message with an error icon, the program's title, over `owner`

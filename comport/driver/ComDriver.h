@@ -2,8 +2,8 @@
 
 // The device layer: the serial calls the port component is written against, one operation for
 // each platform call, with the platform's records and constant values. The component talks to a
-// ComDriver only; a backend maps it onto one operating system (termios here), and the tests put a
-// scripted fake in its place.
+// ComDriver only; a backend maps it onto one operating system (posix/: termios; win32/: the Win32
+// communications calls), and the tests put a scripted fake in its place.
 //
 // Conventions, as on the platform: a bool result is false on failure and getLastError() then tells
 // why (errno values on POSIX, with errorIoPending for an overlapped request that is still running);

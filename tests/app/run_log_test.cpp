@@ -6,6 +6,7 @@
 #include "app/qt/FrameworkBridge.h"
 #include "app/qt/TForm1.h"
 #include "tests/support/TempDir.h"
+#include "tools/torvin-upload/Outcome.h"
 #ifdef MONITOR_SIM_PATH
 #include "tests/support/MonitorSimProcess.h"
 #endif
@@ -41,41 +42,85 @@ std::vector<nlohmann::json> logLines(const std::string& path) {
 
 } // namespace
 
-TEST(WindowRunLog, EachRunIsRecordedWithItsOutcomeWhetherOrNotItEndsWithAMessage) {
+// Each way a run ends, with the exit status torvin-upload gives for the same end, so that the two
+// programs' records compare. One test each, so that their waits run side by side.
+struct RunEnd {
+    const char* name;
+    std::vector<std::string> fault;
+    const char* outcome;
+    torvinupload::ExitStatus status;
+    int refusals;
+    bool errorBox; // the port's failure is told in a box of its own
+    friend void PrintTo(const RunEnd& c, std::ostream* os) { *os << c.name; }
+};
+
+class WindowRunLogEnd : public ::testing::TestWithParam<RunEnd> {};
+
+TEST_P(WindowRunLogEnd, IsRecordedWithItsOutcomeAndExitStatus) {
 #ifndef MONITOR_SIM_PATH
     GTEST_SKIP() << "monitor-sim is not built";
 #else
+    const RunEnd& c = GetParam();
     testsupport::TempDir dir;
     const std::string log = dir.file("runs.jsonl");
     RunLogVariable variable(log);
-    struct Case {
-        std::vector<std::string> fault;
-        const char* outcome;
-        int status, refusals;
-    };
-    const Case cases[] = {{{"--version-reply", "I"}, "Monitor Versão Antiga !!", 3, 0},
-                          {{"--reject", "5:4"}, "REGISTRO 5 RECUSADO PELA PLACA !", 4, 4}};
-    for (const Case& c : cases) {
-        FakeDialogs dialogs;
-        app::qt::FrameworkBridge bridge{dialogs};
-        testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, c.fault);
-        app::qt::TForm1 form(dialogs, sim.serialPath());
-        form.BitBtn2->click();
-        form.BitBtn2->click();
-        const std::size_t before = logLines(log).size();
-        ASSERT_TRUE(pumpUntil([&] { return logLines(log).size() > before; }, 20s)) << c.outcome;
-        const auto line = logLines(log).back();
-        EXPECT_EQ(line["program"], "torvin-updater");
-        EXPECT_EQ(line["port"], sim.serialPath());
-        EXPECT_EQ(line["outcome"], c.outcome);
-        EXPECT_EQ(line["exit_status"], c.status);
-        EXPECT_EQ(line["refusals"], c.refusals);
-        EXPECT_EQ(line["image_records"], 1974);
-        EXPECT_TRUE(dialogs.texts(FakeDialogs::Error).empty());
-    }
-    EXPECT_EQ(logLines(log).size(), 2u);
+    FakeDialogs dialogs;
+    app::qt::FrameworkBridge bridge{dialogs};
+    testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, c.fault);
+    app::qt::TForm1 form(dialogs, sim.serialPath());
+    form.BitBtn2->click();
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return !logLines(log).empty(); }, 60s)) << c.outcome;
+    const auto lines = logLines(log);
+    ASSERT_EQ(lines.size(), 1u);
+    const auto& line = lines.front();
+    EXPECT_EQ(line["program"], "torvin-updater");
+    EXPECT_EQ(line["port"], sim.serialPath());
+    EXPECT_EQ(line["outcome"], c.outcome);
+    EXPECT_EQ(line["exit_status"], static_cast<int>(c.status));
+    EXPECT_EQ(line["refusals"], c.refusals);
+    EXPECT_EQ(line["image_records"], 1974);
+    EXPECT_EQ(dialogs.texts(FakeDialogs::Error).empty(), !c.errorBox);
 #endif
 }
+
+using torvinupload::ExitStatus;
+INSTANTIATE_TEST_SUITE_P(
+    EveryEnd, WindowRunLogEnd,
+    ::testing::Values(
+        RunEnd{"Completed", {}, "TRANSMISSÃO CONCLUIDA !!", ExitStatus::completed, 0, false},
+        RunEnd{"NoAnswer",
+               {"--silent", "7:5"},
+               "PLACA NÃO RESPONDE !",
+               ExitStatus::noAnswer,
+               0,
+               false},
+        RunEnd{"OldMonitor",
+               {"--version-reply", "I"},
+               "Monitor Versão Antiga !!",
+               ExitStatus::monitorVersion,
+               0,
+               false},
+        RunEnd{"InvalidMonitor",
+               {"--version-reply", "K"},
+               "Monitor Versão Não Válida !!",
+               ExitStatus::monitorVersion,
+               0,
+               false},
+        RunEnd{"Refused",
+               {"--reject", "5:4"},
+               "REGISTRO 5 RECUSADO PELA PLACA !",
+               ExitStatus::recordRejected,
+               4,
+               false},
+        RunEnd{"CommandRefused",
+               {"--reject", "0:4"},
+               "COMANDO DE PROGRAMAÇÃO RECUSADO PELA PLACA !",
+               ExitStatus::recordRejected,
+               4,
+               false},
+        RunEnd{"PortError", {"--vanish", "40"}, "port error", ExitStatus::portError, 0, true}),
+    [](const ::testing::TestParamInfo<RunEnd>& info) { return std::string(info.param.name); });
 
 // Told as soon as the window is up, over it: not in the screen's corner before it is shown.
 TEST(WindowRunLog, ALogThatCannotBeOpenedIsShownOverTheWindow) {

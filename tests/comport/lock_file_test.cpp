@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -48,6 +49,20 @@ extern "C" int linkat(int fromDir, const char* from, int toDir, const char* to,
     using Real = int (*)(int, const char*, int, const char*, int);
     static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "linkat"));
     return real(fromDir, from, toDir, to, flags);
+}
+
+// How many times a taker has been refused a lock's takeover turn (flock without waiting): a holder
+// of the turn lets go only once a taker has met it held.
+namespace {
+std::atomic<int> turnsRefused{0};
+}
+
+extern "C" int flock(int fd, int operation) noexcept {
+    using Real = int (*)(int, int);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "flock"));
+    const int result = real(fd, operation);
+    if (result != 0 && errno == EWOULDBLOCK) ++turnsRefused;
+    return result;
 }
 
 namespace {
@@ -306,12 +321,17 @@ TEST_F(LockFolder, ATakerThatMayRemoveAStaleLockWaitsOutATurnHeldByOneThatMayNot
     const int turn = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(turn, 0);
     ASSERT_EQ(::flock(turn, LOCK_EX), 0);
-    std::thread letGo([turn] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    turnsRefused = 0;
+    std::atomic<bool> returned{false};
+    std::thread letGo([&] {
+        // Not before the taker has found the turn held, however late it starts.
+        while (turnsRefused == 0 && !returned)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ::close(turn);
     });
     PosixLockFile taken;
     EXPECT_EQ(taken.take(device, folder.path()), 0);
+    returned = true;
     letGo.join();
     EXPECT_EQ(contentOf(lock), mine());
 }

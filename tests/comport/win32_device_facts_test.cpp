@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 using comport::usbInstanceIds;
@@ -32,25 +34,38 @@ TEST(UsbInstanceIds, TheSerialNumberComesFromThePortOrElseItsUsbParent) {
     }
 }
 
-// The component rebuilds the block from its settings, which say "disable" for both lines: a line
-// raised by an escape stays raised through a change of baud rate, and a new control value (the
-// settings changed it) sets the line itself.
+// The component rebuilds the block from its settings at every apply: a line an escape changed
+// keeps that state through a change of baud rate, whichever way the escape turned it and whatever
+// the settings said, and a new control value (the settings changed it) sets the line itself.
 TEST(EscapedLines, AControlBlockKeepsWhatEscapesMadeOfDtrAndRts) {
-    driver::EscapedLines lines;
-    driver::Dcb settings; // DTR and RTS "disable"
-    EXPECT_EQ(lines.applying(settings), settings);
-    lines.escaped(driver::escape::setDtr);
-    lines.escaped(driver::escape::clrRts);
-    settings.BaudRate = 19200;
-    const driver::Dcb kept = lines.applying(settings);
-    EXPECT_EQ(kept.fDtrControl, driver::dtrControl::enable);
-    EXPECT_EQ(kept.fRtsControl, driver::rtsControl::disable);
-    EXPECT_EQ(kept.BaudRate, 19200u);
+    using driver::Dcb;
+    struct Line {
+        const char* name;
+        std::uint8_t Dcb::*control;
+        std::uint32_t set, clear;
+    } lines[] = {{"DTR", &Dcb::fDtrControl, driver::escape::setDtr, driver::escape::clrDtr},
+                 {"RTS", &Dcb::fRtsControl, driver::escape::setRts, driver::escape::clrRts}};
+    const std::uint8_t on = driver::dtrControl::enable, off = driver::dtrControl::disable;
+    for (const Line& line : lines) {
+        // Raised while the settings say "disable", dropped while they say "enable".
+        for (const bool raise : {true, false}) {
+            SCOPED_TRACE(std::string(line.name) + (raise ? " raised" : " dropped"));
+            driver::EscapedLines escaped;
+            Dcb settings;
+            settings.*line.control = raise ? off : on;
+            EXPECT_EQ(escaped.applying(settings), settings);
+            escaped.escaped(raise ? line.set : line.clear);
+            settings.BaudRate = 19200;
+            const Dcb kept = escaped.applying(settings);
+            EXPECT_EQ(kept.*line.control, raise ? on : off);
+            EXPECT_EQ(kept.BaudRate, 19200u);
 
-    settings.fDtrControl = driver::dtrControl::handshake;
-    EXPECT_EQ(lines.applying(settings).fDtrControl, driver::dtrControl::handshake);
-    settings.fDtrControl = driver::dtrControl::disable;
-    EXPECT_EQ(lines.applying(settings).fDtrControl, driver::dtrControl::disable);
+            settings.*line.control = driver::dtrControl::handshake;
+            EXPECT_EQ(escaped.applying(settings).*line.control, driver::dtrControl::handshake);
+            settings.*line.control = raise ? off : on;
+            EXPECT_EQ(escaped.applying(settings).*line.control, raise ? off : on);
+        }
+    }
 }
 
 } // namespace

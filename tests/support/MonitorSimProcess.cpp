@@ -165,6 +165,11 @@ void HostLine::send(const std::vector<std::uint8_t>& bytes) {
     send(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+bool HostLine::waitReadable(std::chrono::milliseconds limit) const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(limit.count())) > 0 && (p.revents & POLLIN);
+}
+
 std::string HostLine::receive(std::size_t count, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     std::string got;
@@ -220,6 +225,51 @@ std::string hexLine(std::uint16_t address, std::uint8_t type,
 
 int runCommand(const std::string& commandLine) {
     return statusOf(std::system(commandLine.c_str()));
+}
+
+bool MonitorSimProcess::waitForLog(std::string_view text, int times,
+                                   std::chrono::milliseconds limit) const {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        const std::string log = errorOutput();
+        int found = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++found;
+        if (found >= times) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+BackgroundCommand::BackgroundCommand(const std::string& commandLine) {
+    std::string line = commandLine;
+    char sh[] = "/bin/sh", dashC[] = "-c";
+    char* argv[] = {sh, dashC, line.data(), nullptr};
+    if (::posix_spawn(&pid_, sh, nullptr, nullptr, argv, environ) != 0) {
+        pid_ = -1;
+        throw std::runtime_error("cannot start /bin/sh for: " + commandLine);
+    }
+}
+
+BackgroundCommand::~BackgroundCommand() {
+    if (pid_ > 0 && !status_) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+void BackgroundCommand::signal(int number) const {
+    if (pid_ > 0 && !status_) ::kill(pid_, number);
+}
+
+int BackgroundCommand::wait() {
+    if (!status_) {
+        int raw = 0;
+        while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+        }
+        status_ = statusOf(raw);
+    }
+    return *status_;
 }
 
 } // namespace testsupport

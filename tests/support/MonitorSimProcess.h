@@ -31,6 +31,10 @@ public:
     // Waits for the process to end on its own; nullopt if it has not after `limit` (it runs on).
     std::optional<int> waitForExit(std::chrono::milliseconds limit = std::chrono::seconds(10));
     std::string errorOutput() const;
+    // Waits until its standard error (--verbose logs every item) holds `text` at least `times`
+    // times; false if it does not within `limit`.
+    bool waitForLog(std::string_view text, int times = 1,
+                    std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
 
 private:
     TempDir dir_;
@@ -57,6 +61,8 @@ public:
     // Reads until the bytes received end with `ending` (or hang-up, or `limit`).
     std::string receiveThrough(std::string_view ending,
                                std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Waits until bytes wait to be read, without reading them; false if none come within `limit`.
+    bool waitReadable(std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
     // True once the other end has gone away.
     bool hungUp() const { return hungUp_; }
     void close();
@@ -75,5 +81,23 @@ std::string hexLine(std::uint16_t address, std::uint8_t type,
 
 // Runs a shell command line; returns its exit status.
 int runCommand(const std::string& commandLine);
+
+// A shell command line run beside the test (sh -c, so `exec` in it makes the command's own
+// process the one signal() reaches). The destructor kills what still runs.
+class BackgroundCommand {
+public:
+    explicit BackgroundCommand(const std::string& commandLine);
+    ~BackgroundCommand();
+    BackgroundCommand(const BackgroundCommand&) = delete;
+    BackgroundCommand& operator=(const BackgroundCommand&) = delete;
+
+    void signal(int number) const;
+    // Waits for it to end; its exit status (or 128 + signal number).
+    int wait();
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
 
 } // namespace testsupport

@@ -30,19 +30,6 @@ bool sameMemory(const std::string& saved, const std::string& expected) {
                                    "' -intel >/dev/null 2>&1") == 0;
 }
 
-// Waits until the simulator's log holds `text` at least `times` times.
-bool waitForLog(const MonitorSimProcess& process, std::string_view text, int times) {
-    for (int wait = 0; wait < 1000; ++wait) {
-        const std::string log = process.errorOutput();
-        int found = 0;
-        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
-            ++found;
-        if (found >= times) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 struct Sim {
     TempDir dir;
     std::unique_ptr<MonitorSimProcess> process;
@@ -230,11 +217,11 @@ TEST(MonitorSimProcess, ServesOneHostAfterAnotherUntilOnceIsDone) {
     ASSERT_EQ(sim.ask(command), "[N]");
     // The host goes without reading the answer to its last command; the next host must not get it.
     sim.host->send(command);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(sim.host->waitReadable());
     sim.host->close();
     for (int i = 0; i < 2; ++i) {
         // A host that reopens at once may come before the simulator notices the close; wait.
-        ASSERT_TRUE(waitForLog(*sim.process, "the host closed the line", i + 1));
+        ASSERT_TRUE(sim.process->waitForLog("the host closed the line", i + 1));
         HostLine again(link);
         EXPECT_EQ(again.receive(1, std::chrono::milliseconds(50)), "") << "no stale answer";
         again.send(command);
@@ -247,9 +234,9 @@ TEST(MonitorSimProcess, ServesOneHostAfterAnotherUntilOnceIsDone) {
     // A look without a command does not end the run. The next host opens only once the simulator
     // has seen this one come and go: a host that opens while the simulator still winds up the
     // last session has its first bytes discarded with that session's.
-    ASSERT_TRUE(waitForLog(*once.process, "the host opened the line", 1));
+    ASSERT_TRUE(once.process->waitForLog("the host opened the line", 1));
     once.host->close();
-    ASSERT_TRUE(waitForLog(*once.process, "the host closed the line", 1));
+    ASSERT_TRUE(once.process->waitForLog("the host closed the line", 1));
     HostLine host(once.process->serialPath());
     host.send(command);
     EXPECT_EQ(host.receive(3), "[N]");

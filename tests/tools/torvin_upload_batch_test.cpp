@@ -8,13 +8,16 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <sstream>
 #include <sys/ioctl.h>
+#include <thread>
 
+using testsupport::BackgroundCommand;
 using testsupport::MonitorSimProcess;
 using testsupport::runCommand;
 using testsupport::TempDir;
@@ -139,26 +142,30 @@ TEST(TorvinUploadBatch, FourBoardsEachEndTheirOwnWayAndTheLogRecordsEveryOne) {
 
 TEST(TorvinUploadBatch, CtrlCStopsEveryBoardAndNamesThoseLeftIncomplete) {
     // One board finishes its small image, the other sits silent on record 2 when the signal
-    // comes (after the two seconds of listening before the command); on a terminal, one line per
-    // board.
-    Board done, stuck({"--silent", "2:4"});
+    // comes; on a terminal, one line per board.
+    Board done, stuck({"--silent", "2:4", "--verbose"});
     const std::string image = done.dir.file("small.hex");
     std::ofstream(image) << ":020000040000FA\n:04030000112233444F\n:00000001FF\n";
     TempDir dir;
     testsupport::PtyPair terminal;
-    const std::string err = dir.file("err"), status = dir.file("status");
-    ASSERT_EQ(runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " --port " +
-                         done.path() + " --port " + stuck.path() + " --image " + image +
-                         " </dev/null >'" + terminal.path() + "' 2>'" + err +
-                         "' & pid=$!; sleep 3.5; kill -INT $pid; wait $pid; echo $? >'" + status +
-                         "'"),
-              0);
-    EXPECT_EQ(readFile(status), "130\n") << readFile(err);
+    const std::string err = dir.file("err");
+    BackgroundCommand run("exec timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " --port " +
+                          done.path() + " --port " + stuck.path() + " --image " + image +
+                          " </dev/null >'" + terminal.path() + "' 2>'" + err + "'");
+    ASSERT_TRUE(stuck.sim->waitForLog("record 2: no answer")) << stuck.sim->errorOutput();
+    // ...and the other board's run has ended, as the terminal shows.
+    std::string screen;
+    for (int i = 0; i < 2000 && !contains(screen, "TRANSMISSÃO CONCLUIDA !!"); ++i) {
+        screen += terminal.drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(), 130) << readFile(err);
     EXPECT_EQ(readFile(err), "torvin-upload: stopped by Ctrl-C (SIGINT); every port is closed.\n"
                              "These boards may hold an incomplete firmware: run the upload again "
                              "for them before using them:\n  " +
                                  stuck.path() + " (stopped by Ctrl-C at record 2)\n");
-    const std::string screen = terminal.drain();
+    screen += terminal.drain();
     // Names padded to one column: /dev/pts/9 and /dev/pts/10 are not as wide.
     const auto shows = [&screen](const std::string& name, const std::string& text) {
         return std::regex_search(screen, std::regex(name + "  +" + text));

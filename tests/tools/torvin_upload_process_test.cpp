@@ -10,9 +10,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
+using testsupport::BackgroundCommand;
 using testsupport::MonitorSimProcess;
 using testsupport::runCommand;
 using testsupport::TempDir;
@@ -147,18 +150,19 @@ TEST(TorvinUploadProcess, RepliesFollowedByALineEndAreNotRecognised) {
 }
 
 TEST(TorvinUploadProcess, CtrlCOrSigtermDuringARunClosesThePortAndWarns) {
-    for (const auto& [name, status] : {std::pair{"INT", 130}, {"TERM", 143}}) {
+    for (const auto& [name, signal, status] :
+         {std::tuple{"INT", SIGINT, 130}, std::tuple{"TERM", SIGTERM, 143}}) {
         // The board leaves record 3 unanswered for a while: the signal comes mid-run.
-        Board board({"--silent", "3:4", "--once"});
+        Board board({"--silent", "3:4", "--once", "--verbose"});
         TempDir dir;
-        const std::string out = dir.file("out"), err = dir.file("err");
+        const std::string err = dir.file("err");
         testsupport::PtyPair terminal;
-        const int shell = runCommand("timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " +
-                                     board.port() + " </dev/null >'" + terminal.path() + "' 2>'" +
-                                     err + "' & pid=$!; sleep 3; kill -" + name +
-                                     " $pid; wait $pid; echo $? >'" + out + "'");
-        ASSERT_EQ(shell, 0);
-        EXPECT_EQ(std::stoi(readFile(out)), status) << name << readFile(err);
+        BackgroundCommand run("exec timeout -k 5 60 " + std::string(TORVIN_UPLOAD_PATH) + " " +
+                              board.port() + " </dev/null >'" + terminal.path() + "' 2>'" + err +
+                              "'");
+        ASSERT_TRUE(board.sim.waitForLog("record 3: no answer")) << board.sim.errorOutput();
+        run.signal(signal);
+        EXPECT_EQ(run.wait(), status) << name << readFile(err);
         const std::string screen = terminal.drain();
         EXPECT_TRUE(screen.ends_with("\n")) << screen; // the bar's line is ended
         EXPECT_TRUE(contains(readFile(err), "at record 3; the port is closed.\nThe board may hold "
@@ -423,6 +427,9 @@ struct EndedRun {
     bool slowBoard;
     std::string firstRun; // the shell's words around the command, which stands for %s
     int firstStatus;
+    // When given, the first run is stopped by this signal once the board's log says this.
+    int signal = 0;
+    const char* stopAt = nullptr;
 };
 
 void PrintTo(const EndedRun& run, std::ostream* out) {
@@ -446,14 +453,21 @@ TEST_P(ASecondRunWhileTheBoardStillAnswersTheFirst, LosesNoRecord) {
     std::vector<std::string> arguments =
         c.slowBoard ? slowBoard
                     : std::vector<std::string>{"--delay-ms", "1100", "--vary-ms", "300"};
-    arguments.insert(arguments.end(), {"--keep-answers", "--reject", "6:2"});
+    arguments.insert(arguments.end(), {"--keep-answers", "--reject", "6:2", "--verbose"});
     Board board(arguments);
     TempDir runtime;
     std::string first = c.firstRun;
     first.replace(first.find("%s"), 2,
                   std::string(TORVIN_UPLOAD_PATH) + " " + board.port() + " --quiet --image '" +
                       image + "' >/dev/null 2>&1");
-    EXPECT_EQ(runCommand(inRuntime(runtime, first)), c.firstStatus);
+    if (c.signal) {
+        BackgroundCommand run(inRuntime(runtime, "exec " + first));
+        ASSERT_TRUE(board.sim.waitForLog(c.stopAt)) << board.sim.errorOutput();
+        run.signal(c.signal);
+        EXPECT_EQ(run.wait(), c.firstStatus);
+    } else {
+        EXPECT_EQ(runCommand(inRuntime(runtime, first)), c.firstStatus);
+    }
     const Result second = upload(board.port() + " --image '" + image + "'", "", runtime.path());
     EXPECT_EQ(second.status, 0) << second.out << second.err;
     // Said, where the wait is long (on the slow board: answers owed 7.2 s apart).
@@ -469,12 +483,11 @@ TEST_P(ASecondRunWhileTheBoardStillAnswersTheFirst, LosesNoRecord) {
 INSTANTIATE_TEST_SUITE_P(
     TorvinUploadProcess, ASecondRunWhileTheBoardStillAnswersTheFirst,
     ::testing::Values(
-        // Answers 1.1 s late; stopped by SIGTERM mid-run.
-        EndedRun{"SIGTERM", false, "timeout -s TERM 3.6 %s", 124},
+        // Answers 1.1 s late; stopped by SIGTERM while record 1's answer is owed.
+        EndedRun{"SIGTERM", false, "timeout -k 5 60 %s", 143, SIGTERM, "record 1: "},
         // The first run gives up on record 5 (no answer), or is stopped by Ctrl-C while it waits.
         EndedRun{"NoAnswer", true, "%s", 2},
-        EndedRun{"CtrlC", true, "timeout -k 5 60 %s & pid=$!; sleep 7.5; kill -INT $pid; wait $pid",
-                 130}),
+        EndedRun{"CtrlC", true, "timeout -k 5 60 %s", 130, SIGINT, "record 5: "}),
     [](const ::testing::TestParamInfo<EndedRun>& info) { return std::string(info.param.name); });
 
 // One rule: "TRANSMISSÃO CONCLUIDA !!" only if the board's memory holds every record. Each board

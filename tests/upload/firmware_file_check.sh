@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Checks the committed firmware image with Debian's srecord, a reader independent of ours, and
 # checks that the generator still writes it byte for byte.
-#   firmware_file_check.sh HEXGEN IMAGE WORKDIR APP_BEGIN APP_END
+#   firmware_file_check.sh HEXGEN IMAGE WORKDIR
 set -euo pipefail
-hexgen=$1 image=$2 work=$3 begin=$4 end=$5
+hexgen=$1 image=$2 work=$3
 mkdir -p "$work"
+# The application's program memory, as the uploader's header has it.
+area=$("$hexgen" --area) || { echo "hexgen --area failed" >&2; exit 1; }
+read -r begin end <<<"$area"
+[[ $begin == 0x* && $end == 0x* ]] || { echo "hexgen --area said '$area'" >&2; exit 1; }
 
 # srec_cat reads the whole file, checksums included; the only complaint allowed is the missing
 # end-of-file record, which the image leaves out on purpose.

@@ -31,10 +31,10 @@ struct BatchRequest {
 };
 
 // Flashes every port at once, each board with a port and an upload run of its own, all served by
-// this thread: a board that fails never holds up the others. One port runs and speaks exactly as
-// torvin-upload always did; several show one progress line per board on a terminal (prefixed
-// plain lines otherwise) and end with a table of the outcomes. Ctrl-C and SIGTERM stop every run
-// and name the boards left with an incomplete firmware.
+// this thread: a board that fails never holds up the others. One port shows as a lone upload does
+// (a progress bar, then the outcome's message); several show one progress line per board on a
+// terminal (prefixed plain lines otherwise) and end with a table of the outcomes. Ctrl-C and
+// SIGTERM stop every run and name the boards left with an incomplete firmware.
 //
 // Returns 0 when every board completed; otherwise the status of the first board, in the order
 // given, that did not. A stop by a signal returns its status (130, 143) whatever the boards did,

@@ -123,7 +123,7 @@ constexpr std::size_t gap = 2;
 // The columns a port's name may take on a line of `limit` columns: what leaves room beside it for
 // the longest of the board's outcomes, so that each reads whole, but a third of the line at least.
 std::size_t nameRoom(std::size_t limit) {
-    std::size_t outcome = width(recordRejectedMessage(0));
+    std::size_t outcome = width(upload::recordRejectedMessage(0));
     for (std::string_view text :
          {upload::messageCompleted, upload::messageNoAnswer, upload::messageOldMonitor,
           upload::messageInvalidMonitor, upload::messageUncertain})

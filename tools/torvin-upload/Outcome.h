@@ -1,8 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 namespace torvinupload {
 
 // How the program ends; the values are its exit statuses, one per outcome, so that a production
@@ -23,10 +20,5 @@ enum class ExitStatus : int {
     interrupted = 130,  // Ctrl-C (SIGINT) during the run, as a shell reports a death by it
     terminated = 143,   // SIGTERM during the run
 };
-
-// The window leaves the stop after four "[R]" silent; on the command line it needs a line of its
-// own, in the style of the window's messages, naming the record (or the programming-mode
-// command, when the board refused that).
-std::string recordRejectedMessage(std::int32_t record);
 
 } // namespace torvinupload

@@ -104,7 +104,7 @@ ExitStatus UploadSession::outcome() {
         }
     }
     if (window_.runEnded() && logic_.errorCount() == 4) {
-        outcomeText_ = recordRejectedMessage(logic_.recordIndex());
+        outcomeText_ = upload::recordRejectedMessage(logic_.recordIndex());
         window_.printLine(outcomeText_);
         return ExitStatus::recordRejected;
     }

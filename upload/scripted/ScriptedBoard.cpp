@@ -148,7 +148,6 @@ void ScriptedBoard::send(const Reply& chunks, std::chrono::steady_clock::time_po
     for (const auto& c : chunks) {
         if (c.empty()) continue;
         pending_.push_back({due, c});
-        ++replyChunks_;
         replyBytes_ += c.size();
     }
 }

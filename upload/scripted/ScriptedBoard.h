@@ -92,7 +92,6 @@ public:
     // What happened on the line.
     const std::vector<std::uint8_t>& wire() const { return wire_; }
     const std::vector<Item>& items() const { return items_; }
-    std::size_t replyChunks() const { return replyChunks_; }
     std::size_t replyBytes() const { return replyBytes_; }
     const std::string& portName() const { return portName_; }
     bool dtr() const { return dtr_; }
@@ -121,7 +120,6 @@ private:
     };
     std::deque<Chunk> pending_;
     std::deque<std::uint8_t> input_;
-    std::size_t replyChunks_ = 0;
     std::size_t replyBytes_ = 0;
 };
 

@@ -4,12 +4,14 @@
 #include "comport/SerialPorts.h"
 #include "framework/ErrorDisplay.h"
 #include "framework/Exception.h"
+#include "framework/Win32HiddenWindow.h"
 #include "framework/Win32Text.h"
 
 #include <windows.h>
 
 #include <dbt.h>
 
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -18,8 +20,6 @@ namespace comport {
 extern const GUID comPortInterface; // Win32SerialPorts.cpp
 
 namespace {
-
-const wchar_t className[] = L"TorvinSerialPortWatch";
 
 // An adapter with a serial port came or went. Ports also arrive as DBT_DEVTYP_PORT, which the
 // system broadcasts to top-level windows, so the watch's window is one (hidden), not
@@ -37,28 +37,33 @@ bool aboutSerialPort(WPARAM event, LPARAM data) {
 } // namespace
 
 struct SerialPortWatch::Monitor {
-    std::function<void()> notify;
-    HWND window = nullptr;
-    HDEVNOTIFY registration = nullptr;
-    bool pending = false;
+    explicit Monitor(std::function<void()> notify)
+        : notify(std::move(notify)),
+          window(
+              L"TorvinSerialPortWatch", "the window that follows serial adapters",
+              [this](UINT msg, WPARAM wParam, LPARAM lParam) -> std::optional<LRESULT> {
+                  if (msg != WM_DEVICECHANGE) return std::nullopt;
+                  if (aboutSerialPort(wParam, lParam)) changedNow();
+                  return TRUE;
+              },
+              fw::win32::HiddenWindow::Kind::topLevel) {}
 
-    static LRESULT CALLBACK procedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<Monitor*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (msg != WM_DEVICECHANGE || !self) return DefWindowProcW(window, msg, wParam, lParam);
-        if (!aboutSerialPort(wParam, lParam)) return TRUE;
-        self->pending = true;
-        if (self->notify) {
-            // Nothing may leave a window procedure into the system's code.
-            try {
-                self->notify();
-            } catch (const std::exception& e) {
-                fw::showException(e);
-            } catch (...) {
-                fw::showException(fw::Exception("Updating the port list failed"));
-            }
+    void changedNow() {
+        pending = true;
+        if (!notify) return;
+        try {
+            notify();
+        } catch (const std::exception& e) {
+            fw::showException(e);
+        } catch (...) {
+            fw::showException(fw::Exception("Updating the port list failed"));
         }
-        return TRUE;
     }
+
+    std::function<void()> notify;
+    bool pending = false;
+    fw::win32::HiddenWindow window;
+    HDEVNOTIFY registration = nullptr;
 };
 
 namespace {
@@ -70,37 +75,25 @@ namespace {
 } // namespace
 
 SerialPortWatch::SerialPortWatch(std::function<void()> notify)
-    : monitor_(std::make_unique<Monitor>()) {
-    monitor_->notify = std::move(notify);
-    WNDCLASSEXW c{};
-    c.cbSize = sizeof c;
-    c.lpfnWndProc = Monitor::procedure;
-    c.hInstance = GetModuleHandleW(nullptr);
-    c.lpszClassName = className;
-    if (!RegisterClassExW(&c) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        fail("cannot follow serial adapters being plugged in (window class)");
-    // Hidden: never shown, and WS_EX_TOOLWINDOW keeps it out of the task bar.
-    monitor_->window = CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_POPUP, 0, 0, 0, 0,
-                                       nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (!monitor_->window) fail("cannot follow serial adapters being plugged in (window)");
-    SetWindowLongPtrW(monitor_->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(monitor_.get()));
+    : monitor_([&] {
+          try {
+              return std::make_unique<Monitor>(std::move(notify));
+          } catch (const std::exception& e) {
+              throw std::runtime_error(
+                  std::string("cannot follow serial adapters being plugged in: ") + e.what());
+          }
+      }()) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = comPortInterface;
-    monitor_->registration =
-        RegisterDeviceNotificationW(monitor_->window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (!monitor_->registration) {
-        const DWORD code = GetLastError();
-        DestroyWindow(monitor_->window);
-        SetLastError(code);
-        fail("cannot follow serial adapters being plugged in");
-    }
+    monitor_->registration = RegisterDeviceNotificationW(monitor_->window.handle(), &filter,
+                                                         DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (!monitor_->registration) fail("cannot follow serial adapters being plugged in");
 }
 
 SerialPortWatch::~SerialPortWatch() {
     UnregisterDeviceNotification(monitor_->registration);
-    DestroyWindow(monitor_->window);
 }
 
 int SerialPortWatch::descriptor() const {
