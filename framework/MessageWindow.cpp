@@ -8,7 +8,7 @@ namespace fw {
 
 using detail::hub;
 
-TMessageWindow::TMessageWindow(TWindowProc procedure) {
+TMessageWindow::TMessageWindow(TWindowProc procedure) : owner_(std::this_thread::get_id()) {
     auto entry = std::make_shared<detail::WindowEntry>();
     entry->owner = detail::currentInbox();
     entry->procedure = std::move(procedure);

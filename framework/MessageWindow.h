@@ -61,11 +61,14 @@ public:
     TMessageWindow& operator=(const TMessageWindow&) = delete;
 
     TWindowHandle handle() const { return handle_; }
+    // The thread that made it, which serves its messages.
+    std::thread::id ownerThread() const { return owner_; }
     // Windows: the system window (HWND) that stands for it; null elsewhere.
     void* nativeHandle() const { return native_; }
 
 private:
     TWindowHandle handle_;
+    std::thread::id owner_;
     void* native_ = nullptr;
 };
 
