@@ -174,9 +174,17 @@ public:
         return static_cast<std::int32_t>(input_.size());
     }
     std::uint32_t lineRate() const override { return rate_; }
-    void keepOwed(std::chrono::nanoseconds left) override { owedUntil_ = clock_ + left; }
-    std::chrono::nanoseconds owedBefore() override {
-        return std::max<std::chrono::nanoseconds>(owedUntil_ - clock_, {});
+    void keepOwed(const upload::OwedAnswers& owed) override {
+        owed_ = owed;
+        owedUntil_ = clock_ + owed.left;
+    }
+    upload::OwedAnswers owedBefore() override {
+        upload::OwedAnswers owed = owed_;
+        owed.left = std::max<std::chrono::nanoseconds>(owedUntil_ - clock_, {});
+        if (owed.left <= std::chrono::nanoseconds::zero()) return {};
+        // Kept beyond the process, it is cut down to the longest any run can be made to wait.
+        owed.left = std::min<std::chrono::nanoseconds>(owed.left, upload::longestOwedWait);
+        return owed;
     }
 
     // --- the window ---
@@ -418,7 +426,8 @@ private:
     std::array<char, 2> tail_{};          // the last bytes that reached the port
     std::vector<Clock::duration> quiets_; // each process's quiet time, the latest still growing
     bool newProcess_ = false;
-    Clock::time_point owedUntil_{}; // what the port operations kept
+    upload::OwedAnswers owed_;      // what the port operations kept
+    Clock::time_point owedUntil_{};
 };
 
 } // namespace

@@ -86,7 +86,7 @@ void UploadLogic::openAndShowPort() {
         lastHeard_ = std::max(lastHeard_, now); // heard from its opening on
         // Whatever was sent on this port while nobody listened may still be answered: by this
         // logic before the port closed, or by an earlier run that the port kept word of.
-        const auto left = std::max<std::chrono::nanoseconds>(port_.owedBefore(), {});
+        const auto left = std::max<std::chrono::nanoseconds>(port_.owedBefore().left, {});
         heldUntil_ = std::max(owedUntil(), now + std::chrono::duration_cast<Clock::duration>(left));
     }
     port_.setDtrLine(true);
@@ -333,8 +333,11 @@ UploadLogic::Clock::time_point UploadLogic::owedUntil() const {
 
 void UploadLogic::keepOwed() {
     const Clock::duration left = owedUntil() - window_.now();
-    port_.keepOwed(std::max<std::chrono::nanoseconds>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(left), {}));
+    port_.keepOwed(OwedAnswers{
+        static_cast<std::int32_t>(owed_.size()),
+        std::chrono::duration_cast<std::chrono::nanoseconds>(quietTime()),
+        std::max<std::chrono::nanoseconds>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(left), {})});
 }
 
 void UploadLogic::holdCommand() {

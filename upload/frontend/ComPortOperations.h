@@ -30,9 +30,12 @@ public:
     }
     std::int32_t bytesWaiting() override { return port_.bytesWaiting(); }
     std::uint32_t lineRate() const override;
-    // Kept per device in the user's runtime folder, for the next run whatever program runs it.
-    void keepOwed(std::chrono::nanoseconds left) override { owed_.keep(port_.Port(), left); }
-    std::chrono::nanoseconds owedBefore() override { return owed_.read(port_.Port()); }
+    std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const override {
+        return port_.lastReadArrival();
+    }
+    // Kept per device, for the next run whatever program runs it.
+    void keepOwed(const upload::OwedAnswers& owed) override { owed_.keep(port_.Port(), owed.left); }
+    upload::OwedAnswers owedBefore() override;
 
 private:
     comport::TCustomComPort& port_;
