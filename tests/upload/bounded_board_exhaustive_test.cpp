@@ -48,9 +48,7 @@ class Board : public upload::PortOperations, public upload::WindowSurface {
 public:
     Board(std::vector<int> choices, Clock::duration handlerDelay, bool noisy, Disturbance trouble)
         : choices_(std::move(choices)), handlerDelay_(handlerDelay), noisy_(noisy),
-          trouble_(trouble),
-          byteTime_(trouble.rate ? std::chrono::nanoseconds(10'000'000'000LL / trouble.rate)
-                                 : std::chrono::nanoseconds{}) {}
+          trouble_(trouble) {}
 
     // Two runs, one after the other; true unless one completed with a record missing.
     bool run() {
@@ -206,7 +204,7 @@ private:
 
     void received(std::int32_t item, std::size_t bytes) {
         const Clock::time_point start = std::max(clock_, lineFree_);
-        lineFree_ = start + byteTime_ * static_cast<int>(bytes);
+        lineFree_ = start + crossing(bytes);
         const int choice = received_ < choices_.size() ? choices_[received_] : 0;
         ++received_;
         const char letter = letters[static_cast<std::size_t>(choice) % letters.size()];
@@ -220,6 +218,13 @@ private:
         step();
     }
 
+    // How long `bytes` take to cross the line: ten bits each, never less.
+    std::chrono::nanoseconds crossing(std::size_t bytes) const {
+        if (trouble_.rate == 0) return {};
+        return std::chrono::nanoseconds(
+            (static_cast<long long>(bytes) * 10'000'000'000LL + trouble_.rate - 1) / trouble_.rate);
+    }
+
     Clock::duration quietOf(const Item& item) const {
         if (item.process == runs_ && logic_) return logic_->quietTime();
         return quiets_[static_cast<std::size_t>(item.process - 1)];
@@ -230,7 +235,7 @@ private:
         if (items_.empty()) return std::nullopt;
         const Item& head = items_.front();
         const Clock::time_point soonest =
-            std::max(head.arrived, lastAnswer_) + byteTime_ * (head.noisy ? 6 : 3);
+            std::max(head.arrived, lastAnswer_) + crossing(head.noisy ? 6 : 3);
         switch (head.delay) {
         case atOnce:
             return soonest;
@@ -252,8 +257,10 @@ private:
         lastAnswer_ = clock_;
         if (!open_) return; // a closed port receives nothing
         const std::string reply{'[', letter, ']'};
-        for (char c : noisy ? "~" + reply + "\r\n" : reply)
-            input_.emplace_back(c, clock_);
+        // Each byte reached the port as its last bit crossed.
+        const std::string chunk = noisy ? "~" + reply + "\r\n" : reply;
+        for (std::size_t i = 0; i < chunk.size(); ++i)
+            input_.emplace_back(chunk[i], clock_ - crossing(chunk.size()) + crossing(i + 1));
         handlers_.push_back(clock_ + handlerDelay_);
         if (++answers_ == trouble_.stallAtAnswer) frozenUntil_ = clock_ + logic_->quietTime() + 200ms;
     }
@@ -284,7 +291,6 @@ private:
     Clock::duration handlerDelay_;
     bool noisy_;
     Disturbance trouble_;
-    std::chrono::nanoseconds byteTime_;
     std::unique_ptr<upload::UploadLogic> logic_;
     int runs_ = 0, steps_ = 0, answers_ = 0, completions_ = 0;
     std::vector<Clock::duration> quiets_;
