@@ -168,6 +168,19 @@ std::optional<std::chrono::steady_clock::time_point> ScriptedBoard::nextArrival(
     return pending_.front().due;
 }
 
+void ScriptedBoard::keepOwed(const OwedAnswers& owed) {
+    kept = owed;
+    keptAt = clock ? clock() : std::chrono::steady_clock::time_point{};
+}
+
+OwedAnswers ScriptedBoard::owedBefore() {
+    if (!kept) return {};
+    OwedAnswers owed = *kept;
+    const auto now = clock ? clock() : keptAt;
+    owed.left = std::max<std::chrono::nanoseconds>(owed.left - (now - keptAt), {});
+    return owed.left > std::chrono::nanoseconds::zero() ? owed : OwedAnswers{};
+}
+
 std::int32_t ScriptedBoard::readBytes(std::uint8_t* buffer, std::int32_t count) {
     if (readFailure) throw fw::Exception(*readFailure);
     std::int32_t n = 0;

@@ -54,6 +54,10 @@ public:
     bool answersOutliveClose = false;
     // The line moves this many bits a second (lineRate()); 0 for at once.
     std::uint32_t rate = 0;
+    // What the upload logic last kept of the answers owed, and when (on the board's clock); read
+    // back as the port opens, less the time gone by, as a later run on the port would.
+    std::optional<OwedAnswers> kept;
+    std::chrono::steady_clock::time_point keptAt{};
     // Fired after a successful open, as the port's OnAfterOpen.
     std::function<void()> onAfterOpen;
 
@@ -82,6 +86,9 @@ public:
     std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const override {
         return lastRead_;
     }
+
+    void keepOwed(const OwedAnswers& owed) override;
+    OwedAnswers owedBefore() override;
 
     // Lets the next waiting chunk arrive in the port's input; false when none waits (or the port
     // is closed).
