@@ -415,9 +415,9 @@ private:
     // One event, chosen by the next input byte.
     void step() {
         const std::uint8_t op = next();
-        static constexpr const char* names[] = {
-            "press", "time",  "noise",       "failure", "cable pulled", "time",
-            "time",  "time",  "new process", "stall",   "kill armed"};
+        static constexpr const char* names[] = {"press",        "time",  "noise",     "failure",
+                                                "cable pulled", "time",  "time",      "time",
+                                                "new process",  "stall", "kill armed"};
         trace("event: %s\n", names[op % 11]);
         try {
             switch (op % 11) {
@@ -500,7 +500,7 @@ private:
     std::array<char, 2> tail_{};          // the last bytes that reached the port
     std::vector<Clock::duration> quiets_; // each process's quiet time, the latest still growing
     bool newProcess_ = false;
-    upload::OwedAnswers owed_;      // what the port operations kept
+    upload::OwedAnswers owed_; // what the port operations kept
     Clock::time_point owedUntil_{};
 };
 

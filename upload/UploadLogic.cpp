@@ -98,12 +98,12 @@ void UploadLogic::openAndShowPort() {
         const OwedAnswers kept = port_.owedBefore();
         if (kept.owesAny()) {
             earlier_.answers = addAnswers(earlier_.answers, kept.answers);
-            earlier_.until = std::max(
-                earlier_.until,
-                now + std::chrono::duration_cast<Clock::duration>(
-                          std::min<std::chrono::nanoseconds>(kept.left, longestOwedWait)));
-            earlier_.quiet = std::max(
-                earlier_.quiet, std::chrono::duration_cast<Clock::duration>(kept.quiet));
+            earlier_.until =
+                std::max(earlier_.until,
+                         now + std::chrono::duration_cast<Clock::duration>(
+                                   std::min<std::chrono::nanoseconds>(kept.left, longestOwedWait)));
+            earlier_.quiet =
+                std::max(earlier_.quiet, std::chrono::duration_cast<Clock::duration>(kept.quiet));
         }
         if (abandoned_.answers > 0 || !owed_.empty()) {
             abandonOwed();
@@ -379,8 +379,8 @@ bool UploadLogic::earlierPaid() const {
 void UploadLogic::abandonOwed() {
     const OwedAnswers owed = owedAnswers();
     abandoned_.answers = addAnswers(abandoned_.answers, static_cast<std::int32_t>(owed_.size()));
-    abandoned_.until = std::max(abandoned_.until, window_.now() + std::chrono::duration_cast<
-                                                                      Clock::duration>(owed.left));
+    abandoned_.until = std::max(
+        abandoned_.until, window_.now() + std::chrono::duration_cast<Clock::duration>(owed.left));
     abandoned_.quiet = std::max(abandoned_.quiet, quietTime());
     owed_.clear();
     tally_ = {};
@@ -441,7 +441,8 @@ bool UploadLogic::owe(std::int32_t bytes) {
     const Clock::time_point now = window_.now();
     const Clock::time_point heard = lastHeard_;
     owed_.push_back(Owed{now, bytes});
-    lastHeard_ = std::max(lastHeard_, now + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
+    lastHeard_ =
+        std::max(lastHeard_, now + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
     const OwedAnswers owed = owedAnswers();
     if (owed.left > longestOwedWait) {
         // Its answer might come later than any run after this one can be made to wait for.

@@ -8,13 +8,13 @@
 #include "comport/driver/ComDriverBase.h"
 
 #include <chrono>
-#include <optional>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>

@@ -4,12 +4,12 @@
 // after the retry, just before the second tick, just under the quiet time), every combination of
 // those; the items after them are answered "[N]" at once. Around that, the handler runs 0, 2 or 20
 // ms after the bytes reached the port (the timer may tick in between), the replies other than
-// "[N]" come bare or with noise before and after them ("~[L]\r\n"), and the process may be killed at any of its first
-// steps (each keeping of the owed state and each item written) or stalled for longer than the
-// quiet time just after an answer reached the port. Whatever way a run ends, the next run follows
-// in a new process on the same board, which goes on answering what it was sent. The board's
-// memory follows its answers ("[N]" writes the record, "[R]" loses it, "[L]" and the command erase
-// everything). One rule: the completion only if the memory holds every record.
+// "[N]" come bare or with noise before and after them ("~[L]\r\n"), and the process may be killed
+// at any of its first steps (each keeping of the owed state and each item written) or stalled for
+// longer than the quiet time just after an answer reached the port. Whatever way a run ends, the
+// next run follows in a new process on the same board, which goes on answering what it was sent.
+// The board's memory follows its answers ("[N]" writes the record, "[R]" loses it, "[L]" and the
+// command erase everything). One rule: the completion only if the memory holds every record.
 #include "upload/FirmwareImage.h"
 #include "upload/PortOperations.h"
 #include "upload/UploadLogic.h"
@@ -37,8 +37,8 @@ constexpr int choices = static_cast<int>(letters.size()) * delays;
 
 // What happens to the process besides the board's answers.
 struct Disturbance {
-    int killAtStep = 0;    // killed right after its n-th step (0: never)
-    int stallAtAnswer = 0; // stalled past the quiet time once the n-th answer reached the port
+    int killAtStep = 0;        // killed right after its n-th step (0: never)
+    int stallAtAnswer = 0;     // stalled past the quiet time once the n-th answer reached the port
     std::uint32_t rate = 9600; // 0: a pseudo-terminal, where bytes cross at once
 };
 
@@ -249,7 +249,6 @@ private:
         return std::max(head.arrived, lastAnswer_) + quietOf(head) - 1ms;
     }
 
-
     void deliverAnswer() {
         const char letter = items_.front().letter;
         const bool noisy = items_.front().noisy;
@@ -262,7 +261,8 @@ private:
         for (std::size_t i = 0; i < chunk.size(); ++i)
             input_.emplace_back(chunk[i], clock_ - crossing(chunk.size()) + crossing(i + 1));
         handlers_.push_back(clock_ + handlerDelay_);
-        if (++answers_ == trouble_.stallAtAnswer) frozenUntil_ = clock_ + logic_->quietTime() + 200ms;
+        if (++answers_ == trouble_.stallAtAnswer)
+            frozenUntil_ = clock_ + logic_->quietTime() + 200ms;
     }
 
     // The process's next tick or handler call (true for a tick), after any stall.
@@ -343,11 +343,11 @@ TEST(BoundedBoards, NoCompletionUnlessTheMemoryHoldsEveryRecord) {
                     ++boards;
                     completions += board.completed();
                     if (!sound)
-                        ADD_FAILURE()
-                            << "completion with a record missing; answers and delays: "
-                            << describe(pick) << "handler delay " << handlerDelay.count()
-                            << " ms" << (noisy ? ", noisy" : "") << ", kill at step "
-                            << trouble.killAtStep << ", stall at answer " << trouble.stallAtAnswer << ", rate " << trouble.rate;
+                        ADD_FAILURE() << "completion with a record missing; answers and delays: "
+                                      << describe(pick) << "handler delay " << handlerDelay.count()
+                                      << " ms" << (noisy ? ", noisy" : "") << ", kill at step "
+                                      << trouble.killAtStep << ", stall at answer "
+                                      << trouble.stallAtAnswer << ", rate " << trouble.rate;
                     std::size_t i = 0;
                     while (i < items && ++pick[i] == choices)
                         pick[i++] = 0;

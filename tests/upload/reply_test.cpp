@@ -146,7 +146,8 @@ TEST(Replies, AReplyIsActedOnWhateverBytesFollowItInTheSameRead) {
             return ScriptedBoard::monitorAnswer(item);
         };
         EXPECT_EQ(rig.openStartAndRun(), 0);
-        EXPECT_EQ(recordsReceived(rig.board), (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8}))
+        EXPECT_EQ(recordsReceived(rig.board),
+                  (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8}))
             << restart;
         EXPECT_EQ(rig.window.messages, Strings{std::string(messageCompleted)});
     }
