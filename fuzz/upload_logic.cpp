@@ -111,7 +111,7 @@ public:
                     step();
             } catch (const Killed&) {
                 // A record cut short goes no further: the board drops it.
-                trace("  killed\n");
+                trace("  %s\n", "killed");
                 inRecord_ = false;
                 partial_.clear();
             }
