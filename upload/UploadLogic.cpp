@@ -194,8 +194,10 @@ bool UploadLogic::readWaiting(std::int32_t waiting) {
             // A reply counts as it completes, whatever bytes come after it.
             if (isReply(replyBuffer_) && takeReply(at)) answered = true;
         }
-        // Bytes that came while these were read are read too, before anything goes out.
-        waiting = port_.Connected() ? port_.bytesWaiting() : 0;
+        // Bytes that came while these were read are read too, before anything is decided. Once
+        // an answer has been acted on (and the next item sent), what comes is for the next event:
+        // a board that answers at once must not keep one handler going for the whole run.
+        waiting = !answered && port_.Connected() ? port_.bytesWaiting() : 0;
     }
     return answered;
 }
