@@ -151,6 +151,7 @@ std::int32_t TCustomComPort::waitForCompletion(TComRequest* request) {
     if (!done) reportError(request->kind == rkWrite ? errWrite : errRead, driver_->getLastError());
 
     if (request->kind == rkRead) {
+        life_->arrivals.read(life_->device.generation(), moved, driver_->monotonicTime());
         // Only links hear about the drained queue; without any, the query (which also clears the
         // line's error flags) is not worth making.
         if (!linkList_.empty() && bytesWaiting() == 0) notifyLinksState(lnReceiving, false);
@@ -198,6 +199,10 @@ void TCustomComPort::abortAllRequests() {
     if (!done) reportError(CE_PurgeFailed + 1, driver_->getLastError());
 }
 
+std::optional<std::chrono::steady_clock::time_point> TCustomComPort::lastReadArrival() const {
+    return life_->arrivals.lastRead();
+}
+
 // --- line state ----------------------------------------------------------------------------
 
 std::int32_t TCustomComPort::bytesWaiting() {
@@ -209,6 +214,7 @@ std::int32_t TCustomComPort::bytesWaiting() {
         done = driver_->clearCommError(use.handle(), &errors, &status);
     }
     if (!done) reportError(CE_ClearComFailed + 1, driver_->getLastError());
+    life_->arrivals.seen(life_->device.generation(), status.cbInQue, driver_->monotonicTime());
     return static_cast<std::int32_t>(status.cbInQue);
 }
 
@@ -254,6 +260,7 @@ TComErrors TCustomComPort::lineErrors() {
         done = driver_->clearCommError(use.handle(), &flags, &status);
     }
     if (!done) reportError(CE_ClearComFailed + 1, driver_->getLastError());
+    flags |= life_->clearedErrors.exchange(0);
     TComErrors errors;
     using namespace driver::commError;
     if (flags & frame) errors.include(ceFrame);

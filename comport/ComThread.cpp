@@ -158,6 +158,7 @@ void TComThread::execute() {
             }))
             break;
         if (completed) {
+            if (waitMask_ & ce::rxChar) noteArrival();
             currentEvents = maskToEvents(waitMask_);
             deliverEvents();
         }
@@ -190,6 +191,18 @@ void TComThread::releaseWaitRequest() {
     // A device closed meanwhile has ended the request itself.
     withDevice([&](driver::Handle h) { device_->cancelIoEx(h, &waitRequest_); });
     device_->waitForSingleObject(waitRequest_.hEvent, driver::infinite);
+}
+
+void TComThread::noteArrival() {
+    // Here rather than in the handler: the hand-over to it may take a while, and the owner asks
+    // when the bytes came.
+    withDevice([&](driver::Handle h) {
+        std::uint32_t errors = 0;
+        driver::ComStat status;
+        if (!device_->clearCommError(h, &errors, &status)) return; // the handler's query tells
+        portLife_->arrivals.seen(generation_, status.cbInQue, device_->monotonicTime());
+        portLife_->clearedErrors.fetch_or(errors);
+    });
 }
 
 void TComThread::deliverEvents() {

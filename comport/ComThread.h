@@ -70,6 +70,8 @@ protected:
     void terminatedSet() override { signalStop(); }
 
 private:
+    // Bytes have come: marks when, before the hand-over to the handler.
+    void noteArrival();
     void deliverEvents();
     // Waits for the smThreadSync hand-over that the main thread may still be running.
     void finishHandOver();

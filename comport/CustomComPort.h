@@ -16,9 +16,11 @@
 #include "framework/Thread.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -167,6 +169,13 @@ public:
     std::int32_t writeText(const std::string& text);
     std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count);
     void abortAllRequests();
+
+    // When the newest byte of the latest read that got any reached the port, on the device
+    // layer's monotonic clock (the steady clock): the moment the port first found it waiting,
+    // as the event thread woke for it, a bytesWaiting() query or the read itself saw it. Never
+    // before the byte came, and not delayed by the hand-over of OnRxChar to its handler, so a
+    // handler can tell what came before what it wrote. Nothing before the first such read.
+    std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const;
 
     // --- line state ------------------------------------------------------------------------
     std::int32_t bytesWaiting();

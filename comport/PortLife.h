@@ -5,6 +5,7 @@
 // code that called the handler (on this thread or on the event thread) must find that out before
 // it touches the port again.
 
+#include "comport/ArrivalMarks.h"
 #include "comport/DeviceGate.h"
 
 #include <algorithm>
@@ -46,6 +47,11 @@ struct PortLife {
     // Set (under turnLock) when a close is asked for while one is under way: the rest of the
     // hand-over the request came from is dropped, since it would only meet a closed device.
     std::atomic<bool> closeAsked{false};
+    // When received bytes reached the port (noted by the event thread as it wakes for them).
+    ArrivalMarks arrivals;
+    // Line error flags that the event thread's look at the input queue cleared: the next query of
+    // the line's errors reports them.
+    std::atomic<std::uint32_t> clearedErrors{0};
 };
 
 // A thread inside a call on the port (an open, a close, a hand-over of line events), for the

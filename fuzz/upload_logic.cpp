@@ -1,9 +1,13 @@
 // The upload logic against a board that answers in its own time: the input picks, for every item
-// the board receives, its answer ("[N]" mostly, "[R]", "[L]", a version refusal, or none) and how
-// long it takes over it; between those, the start button, time passing (the retry timer ticks as
-// it falls due), noise on the line, port operations that fail, a cable pulled, and a new run in a
-// new UploadLogic (a new process on the port: it has only what the earlier one left with the port
-// operations, while the board goes on answering what it was sent).
+// the board receives, its answer ("[N]" mostly, "[R]", "[L]", a version refusal, or none), the
+// bytes around it (noise before it, a line end after it) and how long it takes over it; between
+// those, the start button, time passing (the retry timer ticks as it falls due), noise on the
+// line, port operations that fail, a cable pulled, the process stalled for longer than the quiet
+// time, killed after any of its next steps (a port operation, the owed state kept), and a new run
+// in a new UploadLogic (a new process on the port: it has only what the earlier one left with the
+// port operations, while the board goes on answering what it was sent). The handler runs up to
+// 50 ms after the bytes reached the port (the timer may tick meanwhile), and the line is a
+// pseudo-terminal or a 9600-baud line with its exact crossing times.
 //
 // The board honours exactly the bound the logic states: it answers in the order it received, each
 // item at most once, and while it has answers to give it is never silent for as long as the quiet
@@ -14,6 +18,7 @@
 // everything; an item given no answer writes nothing.
 //
 // Checked after every event:
+// - no run waits for an earlier run's answers longer than the longest wait;
 // - only the programming-mode command or whole record lines go out (a line cut short only by a
 //   write that failed, and ':' alone for the record 0 that "[R]" to the command asks for);
 // - the counters, the labels and the progress bar stay in range;
@@ -50,6 +55,7 @@ void check(bool ok, const char* what) {
 }
 
 struct PortFailure {}; // what a failing port operation raises, as the component would
+struct Killed {};      // the process ends there
 
 // UPLOAD_LOGIC_TRACE=1 when replaying an input tells what happened, for reading a failure.
 const bool tracing = std::getenv("UPLOAD_LOGIC_TRACE") != nullptr;
@@ -88,7 +94,9 @@ public:
             rate_ = setup & 1 ? 9600 : 0;
             quiets_.push_back(std::chrono::seconds(2));
             for (int i = 0; i < (setup >> 1) % 4; ++i)
-                board_.push_back(Item{-1, 'N', clock_, 100, 0});
+                board_.push_back(Item{-1, 'N', 0, clock_, 100, 0});
+            // How long the window thread takes to run the handler after bytes reach the port.
+            handlerDelay_ = std::chrono::milliseconds(left_ > 0 ? next() % 51 : 0);
         }
         while (left_ > 0) {
             // One process after another on the port, each with the upload logic afresh.
@@ -98,9 +106,17 @@ public:
             startEnabled_ = true;
             completions_ = 0;
             quiets_.push_back(logic.quietTime());
-            while (left_ > 0 && !newProcess_)
-                step();
+            try {
+                while (left_ > 0 && !newProcess_)
+                    step();
+            } catch (const Killed&) {
+                // A record cut short goes no further: the board drops it.
+                trace("  %s\n", "killed");
+                inRecord_ = false;
+                partial_.clear();
+            }
             newProcess_ = false;
+            killAfter_ = 0;
             // The process ends: the port closes with it, and its quiet time stays what it was.
             quiets_.back() = logic.quietTime();
             dropLine();
@@ -126,6 +142,7 @@ public:
     void setRtsLine(bool) override { mayFail(); }
     std::int32_t writeText(const std::string& text) override {
         mayFail();
+        stepTaken();
         if (!connected_) throw PortFailure{}; // as the component refuses it
         if (text == upload::programmingModeCommand) {
             endItem("the command sent inside a record");
@@ -139,6 +156,7 @@ public:
     }
     std::int32_t writeBytes(const std::uint8_t* bytes, std::int32_t count) override {
         mayFail();
+        stepTaken();
         if (!connected_) throw PortFailure{};
         check(inRecord_, "record bytes sent without ':'");
         partial_.insert(partial_.end(), bytes, bytes + count);
@@ -164,7 +182,8 @@ public:
         mayFail();
         std::int32_t n = 0;
         for (; n < count && !input_.empty(); ++n) {
-            buffer[n] = input_.front();
+            buffer[n] = input_.front().first;
+            lastRead_ = input_.front().second;
             input_.pop_front();
         }
         return n;
@@ -174,9 +193,19 @@ public:
         return static_cast<std::int32_t>(input_.size());
     }
     std::uint32_t lineRate() const override { return rate_; }
-    void keepOwed(std::chrono::nanoseconds left) override { owedUntil_ = clock_ + left; }
-    std::chrono::nanoseconds owedBefore() override {
-        return std::max<std::chrono::nanoseconds>(owedUntil_ - clock_, {});
+    std::optional<Clock::time_point> lastReadArrival() const override { return lastRead_; }
+    void keepOwed(const upload::OwedAnswers& owed) override {
+        owed_ = owed;
+        owedUntil_ = clock_ + owed.left;
+        stepTaken(); // kept before the kill
+    }
+    upload::OwedAnswers owedBefore() override {
+        upload::OwedAnswers owed = owed_;
+        owed.left = std::max<std::chrono::nanoseconds>(owedUntil_ - clock_, {});
+        if (owed.left <= std::chrono::nanoseconds::zero()) return {};
+        // Kept beyond the process, it is cut down to the longest any run can be made to wait.
+        owed.left = std::min<std::chrono::nanoseconds>(owed.left, upload::longestOwedWait);
+        return owed;
     }
 
     // --- the window ---
@@ -225,6 +254,7 @@ private:
     struct Item {
         std::int32_t item; // 0 the command, n record n, -1 an earlier session's
         char letter;       // 0: none (the item is dropped)
+        std::uint8_t form; // noise before the reply (bit 0), a line end after it (bit 1)
         Clock::time_point arrived;
         std::uint8_t share; // of the quiet time it takes, in 256ths
         std::size_t run;    // the process whose quiet time bounds it
@@ -233,6 +263,11 @@ private:
     std::uint8_t next() {
         --left_;
         return *in_++;
+    }
+
+    // A step of the process: a kill armed for it ends the process right after it.
+    void stepTaken() {
+        if (killAfter_ > 0 && --killAfter_ == 0) throw Killed{};
     }
 
     void mayFail() {
@@ -248,6 +283,7 @@ private:
     void dropLine() {
         connected_ = false;
         input_.clear();
+        handlers_.clear();
     }
 
     // The board takes an item: the input decides its answer and how long it takes, and the
@@ -258,8 +294,10 @@ private:
         const std::uint8_t how = left_ > 0 ? next() : 0;
         const std::uint8_t share = left_ > 0 ? next() : 0;
         const char letter = letters[how % 16];
-        board_.push_back(
-            Item{item, letter, clock_ + byteTime() * bytes, share, quiets_.size() - 1});
+        // The line carries one item after the other.
+        lineFree_ = std::max(clock_, lineFree_) + crossing(bytes);
+        board_.push_back(Item{item, letter, static_cast<std::uint8_t>(how >> 4 & 3), lineFree_,
+                              share, quiets_.size() - 1});
         if (item == 0 || letter == 'L') memory_.clear(); // the board starts afresh
         if (item > 0 && letter == 'N') memory_.insert(item);
         if (item > 0 && letter == 'R') memory_.erase(item);
@@ -267,8 +305,15 @@ private:
               item, letter ? letter : '-', share);
     }
 
-    Clock::duration byteTime() const {
-        return std::chrono::microseconds(rate_ ? 10'000'000 / rate_ : 0);
+    // How long `bytes` take to cross the line: ten bits each, never less.
+    Clock::duration crossing(std::size_t bytes) const {
+        if (rate_ == 0) return {};
+        return std::chrono::nanoseconds(
+            (static_cast<long long>(bytes) * 10'000'000'000LL + rate_ - 1) / rate_);
+    }
+    static std::string replyBytes(const Item& item) {
+        const std::string reply{'[', item.letter, ']'};
+        return (item.form & 1 ? "~" : "") + reply + (item.form & 2 ? "\r\n" : "");
     }
 
     // The quiet time that bounds an item: its process's, as it stands now.
@@ -284,9 +329,11 @@ private:
             board_.pop_front();
         if (board_.empty()) return std::nullopt;
         const Item& head = board_.front();
-        const Clock::time_point from = std::max(head.arrived + byteTime() * 3, lastAnswer_);
+        const Clock::time_point from = std::max(head.arrived, lastAnswer_);
+        // Its ']' comes within the quiet time, and never sooner than the reply can cross.
+        const auto end = crossing(replyBytes(head).size()) - crossing(head.form & 2 ? 2 : 0);
         const auto quiet = quietOf(head) - std::chrono::microseconds(1);
-        return from + quiet * head.share / 256;
+        return from + std::max<Clock::duration>(end, quiet * head.share / 256);
     }
 
     void completed() {
@@ -302,35 +349,56 @@ private:
         check(l.attempts() >= 0 && l.attempts() <= 5, "attempts out of range");
         check(l.errorCount() >= 0 && l.errorCount() <= 4, "errorCount out of range");
         check(l.replyBuffer().size() <= 4, "reply buffer grows");
+        check(l.earlierAnswersWait() <= upload::longestOwedWait, "a wait past the longest");
     }
 
-    // Bytes arrive and the port tells of them.
+    // Bytes arrive (the last one now, each after the one before as the line carries them) and
+    // the port tells of them, once the handler gets to run.
     void arrive(const std::string& bytes) {
         if (!connected_) return; // a closed port receives nothing
-        input_.insert(input_.end(), bytes.begin(), bytes.end());
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            input_.emplace_back(static_cast<std::uint8_t>(bytes[i]),
+                                clock_ - crossing(bytes.size()) + crossing(i + 1));
         for (char c : bytes)
             tail_ = {tail_[1], c};
-        logic_->ComPort1RxChar(static_cast<std::int32_t>(input_.size()));
+        handlers_.push_back(clock_ + handlerDelay_);
+    }
+
+    void handle() {
+        handlers_.pop_front();
+        if (!input_.empty() && connected_)
+            logic_->ComPort1RxChar(static_cast<std::int32_t>(input_.size()));
     }
 
     // Time passes until `until`: the board's answers and the timer's ticks, in their order.
     void pass(Clock::time_point until) {
         for (;;) {
             const auto due = nextAnswer();
+            // The process's own events wait while it is stalled; at its end, the tick first.
+            const auto tickAt = std::max(timerDue_, frozenUntil_);
+            const auto handlerAt =
+                handlers_.empty() ? until : std::max(handlers_.front(), frozenUntil_);
             const bool answer = due && *due <= until;
-            const bool tick = timerOn_ && timerDue_ <= until;
-            if (answer && (!tick || *due <= timerDue_)) {
+            const bool tick = timerOn_ && tickAt <= until;
+            const bool handler = !handlers_.empty() && handlerAt <= until;
+            const auto process = tick && (!handler || tickAt <= handlerAt) ? tickAt : handlerAt;
+            if (answer && (!(tick || handler) || *due <= process)) {
                 const Item a = board_.front();
                 board_.pop_front();
                 clock_ = std::max(clock_, *due);
                 lastAnswer_ = clock_;
-                trace("  [%c] arrives%s\n", a.letter, connected_ ? "" : " at a closed port");
-                arrive(std::string{'[', a.letter, ']'});
-            } else if (tick) {
-                clock_ = std::max(clock_, timerDue_);
+                trace("  [%c] arrives at %lld ms%s\n", a.letter,
+                      static_cast<long long>(sinceStart()), connected_ ? "" : " at a closed port");
+                arrive(replyBytes(a));
+            } else if (tick && (!handler || tickAt <= handlerAt)) {
+                clock_ = std::max(clock_, tickAt);
                 timerDue_ = clock_ + std::chrono::seconds(1);
                 trace("  tick at %lld ms\n", static_cast<long long>(sinceStart()));
                 logic_->Timer1Timer();
+            } else if (handler) {
+                clock_ = std::max(clock_, handlerAt);
+                trace("  handler at %lld ms\n", static_cast<long long>(sinceStart()));
+                handle();
             } else {
                 break;
             }
@@ -347,12 +415,12 @@ private:
     // One event, chosen by the next input byte.
     void step() {
         const std::uint8_t op = next();
-        static constexpr const char* names[] = {"press",   "time",         "noise",
-                                                "failure", "cable pulled", "time",
-                                                "time",    "time",         "new process"};
-        trace("event: %s\n", names[op % 9]);
+        static constexpr const char* names[] = {"press",        "time",  "noise",     "failure",
+                                                "cable pulled", "time",  "time",      "time",
+                                                "new process",  "stall", "kill armed"};
+        trace("event: %s\n", names[op % 11]);
         try {
-            switch (op % 9) {
+            switch (op % 11) {
             case 0: // the start button, while it can be pressed
                 if (!startEnabled_) break;
                 if (connected_) completions_ = 0; // a press on an open port starts a run
@@ -372,6 +440,14 @@ private:
             }
             case 8: // the program is stopped (or killed) and started again
                 newProcess_ = true;
+                break;
+            case 9: // the process stops for longer than the quiet time, from now
+                frozenUntil_ = clock_ + logic_->quietTime() +
+                               std::chrono::milliseconds(10 * (left_ > 0 ? next() : 0));
+                pass(frozenUntil_);
+                break;
+            case 10: // the process is killed after one of its next steps
+                killAfter_ = left_ > 0 ? next() % 64 + 1 : 1;
                 break;
             case 3: // the next port operation fails
                 failNext_ = true;
@@ -409,7 +485,13 @@ private:
     bool inMessage_ = false;
     bool inRecord_ = false;
     std::vector<std::uint8_t> partial_;
-    std::deque<std::uint8_t> input_;
+    // Each byte waiting, with when it reached the port; the handler calls still to come.
+    std::deque<std::pair<std::uint8_t, Clock::time_point>> input_;
+    std::optional<Clock::time_point> lastRead_;
+    std::deque<Clock::time_point> handlers_;
+    Clock::duration handlerDelay_{};
+    Clock::time_point frozenUntil_{}, lineFree_{};
+    int killAfter_ = 0;
 
     std::deque<Item> board_;
     Clock::time_point lastAnswer_{};
@@ -418,7 +500,8 @@ private:
     std::array<char, 2> tail_{};          // the last bytes that reached the port
     std::vector<Clock::duration> quiets_; // each process's quiet time, the latest still growing
     bool newProcess_ = false;
-    Clock::time_point owedUntil_{}; // what the port operations kept
+    upload::OwedAnswers owed_; // what the port operations kept
+    Clock::time_point owedUntil_{};
 };
 
 } // namespace

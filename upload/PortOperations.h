@@ -1,7 +1,10 @@
 #pragma once
 
+#include "upload/OwedAnswers.h"
+
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace upload {
@@ -28,14 +31,22 @@ public:
     // comes sooner than its item could have crossed the line is known not to be that item's.
     virtual std::uint32_t lineRate() const { return 0; }
 
+    // When the byte last read reached the port, on the window's clock (the port notes it as the
+    // bytes come, not when a handler gets to them); nothing when the port cannot tell, and the
+    // time of the read then stands for it.
+    virtual std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const {
+        return std::nullopt;
+    }
+
     // What the board may still owe on this port, kept beyond the run and the process so that the
-    // next run does not take an earlier run's answers for its own: answers to earlier sends may
-    // still come for `left` from now. Told again whenever it changes, so that whatever ends the
-    // program (a kill too) leaves it behind.
-    virtual void keepOwed(std::chrono::nanoseconds left) { static_cast<void>(left); }
-    // What was kept for this port (by any earlier run), read as the port opens; zero when nothing
-    // is owed.
-    virtual std::chrono::nanoseconds owedBefore() { return {}; }
+    // next run does not take an earlier run's answers for its own. Told before every write that
+    // adds to it and whenever it changes, so that whatever ends the program (a kill too) leaves
+    // it behind. Throws std::runtime_error, with a message for the user, when it cannot be kept:
+    // the run then stops before its bytes go out.
+    virtual void keepOwed(const OwedAnswers& owed) { static_cast<void>(owed); }
+    // What was kept for this port (by any earlier run), read as the port opens; nothing owed
+    // when nothing was kept.
+    virtual OwedAnswers owedBefore() { return {}; }
 };
 
 } // namespace upload

@@ -4,6 +4,7 @@
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 namespace upload {
@@ -20,6 +21,13 @@ constexpr int quietPerSlowest = 3;
 // A hold that sees no such silence in this many quiet times (a board working through every copy
 // it was sent could take five) ends the run: the line keeps talking and nothing can be placed.
 constexpr int holdLimit = maxSends + 2;
+
+// Answers owed, added without overflow: a kept state may say as many as could be.
+std::int32_t addAnswers(std::int32_t a, std::int32_t b) {
+    return a > std::numeric_limits<std::int32_t>::max() - b
+               ? std::numeric_limits<std::int32_t>::max()
+               : a + b;
+}
 
 } // namespace
 
@@ -85,9 +93,27 @@ void UploadLogic::openAndShowPort() {
         const Clock::time_point now = window_.now();
         lastHeard_ = std::max(lastHeard_, now); // heard from its opening on
         // Whatever was sent on this port while nobody listened may still be answered: by this
-        // logic before the port closed, or by an earlier run that the port kept word of.
-        const auto left = std::max<std::chrono::nanoseconds>(port_.owedBefore(), {});
-        heldUntil_ = std::max(owedUntil(), now + std::chrono::duration_cast<Clock::duration>(left));
+        // logic before the port closed, or by an earlier run that the port kept word of. Answers
+        // that came meanwhile are lost, so none of them can be counted as paid.
+        const OwedAnswers kept = port_.owedBefore();
+        if (kept.owesAny()) {
+            earlier_.answers = addAnswers(earlier_.answers, kept.answers);
+            earlier_.until =
+                std::max(earlier_.until,
+                         now + std::chrono::duration_cast<Clock::duration>(
+                                   std::min<std::chrono::nanoseconds>(kept.left, longestOwedWait)));
+            earlier_.quiet =
+                std::max(earlier_.quiet, std::chrono::duration_cast<Clock::duration>(kept.quiet));
+        }
+        if (abandoned_.answers > 0 || !owed_.empty()) {
+            abandonOwed();
+            earlier_.answers = addAnswers(earlier_.answers, abandoned_.answers);
+            earlier_.until = std::max(earlier_.until, abandoned_.until);
+            earlier_.quiet = std::max(earlier_.quiet, quietTime());
+            abandoned_ = {};
+        }
+        // No run waits longer than the longest wait, whoever left the debt.
+        earlier_.until = std::min(earlier_.until, now + longestOwedWait);
     }
     port_.setDtrLine(true);
     port_.setRtsLine(false);
@@ -98,12 +124,16 @@ void UploadLogic::openAndShowPort() {
 
 void UploadLogic::Timer1Timer() {
     releasingOnFailure([this] {
+        if (hold_ == Hold::ended) return;
+        // What reached the port is read first: a tick that came before the port's event (a
+        // busy window thread, a process stopped for a while) must not decide over an answer.
+        if (port_.Connected() && readWaiting(port_.bytesWaiting())) return;
         const Clock::time_point now = window_.now();
         if (hold_ == Hold::quiet) {
             // Nothing has gone out for the held item yet: no retry, only the wait for quiet.
-            if (now >= heldUntil_ && quietFor() >= quietTime())
+            if (earlierPaid() && quietFor() >= quietTime())
                 release();
-            else if (now - std::max(holdSince_, heldUntil_) > holdLimit * quietTime())
+            else if (now - std::max(holdSince_, earlier_.until) > holdLimit * quietTime())
                 stopUncertain();
             return;
         }
@@ -143,27 +173,39 @@ void UploadLogic::Timer1Timer() {
 }
 
 void UploadLogic::ComPort1RxChar(std::int32_t count) {
-    releasingOnFailure([this, count] {
-        // These bytes were in the port before this handler sent anything: they can only answer
-        // sends made before it ran.
-        std::int32_t answerable = static_cast<std::int32_t>(owed_.size());
-        for (std::int32_t i = 0; i < count; ++i) {
+    releasingOnFailure([this, count] { readWaiting(count); });
+}
+
+bool UploadLogic::readWaiting(std::int32_t waiting) {
+    bool answered = false;
+    while (waiting > 0) {
+        for (; waiting > 0; --waiting) {
             std::uint8_t byte = 0;
-            if (port_.readBytes(&byte, 1) < 1) break; // fewer bytes waiting than announced
-            lastHeard_ = std::max(lastHeard_, window_.now());
+            if (port_.readBytes(&byte, 1) < 1) return answered; // fewer waiting than announced
+            const Clock::time_point at = arrivalOfRead();
+            lastHeard_ = std::max(lastHeard_, at);
             if (byte == '[') {
-                // A complete reply followed by the next one is still an answer.
-                if (isReply(replyBuffer_)) takeReply(answerable);
                 replyBuffer_.assign(1, '['); // a reply starts here
             } else if (replyBuffer_.size() <= replyLength) {
                 // Past a reply's length the buffer can no longer match anything until the next
                 // '[', so what follows need not be kept.
                 replyBuffer_.push_back(static_cast<char>(byte));
             }
+            // A reply counts as it completes, whatever bytes come after it.
+            if (isReply(replyBuffer_) && takeReply(at)) answered = true;
         }
-        // Anything else stays in the buffer until the next '[' restarts it.
-        if (isReply(replyBuffer_)) takeReply(answerable);
-    });
+        // Bytes that came while these were read are read too, before anything is decided. Once
+        // an answer has been acted on (and the next item sent), what comes is for the next event:
+        // a board that answers at once must not keep one handler going for the whole run.
+        waiting = !answered && port_.Connected() ? port_.bytesWaiting() : 0;
+    }
+    return answered;
+}
+
+UploadLogic::Clock::time_point UploadLogic::arrivalOfRead() const {
+    const Clock::time_point now = window_.now();
+    const auto reached = port_.lastReadArrival();
+    return reached ? std::min(*reached, now) : now;
 }
 
 bool UploadLogic::isReply(std::string_view text) {
@@ -173,57 +215,61 @@ bool UploadLogic::isReply(std::string_view text) {
     return false;
 }
 
-void UploadLogic::takeReply(std::int32_t& answerable) {
+bool UploadLogic::takeReply(Clock::time_point at) {
     const std::string reply = std::move(replyBuffer_);
     replyBuffer_.clear();
     // Before the command goes out everything heard is an earlier session's.
-    if (hold_ == Hold::quiet) return;
+    if (hold_ == Hold::quiet) {
+        payEarlier();
+        return false;
+    }
 
     // The board answers what it received in the order it received it, so this reply belongs to
     // the oldest copy still owed an answer, unless answers were lost on the line: it may answer
-    // any of the copies sent before these bytes were read. Every one of them is a copy of the
-    // item due, so it is acted on whichever it answers.
-    if (answerable == 0 || owed_.empty()) return; // answers nothing that was sent
-    const Clock::time_point now = window_.now();
-    if (tooSoon(owed_.front())) {
+    // any of the copies sent soon enough before it reached the port. Every one of them is a copy
+    // of the item due, so it is acted on whichever it answers.
+    if (owed_.empty()) return false; // answers nothing that was sent
+    if (tooSoon(owed_.front(), at)) {
         // Something the logic never sent was answered: every answer since may have been taken
         // for the wrong item. Before any record was accepted the run can begin again, a few
         // times: a line that always answers at once is no board at the rate it was set to.
         owed_.pop_front();
-        --answerable;
-        if (hold_ == Hold::ended) return;
+        if (hold_ == Hold::ended) {
+            keepOwed();
+            return true;
+        }
         if (recordIndex_ == 0 && attempts_ < maxSends) {
             ++attempts_;
             holdCommand();
-            return;
+            return true;
         }
         stopUncertain();
-        return;
+        return true;
     }
     // Timed from the latest copy it may answer: a lost answer must not make the board look slow.
     Clock::time_point from = owed_.front().sent;
-    for (std::int32_t i = answerable - 1; i > 0; --i) {
-        const Owed& copy = owed_[static_cast<std::size_t>(i)];
-        if (!tooSoon(copy)) {
-            from = copy.sent;
+    for (std::size_t i = owed_.size() - 1; i > 0; --i)
+        if (!tooSoon(owed_[i], at)) {
+            from = owed_[i].sent;
             break;
         }
-    }
-    slowest_ = std::max(slowest_, now - from);
+    slowest_ = std::max(slowest_, at - from);
     owed_.pop_front();
-    --answerable;
-    if (hold_ == Hold::ended) {
-        keepOwed();
-        return;
+    // The quiet time may have grown: the port learns it before anything else happens.
+    const bool withinWait = keepOwed();
+    if (hold_ == Hold::ended) return true;
+    if (!withinWait) {
+        stopUncertain();
+        return true;
     }
 
     if (reply == replyOldMonitor) {
         stopForMonitorVersion(messageOldMonitor);
-        return;
+        return true;
     }
     if (reply == replyInvalidMonitor || reply == replyInvalidMonitor2) {
         stopForMonitorVersion(messageInvalidMonitor);
-        return;
+        return true;
     }
     ++tally_.answered;
     if (reply == replyRestart) {
@@ -239,19 +285,29 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
             end();
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
-            return;
+            return true;
         }
     }
     if (owed_.empty()) {
         settle();
-        return;
+        return true;
     }
     // Other copies are still owed: their answers may undo this one. No more copies go out; the
     // wait for their answers counts from this one.
     hold_ = Hold::copies;
-    holdSince_ = now;
+    holdSince_ = window_.now();
     window_.setTimer1Enabled(false);
     window_.setTimer1Enabled(true);
+    return true;
+}
+
+void UploadLogic::payEarlier() {
+    if (earlier_.answers > 0)
+        --earlier_.answers;
+    else if (abandoned_.answers > 0)
+        --abandoned_.answers;
+    else
+        return;
     keepOwed();
 }
 
@@ -299,10 +355,10 @@ void UploadLogic::end() {
     tally_ = {};
 }
 
-bool UploadLogic::tooSoon(const Owed& send) const {
-    // The item's last byte and the three of the reply are left out: leeway for clocks and for a
-    // rate a little off.
-    return window_.now() - send.sent < lineTime(send.bytes - 1);
+bool UploadLogic::tooSoon(const Owed& send, Clock::time_point at) const {
+    // The whole of the send and of the reply must have crossed: the port's time of arrival is
+    // never earlier than the bytes came, so nothing here makes an answer look later than it was.
+    return at - send.sent < lineTime(send.bytes + static_cast<std::int32_t>(replyLength));
 }
 
 WindowSurface::Clock::duration UploadLogic::quietTime() const {
@@ -310,31 +366,51 @@ WindowSurface::Clock::duration UploadLogic::quietTime() const {
 }
 
 WindowSurface::Clock::duration UploadLogic::earlierAnswersWait() const {
-    return std::max<Clock::duration>(heldUntil_ - window_.now(), {});
+    if (earlier_.answers <= 0) return {};
+    return std::max<Clock::duration>(earlier_.until - window_.now(), {});
 }
 
 UploadLogic::Clock::duration UploadLogic::quietFor() const {
     return window_.now() - lastHeard_;
 }
 
+bool UploadLogic::earlierPaid() const {
+    return earlier_.answers <= 0 || window_.now() >= earlier_.until;
+}
+
 void UploadLogic::abandonOwed() {
-    abandonedUntil_ = std::max(abandonedUntil_, owedUntil());
+    const OwedAnswers owed = owedAnswers();
+    abandoned_.answers = addAnswers(abandoned_.answers, static_cast<std::int32_t>(owed_.size()));
+    abandoned_.until = std::max(
+        abandoned_.until, window_.now() + std::chrono::duration_cast<Clock::duration>(owed.left));
+    abandoned_.quiet = std::max(abandoned_.quiet, quietTime());
     owed_.clear();
     tally_ = {};
     keepOwed();
 }
 
-UploadLogic::Clock::time_point UploadLogic::owedUntil() const {
+OwedAnswers UploadLogic::owedAnswers() const {
     // The board is silent no longer than the quiet time while it owes answers, so each answer
     // owed comes within one quiet time of the one before, the first of the last thing heard.
-    const auto owed = static_cast<Clock::rep>(owed_.size());
-    return std::max({heldUntil_, abandonedUntil_, lastHeard_ + owed * quietTime()});
+    const auto copies = static_cast<Clock::rep>(owed_.size());
+    Clock::time_point until = lastHeard_ + copies * quietTime();
+    Clock::duration quiet = quietTime();
+    std::int32_t answers = static_cast<std::int32_t>(owed_.size());
+    for (const Debt* debt : {&earlier_, &abandoned_})
+        if (debt->answers > 0) {
+            answers = addAnswers(answers, debt->answers);
+            until = std::max(until, debt->until);
+            quiet = std::max(quiet, debt->quiet);
+        }
+    if (answers == 0) return {0, quiet, {}};
+    return {answers, quiet, std::max<Clock::duration>(until - window_.now(), {})};
 }
 
-void UploadLogic::keepOwed() {
-    const Clock::duration left = owedUntil() - window_.now();
-    port_.keepOwed(std::max<std::chrono::nanoseconds>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(left), {}));
+bool UploadLogic::keepOwed() {
+    const OwedAnswers owed = owedAnswers();
+    port_.keepOwed(owed);
+    keptUntil_ = window_.now() + std::chrono::duration_cast<Clock::duration>(owed.left);
+    return owed.left <= longestOwedWait;
 }
 
 void UploadLogic::holdCommand() {
@@ -342,16 +418,11 @@ void UploadLogic::holdCommand() {
     // brought what it kept along.
     abandonOwed();
     replyBuffer_.clear();
-    // Whatever waits was sent before this run began.
-    for (std::int32_t waiting = port_.Connected() ? port_.bytesWaiting() : 0; waiting > 0;
-         --waiting) {
-        std::uint8_t byte = 0;
-        if (port_.readBytes(&byte, 1) < 1) break;
-        lastHeard_ = std::max(lastHeard_, window_.now());
-    }
     hold_ = Hold::quiet;
     holdSince_ = window_.now();
-    if (port_.Connected() && window_.now() >= heldUntil_ && quietFor() >= quietTime()) release();
+    // Whatever waits was sent before this run began: it pays what earlier sends are owed.
+    if (port_.Connected()) readWaiting(port_.bytesWaiting());
+    if (port_.Connected() && earlierPaid() && quietFor() >= quietTime()) release();
 }
 
 void UploadLogic::release() {
@@ -359,6 +430,8 @@ void UploadLogic::release() {
     hold_ = Hold::none;
     // What the quiet line showed: whatever was owed before will not be answered now.
     owed_.clear();
+    earlier_ = {};
+    abandoned_ = {};
     if (held == Hold::none) return;
     if (recordIndex_ == 0)
         sendCommand();
@@ -366,22 +439,41 @@ void UploadLogic::release() {
         envia();
 }
 
-void UploadLogic::owe(std::int32_t bytes) {
-    owed_.push_back(Owed{window_.now(), bytes});
+bool UploadLogic::owe(std::int32_t bytes) {
+    const Clock::time_point now = window_.now();
+    const Clock::time_point heard = lastHeard_;
+    owed_.push_back(Owed{now, bytes});
+    lastHeard_ =
+        std::max(lastHeard_, now + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
+    const OwedAnswers owed = owedAnswers();
+    if (owed.left > longestOwedWait) {
+        // Its answer might come later than any run after this one can be made to wait for.
+        owed_.pop_back();
+        lastHeard_ = heard;
+        stopUncertain();
+        return false;
+    }
+    // Told before the bytes go out: a process killed while they do leaves it behind.
+    port_.keepOwed(owed);
+    keptUntil_ = now + std::chrono::duration_cast<Clock::duration>(owed.left);
+    return true;
 }
 
 void UploadLogic::sendCommand() {
-    owe(static_cast<std::int32_t>(programmingModeCommand.size()));
+    const auto bytes = static_cast<std::int32_t>(programmingModeCommand.size());
+    if (!owe(bytes)) return;
     port_.writeText(std::string(programmingModeCommand));
-    sent(static_cast<std::int32_t>(programmingModeCommand.size()));
+    sent(bytes);
 }
 
 void UploadLogic::sent(std::int32_t bytes) {
     // The write returns before the bytes have crossed the line, and the answer crosses it too:
     // the silence that counts begins after both.
-    lastHeard_ = std::max(lastHeard_,
-                          window_.now() + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
-    keepOwed();
+    const Clock::time_point now = window_.now();
+    lastHeard_ =
+        std::max(lastHeard_, now + lineTime(bytes + static_cast<std::int32_t>(replyLength)));
+    const OwedAnswers owed = owedAnswers();
+    if (now + std::chrono::duration_cast<Clock::duration>(owed.left) > keptUntil_) keepOwed();
 }
 
 UploadLogic::Clock::duration UploadLogic::lineTime(std::int32_t bytes) const {
@@ -419,8 +511,9 @@ std::string_view UploadLogic::recordLine(std::int32_t record) const {
 void UploadLogic::envia() {
     window_.setTimer1Enabled(false);
     const std::string_view line = recordLine(recordIndex_);
+    const auto bytes = static_cast<std::int32_t>(1 + (line.empty() ? 0 : (line.size() - 1) / 2));
     // A ':' with no record after it (record 0) is nothing the board can answer.
-    if (!line.empty()) owe(static_cast<std::int32_t>(1 + (line.size() - 1) / 2));
+    if (!line.empty() && !owe(bytes)) return;
     port_.writeText(":");
     // Every pair of digits after the stored ':' goes out as one raw byte, one write per byte.
     // A pair that is not hexadecimal raises the conversion error and leaves the timer stopped.
@@ -435,7 +528,7 @@ void UploadLogic::envia() {
             port_.writeBytes(&byte, 1);
         }
     }
-    sent(static_cast<std::int32_t>(1 + (line.empty() ? 0 : (line.size() - 1) / 2)));
+    sent(bytes);
     window_.setTimer1Enabled(true);
 }
 

@@ -26,6 +26,9 @@ namespace upload {
 // give, it is never silent longer than the quiet time, two seconds or three times the slowest
 // answer heard so far, whichever is longer (an answer is timed from the latest send it may
 // answer, so that an answer lost on the line does not make the time longer). Within it:
+// - answers are timed by when their bytes reached the port (the port tells), not by when a handler
+//   got to them, and nothing is decided (a retry, a quiet line, a send) while bytes wait unread:
+//   they are read and acted on first;
 // - every copy of an item (the first send and each re-send) is acted on, whichever it answers:
 //   the item counts as accepted only when its copies' answers end in "[N]" and none of them was
 //   "[L]"; "[L]" on any copy starts again at record 1, a later copy's "[R]" sends the record
@@ -33,13 +36,15 @@ namespace upload {
 // - the run moves on (to the next record, record 1 again, or the completion) only once every copy
 //   has been answered or the line has been quiet for the quiet time, so every answer the board
 //   gives between an item's first send and the next item's belongs to a copy of that item;
-// - a run starts by discarding what waits in the port and letting the line be quiet for the
-//   quiet time, since the board may still answer an earlier session; what an earlier run on the
-//   port may still be owed (kept through the port operations, beyond the process) is waited out
-//   first: the answers owed times its quiet time after the last thing it heard.
+// - what the board may still owe (answers, quiet time, until when) is kept through the port
+//   operations before every write that adds to it and whenever it changes, so that it outlives a
+//   process killed at any point; a run starts by listening until what earlier runs are owed has
+//   been paid (each answer heard pays one) or must have come, and the line has been quiet for the
+//   quiet time.
 // An answer that comes sooner than its item could have crossed the line (where the line's rate is
-// known), or a line that never falls quiet, means the answers can no longer be placed: the run
-// then stops with "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO", never with the completion.
+// known), a line that never falls quiet, or a debt that would outgrow what the next run can be made
+// to wait (longestOwedWait) means the answers can no longer be placed: the run then stops with
+// "TRANSMISSÃO NÃO CONFIRMADA ! REPITA A TRANSMISSÃO", never with the completion.
 class UploadLogic {
 public:
     UploadLogic(PortOperations& port, WindowSurface& window, ImageLines image = firmwareImage(),
@@ -66,7 +71,6 @@ public:
     std::int32_t totalRecords() const { return totalRecords_; }
     std::int32_t attempts() const { return attempts_; }
     std::int32_t errorCount() const { return errorCount_; }
-    bool completionShown() const { return completionShown_; }
     const std::string& replyBuffer() const { return replyBuffer_; }
 
     // Silence that shows the board has nothing more to say: two seconds, or three times the
@@ -81,7 +85,7 @@ private:
 
     // One send of the item due (a copy) still owed an answer.
     struct Owed {
-        Clock::time_point sent; // when its first byte went out
+        Clock::time_point sent; // when its first byte was handed to the port
         std::int32_t bytes;     // its length on the wire
     };
     // What the answers to the item's copies have said so far.
@@ -90,6 +94,12 @@ private:
         bool restart = false; // an "[L]" among them
         char last = 0;        // 'N' or 'R': the latest of those
     };
+    // Answers owed to sends that no longer belong to the item due.
+    struct Debt {
+        std::int32_t answers = 0;
+        Clock::time_point until{}; // when the last of them must have come
+        Clock::duration quiet{};   // the quiet time of the run that sent them
+    };
     // What holds the run: a quiet line before the item due goes out (the command of a new run,
     // or the item that was going out when the port was opened again); the answers still owed to
     // the copies of an item some copy of which has been answered; or nothing, the run being over.
@@ -97,11 +107,19 @@ private:
 
     void openAndShowPort();
     static bool isReply(std::string_view text);
-    // Acts on one complete reply; `answerable` is how many of the sends still owed may have been
-    // answered by the bytes being read.
-    void takeReply(std::int32_t& answerable);
-    // True when a reply now cannot be the answer to `send`: too soon for it to have crossed.
-    bool tooSoon(const Owed& send) const;
+    // Reads `waiting` bytes and then whatever else waits, acting on every reply among them; true
+    // when one of them was taken as an answer of this run.
+    bool readWaiting(std::int32_t waiting);
+    // When the byte just read reached the port.
+    Clock::time_point arrivalOfRead() const;
+    // Acts on the complete reply in the buffer, whose last byte reached the port at `at`; true
+    // when it was taken as an answer of this run.
+    bool takeReply(Clock::time_point at);
+    // An answer heard before the command went out pays what earlier sends are owed.
+    void payEarlier();
+    // True when a reply that reached the port at `at` cannot be the answer to `send`: too soon
+    // for the send and the reply to have crossed the line.
+    bool tooSoon(const Owed& send, Clock::time_point at) const;
     // Every copy of the item due is answered or written off: acts on what their answers said.
     void settle();
     void accept();
@@ -112,17 +130,21 @@ private:
     void abandonOwed();
     // The line has been quiet since the latest send, answer or opening for this long.
     Clock::duration quietFor() const;
+    // Nothing earlier holds the command back: every answer owed has come, or must have by now.
+    bool earlierPaid() const;
     // A run's start: drops what waits in the port and holds the command until the line is quiet.
     void holdCommand();
     void release();
     void sendCommand();
-    void owe(std::int32_t bytes);
+    // A copy of `bytes` is about to go out: owed, and told to the port before it goes. False
+    // (the run stopped as unconfirmed, nothing sent) when the debt would outgrow the longest wait.
+    bool owe(std::int32_t bytes);
     // `bytes` have been written: the line is busy until they and their answer have crossed it.
     void sent(std::int32_t bytes);
-    // Until when answers to what this logic has sent (or found owed at the port's opening) may
-    // still come, and telling the port of it.
-    Clock::time_point owedUntil() const;
-    void keepOwed();
+    // What the board may still owe, from now.
+    OwedAnswers owedAnswers() const;
+    // Tells the port what is owed; false when that is more than the next run can be made to wait.
+    bool keepOwed();
     // How long `bytes` take on the line; nothing when its rate is not known.
     Clock::duration lineTime(std::int32_t bytes) const;
     void stopForMonitorVersion(std::string_view message);
@@ -148,15 +170,17 @@ private:
     Tally tally_;
     Hold hold_ = Hold::none;
     Clock::time_point holdSince_{};
-    // Answers to sends before the port's latest opening may come until then (what the port kept).
-    Clock::time_point heldUntil_{};
-    // The same for sends given up on while the port stayed open: listening covers those, but a
-    // process that ends must leave them behind.
-    Clock::time_point abandonedUntil_{};
-    // The latest byte read, the port's opening, or when the latest send and its answer will have
-    // crossed the line.
+    // Owed to sends before the port's latest opening (what the port kept, and this logic's own
+    // while the port was closed): answers then are lost, so only their number or time pays them.
+    Debt earlier_;
+    // Owed to sends given up on while the port stayed open: listening pays those, but a process
+    // that ends must leave them behind.
+    Debt abandoned_;
+    // The latest byte read reached the port then, the port opened, or the latest send and its
+    // answer will have crossed the line by then.
     Clock::time_point lastHeard_{};
-    Clock::duration slowest_{}; // the slowest answer heard since the window was created
+    Clock::time_point keptUntil_{}; // what the port was last told, as a time
+    Clock::duration slowest_{};     // the slowest answer heard since the window was created
 };
 
 } // namespace upload

@@ -9,6 +9,7 @@
 // why (errno values on POSIX, with errorIoPending for an overlapped request that is still running);
 // invalidHandleValue is the failed or absent device.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -226,6 +227,14 @@ public:
     // waitObject0 + index of the lowest signalled event (wait-any), waitTimeout, or waitFailed.
     virtual std::uint32_t waitForMultipleObjects(std::uint32_t count, const EventHandle* events,
                                                  bool waitAll, std::uint32_t milliseconds) = 0;
+
+    // --- time ------------------------------------------------------------------------------
+    // The platform's monotonic clock (it never steps), by which received bytes are stamped: the
+    // steady clock on both platforms (CLOCK_MONOTONIC, the performance counter); a test's fake
+    // sets it by hand.
+    virtual std::chrono::steady_clock::time_point monotonicTime() {
+        return std::chrono::steady_clock::now();
+    }
 
     // --- errors ----------------------------------------------------------------------------
     // The calling thread's last error code.

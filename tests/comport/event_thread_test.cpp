@@ -116,6 +116,37 @@ TEST_P(DeliveryMethods, AFailingHandlerIsShownAndDeliveryGoesOn) {
     EXPECT_THAT(shown, ElementsAre("handler broke", "handler broke"));
 }
 
+// The bytes are stamped when the event thread wakes for them, not when the hand-over reaches the
+// handler: the handler of a busy window thread runs later, and a byte that comes meanwhile gets
+// its own, later stamp.
+TEST_P(DeliveryMethods, ReadBytesTellWhenTheyReachedThePortNotWhenTheHandlerRan) {
+    using namespace std::chrono_literals;
+    const auto arrived = std::chrono::steady_clock::time_point{} + 100s;
+    std::vector<std::chrono::steady_clock::time_point> stamps;
+    port->setSyncMethod(GetParam());
+    port->OnRxChar = [&](fw::TObject*, std::int32_t n) {
+        fake->setClock(arrived + 20ms); // the hand-over took its time
+        fake->feedInput("!", false);    // and a byte came during it
+        for (std::int32_t i = 0; i <= n; ++i) {
+            std::uint8_t byte = 0;
+            port->readBytes(&byte, 1);
+            stamps.push_back(port->lastReadArrival().value_or(arrived + 1h));
+        }
+        log.add("rxchar");
+    };
+    openAndWait();
+    fake->setClock(arrived);
+    fake->feedInput("[N]");
+    // The window thread gets to the hand-over only once the event thread has looked at the bytes.
+    for (int i = 0; i < 200 && !std::ranges::count(fake->otherThreadCalls(), "clearCommError()");
+         ++i)
+        std::this_thread::sleep_for(10ms);
+    fake->setClock(arrived + 20ms);
+    ASSERT_TRUE(serveUntilLogged(1));
+    port->closePort();
+    EXPECT_THAT(stamps, ElementsAre(arrived, arrived, arrived, arrived + 20ms));
+}
+
 // Under smWindowSync the window releases the thread before the handler runs, so a handler that
 // closes the port is an ordinary close; the other two methods hold the thread in the hand-over.
 class ClosingFromAHandler : public DeliveryMethods {};

@@ -158,6 +158,16 @@ std::string FakeComDriver::output() const {
     return output_;
 }
 
+void FakeComDriver::setClock(std::chrono::steady_clock::time_point time) {
+    std::lock_guard g(lock_);
+    clock_ = time;
+}
+
+std::chrono::steady_clock::time_point FakeComDriver::monotonicTime() {
+    std::lock_guard g(lock_);
+    return clock_ ? *clock_ : std::chrono::steady_clock::now();
+}
+
 std::size_t FakeComDriver::inputLeft() const {
     std::lock_guard g(lock_);
     return input_.size();

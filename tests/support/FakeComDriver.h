@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +48,8 @@ public:
     // Each write moves at most `bytes` and ends with that, as one held by flow control ends at its
     // time-out.
     void limitWrites(std::uint32_t bytes);
+    // The monotonic clock reads `time` from now on (the steady clock until this is called).
+    void setClock(std::chrono::steady_clock::time_point time);
 
     // Bytes arrive: "characters received", and "event character" when the control block's
     // event character is among them (unless `announce` is false: the bytes are simply there).
@@ -102,6 +105,8 @@ public:
     bool waitCommEvent(Handle device, std::uint32_t* mask, Overlapped* request) override;
     std::string systemErrorMessage(std::uint32_t code) override;
 
+    std::chrono::steady_clock::time_point monotonicTime() override;
+
 private:
     struct Pending {
         Overlapped* request;
@@ -126,6 +131,7 @@ private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
     const std::thread::id creator_ = std::this_thread::get_id();
+    std::optional<std::chrono::steady_clock::time_point> clock_;
     std::vector<std::string> calls_;
     std::vector<std::string> otherCalls_;
     std::map<std::string, std::deque<std::uint32_t>> failures_;

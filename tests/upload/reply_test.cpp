@@ -131,29 +131,26 @@ TEST(Replies, SplitPrecededByNoiseOrDoubledAreActedOnOnce) {
     }
 }
 
-TEST(Replies, ReplyFollowedByALineEndIsNotRecognised) {
-    UploadRig rig;
-    int answers = 0;
-    rig.board.responder = [&](const Item& item) {
-        return answers++ == 0 ? Reply{"[N]\r\n"} : ScriptedBoard::monitorAnswer(item);
-    };
-    rig.openAndStart();
-    rig.deliver();
-    EXPECT_EQ(rig.logic.recordIndex(), 0);
-    EXPECT_EQ(rig.logic.replyBuffer(), "[N]\r");
-
-    // Noise without a '[' is not kept: the buffer cannot match anything until the next '['.
-    rig.board.send({std::string(10000, 'x')});
-    rig.deliver();
-    EXPECT_EQ(rig.logic.replyBuffer().size(), 4u);
-
-    // The timer sends the command again; its plain "[N]" starts the records. The unreadable
-    // answer may have been the first command's, or the second copy's answer may still come:
-    // record 1 waits for the line to be quiet (two seconds: the plain "[N]" came at once after
-    // the second command, the latest it may answer), then goes once.
-    EXPECT_EQ(rig.run(), 3);
-    EXPECT_EQ(commandsReceived(rig.board), 2);
-    EXPECT_EQ(recordsReceived(rig.board), oneTo(1974));
+// A Monitor that ends its replies with a line end, or bytes that come in the same read after a
+// reply, must not hide it: a hidden "[L]" would let the run go on as if the board still held the
+// records before it.
+TEST(Replies, AReplyIsActedOnWhateverBytesFollowItInTheSameRead) {
+    for (const std::string restart : {"[L]\r\n", "[L]x", "x[L]\r\n[x"}) {
+        UploadRig rig(firmwareImage().first(8), 8);
+        bool restarted = false;
+        rig.board.responder = [&](const Item& item) {
+            if (item.record == 4 && !restarted) {
+                restarted = true;
+                return Reply{restart};
+            }
+            return ScriptedBoard::monitorAnswer(item);
+        };
+        EXPECT_EQ(rig.openStartAndRun(), 0);
+        EXPECT_EQ(recordsReceived(rig.board),
+                  (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8}))
+            << restart;
+        EXPECT_EQ(rig.window.messages, Strings{std::string(messageCompleted)});
+    }
 }
 
 TEST(Replies, AnAnswerToNothingMovesNothing) {

@@ -28,8 +28,11 @@ public:
     std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) override;
     std::int32_t bytesWaiting() override { return port_.bytesWaiting(); }
     std::uint32_t lineRate() const override { return port_.lineRate(); }
-    void keepOwed(std::chrono::nanoseconds left) override { port_.keepOwed(left); }
-    std::chrono::nanoseconds owedBefore() override { return port_.owedBefore(); }
+    std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const override {
+        return port_.lastReadArrival();
+    }
+    void keepOwed(const upload::OwedAnswers& owed) override { port_.keepOwed(owed); }
+    upload::OwedAnswers owedBefore() override { return port_.owedBefore(); }
 
 private:
     void note(const char* what, const std::uint8_t* bytes, std::int32_t count);

@@ -30,12 +30,12 @@ public:
     }
     std::int32_t bytesWaiting() override { return port_.bytesWaiting(); }
     std::uint32_t lineRate() const override;
-    // Kept per device in the lock folder, for the next run whatever program or user runs it.
-    // Until the logic tells the answers and their quiet time, a debt is one answer within it.
-    void keepOwed(std::chrono::nanoseconds left) override {
-        owed_.keep(port_.Port(), OwedAnswers{left > left.zero() ? 1 : 0, left, left});
+    std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const override {
+        return port_.lastReadArrival();
     }
-    std::chrono::nanoseconds owedBefore() override { return owed_.read(port_.Port()).left; }
+    // Kept per device in the lock folder, for the next run whatever program or user runs it.
+    void keepOwed(const upload::OwedAnswers& owed) override { owed_.keep(port_.Port(), owed); }
+    upload::OwedAnswers owedBefore() override { return owed_.read(port_.Port()); }
 
 private:
     comport::TCustomComPort& port_;

@@ -37,6 +37,7 @@ std::string adviceFor(const comport::EComPort& error, const std::string& portNam
                       "program is using it.");
     case CE_WriteFailed + 1:
     case CE_ReadFailed + 1:
+    case CE_ClearComFailed + 1: // the uploader asks what waits before it writes
         return fw::tr("The line to the board broke off: check the cable and the board's power, "
                       "then run the upload again.");
     default:

@@ -154,9 +154,11 @@ void ScriptedBoard::send(const Reply& chunks, std::chrono::steady_clock::time_po
 
 bool ScriptedBoard::arrive() {
     if (!replyWaiting()) return false;
-    const std::string chunk = pending_.front().bytes;
+    const Chunk chunk = pending_.front();
     pending_.pop_front();
-    input_.insert(input_.end(), chunk.begin(), chunk.end());
+    for (char c : chunk.bytes)
+        input_.emplace_back(static_cast<std::uint8_t>(c),
+                            clock ? std::optional(chunk.due) : std::nullopt);
     return true;
 }
 
@@ -165,11 +167,25 @@ std::optional<std::chrono::steady_clock::time_point> ScriptedBoard::nextArrival(
     return pending_.front().due;
 }
 
+void ScriptedBoard::keepOwed(const OwedAnswers& owed) {
+    kept = owed;
+    keptAt = clock ? clock() : std::chrono::steady_clock::time_point{};
+}
+
+OwedAnswers ScriptedBoard::owedBefore() {
+    if (!kept) return {};
+    OwedAnswers owed = *kept;
+    const auto now = clock ? clock() : keptAt;
+    owed.left = std::max<std::chrono::nanoseconds>(owed.left - (now - keptAt), {});
+    return owed.left > std::chrono::nanoseconds::zero() ? owed : OwedAnswers{};
+}
+
 std::int32_t ScriptedBoard::readBytes(std::uint8_t* buffer, std::int32_t count) {
     if (readFailure) throw fw::Exception(*readFailure);
     std::int32_t n = 0;
     while (n < count && !input_.empty()) {
-        buffer[n++] = input_.front();
+        buffer[n++] = input_.front().first;
+        lastRead_ = input_.front().second;
         input_.pop_front();
     }
     return n;

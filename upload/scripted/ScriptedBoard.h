@@ -54,6 +54,10 @@ public:
     bool answersOutliveClose = false;
     // The line moves this many bits a second (lineRate()); 0 for at once.
     std::uint32_t rate = 0;
+    // What the upload logic last kept of the answers owed, and when (on the board's clock); read
+    // back as the port opens, less the time gone by, as a later run on the port would.
+    std::optional<OwedAnswers> kept;
+    std::chrono::steady_clock::time_point keptAt{};
     // Fired after a successful open, as the port's OnAfterOpen.
     std::function<void()> onAfterOpen;
 
@@ -77,6 +81,14 @@ public:
     std::int32_t readBytes(std::uint8_t* buffer, std::int32_t count) override;
     std::int32_t bytesWaiting() override { return static_cast<std::int32_t>(input_.size()); }
     std::uint32_t lineRate() const override { return rate; }
+    // With a clock, a chunk reaches the port when it is due (arrive() may let it in later, as a
+    // handler that runs late reads it): its bytes are stamped with that time.
+    std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const override {
+        return lastRead_;
+    }
+
+    void keepOwed(const OwedAnswers& owed) override;
+    OwedAnswers owedBefore() override;
 
     // Lets the next waiting chunk arrive in the port's input; false when none waits (or the port
     // is closed).
@@ -119,7 +131,10 @@ private:
         std::string bytes;
     };
     std::deque<Chunk> pending_;
-    std::deque<std::uint8_t> input_;
+    // Each byte waiting, with when it reached the port when the board has a clock.
+    std::deque<std::pair<std::uint8_t, std::optional<std::chrono::steady_clock::time_point>>>
+        input_;
+    std::optional<std::chrono::steady_clock::time_point> lastRead_;
     std::size_t replyBytes_ = 0;
 };
 
