@@ -75,6 +75,7 @@ public:
 
 private:
     void createComPort1();
+    template <typename Step> void runStep(bool endsRun, Step&& step);
     void showPortChoices(int chosen);
 
     Form1View& view_;

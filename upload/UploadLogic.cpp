@@ -68,6 +68,7 @@ void UploadLogic::BitBtn2Click() {
     // new one: the command waits for a quiet line.
     releasingOnFailure([this] {
         window_.setBitBtn6Enabled(false);
+        tell(RunStarted{totalRecords_});
         errorCount_ = 0;
         recordIndex_ = 0;
         completionShown_ = false;
@@ -118,6 +119,7 @@ void UploadLogic::Timer1Timer() {
         if (hold_ == Hold::ended) return;
         if (attempts_ == maxSends) {
             window_.setTimer1Enabled(false);
+            tell(RunEnded{RunOutcome::noAnswer, recordIndex_});
             window_.showMessage(std::string(messageNoAnswer));
             // Replies may have been acted on while the box was open; the run ends all the same.
             window_.setTimer1Enabled(false);
@@ -134,9 +136,11 @@ void UploadLogic::Timer1Timer() {
             sendCommand();
             ++attempts_;
             window_.setLabel4(std::to_string(attempts_));
+            tell(ItemResent{recordIndex_, attempts_});
         } else {
             ++attempts_;
             window_.setLabel4(std::to_string(attempts_));
+            tell(ItemResent{recordIndex_, attempts_});
             envia();
         }
     });
@@ -218,10 +222,12 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
     }
 
     if (reply == replyOldMonitor) {
+        tell(RunEnded{RunOutcome::oldMonitor, recordIndex_});
         stopForMonitorVersion(messageOldMonitor);
         return;
     }
     if (reply == replyInvalidMonitor || reply == replyInvalidMonitor2) {
+        tell(RunEnded{RunOutcome::invalidMonitor, recordIndex_});
         stopForMonitorVersion(messageInvalidMonitor);
         return;
     }
@@ -234,9 +240,11 @@ void UploadLogic::takeReply(std::int32_t& answerable) {
         tally_.last = 'R';
         ++errorCount_;
         window_.setLabel8(std::to_string(errorCount_));
+        tell(ItemRefused{recordIndex_});
         if (errorCount_ == maxRefusals) {
             // The record keeps being refused: stop quietly, the port stays open for a new run.
             end();
+            tell(RunEnded{RunOutcome::recordRejected, recordIndex_});
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
             return;
@@ -282,6 +290,7 @@ void UploadLogic::accept() {
         // Once per run, however many "[N]" the board sends after the last record.
         if (!completionShown_) {
             completionShown_ = true;
+            tell(RunEnded{RunOutcome::completed, recordIndex_});
             window_.showMessage(std::string(messageCompleted));
         }
         return;
@@ -371,6 +380,7 @@ void UploadLogic::owe(std::int32_t bytes) {
 }
 
 void UploadLogic::sendCommand() {
+    tell(ItemSent{0});
     owe(static_cast<std::int32_t>(programmingModeCommand.size()));
     port_.writeText(std::string(programmingModeCommand));
     sent(static_cast<std::int32_t>(programmingModeCommand.size()));
@@ -395,6 +405,7 @@ UploadLogic::Clock::duration UploadLogic::lineTime(std::int32_t bytes) const {
 void UploadLogic::stopUncertain() {
     end();
     window_.setTimer1Enabled(false);
+    tell(RunEnded{RunOutcome::unconfirmed, recordIndex_});
     window_.showMessage(std::string(messageUncertain));
     window_.setBitBtn6Enabled(true);
     window_.setTimer1Enabled(false);
@@ -418,6 +429,7 @@ std::string_view UploadLogic::recordLine(std::int32_t record) const {
 
 void UploadLogic::envia() {
     window_.setTimer1Enabled(false);
+    tell(ItemSent{recordIndex_});
     const std::string_view line = recordLine(recordIndex_);
     // A ':' with no record after it (record 0) is nothing the board can answer.
     if (!line.empty()) owe(static_cast<std::int32_t>(1 + (line.size() - 1) / 2));
