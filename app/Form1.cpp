@@ -100,9 +100,7 @@ void Form1::ComPort1AfterOpen() {
 }
 
 void Form1::Timer1Timer() {
-    runHandler([this] {
-        runStep(true, [this] { upload_->Timer1Timer(); });
-    });
+    runHandler([this] { runStep(true, [this] { upload_->Timer1Timer(); }); });
 }
 
 void Form1::clicked(ControlId control) {

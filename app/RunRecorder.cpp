@@ -63,9 +63,8 @@ void RunRecorder::write(const upload::RunEnded& end) {
     r.duration = std::chrono::steady_clock::now() - startedOn_;
     r.outcome = upload::outcomeWords(end.outcome, end.record);
     r.exitStatus = static_cast<int>(upload::exitStatusOf(end.outcome));
-    r.recordsAcknowledged = end.outcome == upload::RunOutcome::completed
-                                ? r.imageRecords
-                                : std::max(end.record - 1, 0);
+    r.recordsAcknowledged =
+        end.outcome == upload::RunOutcome::completed ? r.imageRecords : std::max(end.record - 1, 0);
     try {
         log_->append(r);
     } catch (const std::exception& e) {

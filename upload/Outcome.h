@@ -25,9 +25,9 @@ enum class RunOutcome {
 
 // Every outcome, in the order above: for what must hold for each of them (a table's widths).
 inline constexpr RunOutcome everyRunOutcome[] = {
-    RunOutcome::completed,      RunOutcome::noAnswer,    RunOutcome::oldMonitor,
+    RunOutcome::completed,      RunOutcome::noAnswer,       RunOutcome::oldMonitor,
     RunOutcome::invalidMonitor, RunOutcome::recordRejected, RunOutcome::unconfirmed,
-    RunOutcome::portError,      RunOutcome::failed,      RunOutcome::interrupted,
+    RunOutcome::portError,      RunOutcome::failed,         RunOutcome::interrupted,
     RunOutcome::terminated,
 };
 
@@ -35,7 +35,7 @@ inline constexpr RunOutcome everyRunOutcome[] = {
 // production script can tell them apart; the run log records the same for the window's runs.
 enum class ExitStatus : int {
     completed = 0,
-    failed = 1,         // a failure that is none of the below (reported on standard error)
+    failed = 1, // a failure that is none of the below (reported on standard error)
     noAnswer = 2,
     monitorVersion = 3, // too old or not valid
     recordRejected = 4,
