@@ -32,6 +32,7 @@ public:
 
     // upload::RunListener
     void told(const upload::RunEvent& event) override;
+
     // Ends the progress display; the outcome is printed after this.
     void finishProgress();
     // Prints a line in the place of a message box.
