@@ -19,25 +19,6 @@ namespace app {
 
 namespace {
 
-// Runs a step of the upload logic. A port failure leaves it with what the technician needs
-// beneath the component's message: the system's words, the device, what to do and, once records
-// went out, that the board may hold an incomplete firmware. `letGo` runs before it leaves, and
-// what it returns (a further failure) is added to the text.
-template <typename Step, typename LetGo>
-void explainingPortFailures(const comport::TComPort& port, const upload::UploadLogic& logic,
-                            Step&& step, LetGo&& letGo) {
-    try {
-        std::forward<Step>(step)();
-    } catch (const comport::EComPort& e) {
-        const auto failure = upload::frontend::describePortFailure(
-            e, port, port.Port(), logic.recordIndex(), upload::frontend::FailureReader::window);
-        std::string text = upload::frontend::windowFailureText(e, port.Port(), failure);
-        const std::string more = letGo();
-        if (!more.empty()) text += "\n\n" + more;
-        throw fw::Exception(text);
-    }
-}
-
 // The --port name as the list has it when both name the same device, as the system compares
 // names ("com3" and "COM3" on Windows, COM1 and /dev/ttyS0 on Linux): one port, one entry.
 std::string asListed(const std::vector<comport::SerialPortInfo>& adapters,
@@ -51,6 +32,29 @@ std::string asListed(const std::vector<comport::SerialPortInfo>& adapters,
 
 } // namespace
 
+// A failure that leaves a step of the upload logic ends the run going on, if the step was
+// running it: the run log is told how. A port failure leaves it with what the technician needs
+// beneath the component's message: the system's words, the device, what to do and, once records
+// went out, that the board may hold an incomplete firmware; the failed port is let go of first,
+// and a failure of that is added to the text.
+template <typename Step> void Form1::runStep(bool endsRun, Step&& step) {
+    try {
+        std::forward<Step>(step)();
+    } catch (const std::exception& e) {
+        if (endsRun)
+            recorder_->told(upload::RunEnded{upload::failureOutcome(e), upload_->recordIndex()});
+        const auto* com = dynamic_cast<const comport::EComPort*>(&e);
+        if (!com) throw;
+        const auto failure = upload::frontend::describePortFailure(
+            *com, *ComPort1, ComPort1->Port(), upload_->recordIndex(),
+            upload::frontend::FailureReader::window);
+        std::string text = upload::frontend::windowFailureText(*com, ComPort1->Port(), failure);
+        const std::string more = letGoOfFailedPort();
+        if (!more.empty()) text += "\n\n" + more;
+        throw fw::Exception(text);
+    }
+}
+
 Form1::Form1(Form1View& view, std::string extraPort)
     : view_(view), extraPort_(std::move(extraPort)) {
     const auto adapters = adaptersPresent();
@@ -58,15 +62,15 @@ Form1::Form1(Form1View& view, std::string extraPort)
     portChoices_ = upload::frontend::portChoices(adapters, extraPort_);
     showPortChoices(upload::frontend::findChoice(portChoices_, extraPort_));
     createComPort1();
-    // The logic speaks to the window through the run log's recorder. A log that cannot be opened
-    // is told once the window is up, over it.
+    // The logic tells the run log's recorder what its runs do. A log that cannot be opened is
+    // told once the window is up, over it.
     recorder_ = std::make_unique<RunRecorder>(
-        *this, [this](std::function<void()> call) { view_.later(std::move(call)); },
+        [this] { return ComPort1->Port(); },
         [this](const std::string& text) {
             view_.later([this, text] { view_.showBox(BoxKind::Error, programTitle, text); });
         });
-    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *recorder_);
-    recorder_->setLogic(*upload_);
+    upload_ = std::make_unique<upload::UploadLogic>(*portOperations_, *this);
+    upload_->setListener(recorder_.get());
 }
 
 // The port goes first (its close may still deliver events, which need the upload logic), then the
@@ -84,9 +88,7 @@ void Form1::createComPort1() {
         port.OnAfterOpen = [this](fw::TObject*) { ComPort1AfterOpen(); };
         // Not guarded: a failure here goes back to the port's event delivery, which shows it.
         port.OnRxChar = [this](fw::TObject*, std::int32_t count) {
-            explainingPortFailures(
-                *ComPort1, *upload_, [this, count] { upload_->ComPort1RxChar(count); },
-                [this] { return letGoOfFailedPort(); });
+            runStep(true, [this, count] { upload_->ComPort1RxChar(count); });
         };
     });
     portOperations_ = std::make_unique<upload::frontend::ComPortOperations>(*ComPort1);
@@ -99,9 +101,10 @@ void Form1::FormCreate() {
 }
 
 void Form1::BitBtn2Click() {
-    explainingPortFailures(
-        *ComPort1, *upload_, [this] { upload_->BitBtn2Click(); },
-        [this] { return letGoOfFailedPort(); });
+    // Opening the port leaves a run as it was (one cut short by a lost port goes on from where
+    // it stood); a press on an open port starts a run.
+    const bool opening = !ComPort1->Connected();
+    runStep(!opening, [this] { upload_->BitBtn2Click(); });
     showEarlierAnswersWait();
 }
 
@@ -120,11 +123,7 @@ void Form1::ComPort1AfterOpen() {
 }
 
 void Form1::Timer1Timer() {
-    runHandler([this] {
-        explainingPortFailures(
-            *ComPort1, *upload_, [this] { upload_->Timer1Timer(); },
-            [this] { return letGoOfFailedPort(); });
-    });
+    runHandler([this] { runStep(true, [this] { upload_->Timer1Timer(); }); });
     showEarlierAnswersWait();
 }
 

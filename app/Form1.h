@@ -80,6 +80,7 @@ private:
     // Shows, on the title panel, a run's wait for what an earlier run may still be owed, and lets
     // the close button end it.
     void showEarlierAnswersWait();
+    template <typename Step> void runStep(bool endsRun, Step&& step);
     void showPortChoices(int chosen);
 
     Form1View& view_;

@@ -1,32 +1,17 @@
 #include "app/RunRecorder.h"
 
 #include "framework/Translation.h"
-#include "upload/UploadLogic.h"
-#include "upload/UploadTexts.h"
+#include "upload/FirmwareImage.h"
 #include "upload/frontend/RunDevice.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 namespace app {
-namespace {
 
-// torvin-upload's exit status for the same outcome, so that the two programs' records compare.
-int statusFor(const std::string& outcome) {
-    if (outcome == upload::messageCompleted) return 0;
-    if (outcome == upload::messageNoAnswer) return 2;
-    if (outcome == upload::messageOldMonitor || outcome == upload::messageInvalidMonitor) return 3;
-    if (outcome.ends_with("RECUSADO PELA PLACA !")) return 4;
-    if (outcome == upload::messageUncertain) return 6;
-    return 5;
-}
-
-} // namespace
-
-RunRecorder::RunRecorder(upload::WindowSurface& window,
-                         std::function<void(std::function<void()>)> later,
+RunRecorder::RunRecorder(std::function<std::string()> portName,
                          std::function<void(const std::string&)> report)
-    : window_(window), later_(std::move(later)), report_(std::move(report)) {
+    : portName_(std::move(portName)), report_(std::move(report)) {
     const char* path = std::getenv(environmentVariable);
     if (!path || !*path) return;
     try {
@@ -39,62 +24,47 @@ RunRecorder::RunRecorder(upload::WindowSurface& window,
     }
 }
 
-RunRecorder::~RunRecorder() {
-    *alive_ = false;
+void RunRecorder::told(const upload::RunEvent& event) {
+    if (!log_) return;
+    std::visit(upload::RunEventHandlers{
+                   [this](const upload::RunStarted& e) { start(e.totalRecords); },
+                   [](const upload::ItemSent&) {},
+                   [this](const upload::ItemResent&) {
+                       if (run_) ++run_->resends;
+                   },
+                   [this](const upload::ItemRefused&) {
+                       if (run_) ++run_->refusals;
+                   },
+                   [this](const upload::RunEnded& e) { write(e); },
+               },
+               event);
 }
 
-void RunRecorder::setBitBtn6Enabled(bool enabled) {
-    window_.setBitBtn6Enabled(enabled);
-    if (!log_ || !logic_) return;
-    if (!enabled) {
-        // Only the start of a run disables the close button; a press during a run starts afresh.
-        run_.emplace();
-        run_->started = std::chrono::system_clock::now();
-        startedOn_ = std::chrono::steady_clock::now();
-        run_->program = "torvin-updater";
-        run_->port = window_.comboBox1Text().empty() ? "COM1" : window_.comboBox1Text();
-        run_->device = upload::frontend::deviceFileOf(run_->port);
-        run_->adapterSerial = upload::frontend::adapterSerialOf(run_->device);
-        run_->image = "embedded";
-        run_->imageSha256 = runlog::sha256OfLines(upload::firmwareImage());
-        run_->imageRecords = logic_->totalRecords();
-        ending_ = false;
-    } else if (run_ && !ending_) {
-        // The message box that tells how, if any, comes after this in the same handler.
-        ending_ = true;
-        run_->duration = std::chrono::steady_clock::now() - startedOn_;
-        later_([this, alive = alive_] {
-            if (*alive) write();
-        });
-    }
+void RunRecorder::start(std::int32_t totalRecords) {
+    // A press during a run starts afresh.
+    run_.emplace();
+    run_->started = std::chrono::system_clock::now();
+    startedOn_ = std::chrono::steady_clock::now();
+    run_->program = "torvin-updater";
+    run_->port = portName_();
+    run_->device = upload::frontend::deviceFileOf(run_->port);
+    run_->adapterSerial = upload::frontend::adapterSerialOf(run_->device);
+    run_->image = "embedded";
+    run_->imageSha256 = runlog::sha256OfLines(upload::firmwareImage());
+    run_->imageRecords = totalRecords;
 }
 
-void RunRecorder::setLabel4(const std::string& text) {
-    if (run_ && text != "0") ++run_->resends;
-    window_.setLabel4(text);
-}
-
-void RunRecorder::setLabel8(const std::string& text) {
-    if (run_) ++run_->refusals;
-    window_.setLabel8(text);
-}
-
-void RunRecorder::showMessage(const std::string& text) {
-    if (run_ && run_->outcome.empty()) run_->outcome = text;
-    window_.showMessage(text);
-}
-
-void RunRecorder::write() {
-    if (!run_ || !logic_) return;
+void RunRecorder::write(const upload::RunEnded& end) {
+    // The first word on a run's end is its outcome: answers acted on while its box is shown,
+    // or a failure after it, come too late.
+    if (!run_) return;
     runlog::RunRecord r = std::move(*run_);
     run_.reset();
-    const std::int32_t record = logic_->recordIndex();
-    if (r.outcome.empty() && logic_->errorCount() == 4)
-        r.outcome = upload::recordRejectedMessage(record);
-    // Nothing else ends a run without a word: the port failed, and its message is on the screen.
-    if (r.outcome.empty()) r.outcome = "port error";
-    r.exitStatus = statusFor(r.outcome);
-    r.recordsAcknowledged = r.exitStatus == 0 ? r.imageRecords : std::max(record - 1, 0);
+    r.duration = std::chrono::steady_clock::now() - startedOn_;
+    r.outcome = upload::outcomeWords(end.outcome, end.record);
+    r.exitStatus = static_cast<int>(upload::exitStatusOf(end.outcome));
+    r.recordsAcknowledged =
+        end.outcome == upload::RunOutcome::completed ? r.imageRecords : std::max(end.record - 1, 0);
     try {
         log_->append(r);
     } catch (const std::exception& e) {

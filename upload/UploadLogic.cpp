@@ -76,6 +76,7 @@ void UploadLogic::BitBtn2Click() {
     // new one: the command waits for a quiet line.
     releasingOnFailure([this] {
         window_.setBitBtn6Enabled(false);
+        tell(RunStarted{totalRecords_});
         errorCount_ = 0;
         recordIndex_ = 0;
         completionShown_ = false;
@@ -148,6 +149,7 @@ void UploadLogic::Timer1Timer() {
         if (hold_ == Hold::ended) return;
         if (attempts_ == maxSends) {
             window_.setTimer1Enabled(false);
+            tell(RunEnded{RunOutcome::noAnswer, recordIndex_});
             window_.showMessage(std::string(messageNoAnswer));
             // Replies may have been acted on while the box was open; the run ends all the same.
             window_.setTimer1Enabled(false);
@@ -164,9 +166,11 @@ void UploadLogic::Timer1Timer() {
             sendCommand();
             ++attempts_;
             window_.setLabel4(std::to_string(attempts_));
+            tell(ItemResent{recordIndex_, attempts_});
         } else {
             ++attempts_;
             window_.setLabel4(std::to_string(attempts_));
+            tell(ItemResent{recordIndex_, attempts_});
             envia();
         }
     });
@@ -264,10 +268,12 @@ bool UploadLogic::takeReply(Clock::time_point at) {
     }
 
     if (reply == replyOldMonitor) {
+        tell(RunEnded{RunOutcome::oldMonitor, recordIndex_});
         stopForMonitorVersion(messageOldMonitor);
         return true;
     }
     if (reply == replyInvalidMonitor || reply == replyInvalidMonitor2) {
+        tell(RunEnded{RunOutcome::invalidMonitor, recordIndex_});
         stopForMonitorVersion(messageInvalidMonitor);
         return true;
     }
@@ -280,9 +286,11 @@ bool UploadLogic::takeReply(Clock::time_point at) {
         tally_.last = 'R';
         ++errorCount_;
         window_.setLabel8(std::to_string(errorCount_));
+        tell(ItemRefused{recordIndex_});
         if (errorCount_ == maxRefusals) {
             // The record keeps being refused: stop quietly, the port stays open for a new run.
             end();
+            tell(RunEnded{RunOutcome::recordRejected, recordIndex_});
             window_.setTimer1Enabled(false);
             window_.setBitBtn6Enabled(true);
             return true;
@@ -338,6 +346,7 @@ void UploadLogic::accept() {
         // Once per run, however many "[N]" the board sends after the last record.
         if (!completionShown_) {
             completionShown_ = true;
+            tell(RunEnded{RunOutcome::completed, recordIndex_});
             window_.showMessage(std::string(messageCompleted));
         }
         return;
@@ -462,6 +471,7 @@ bool UploadLogic::owe(std::int32_t bytes) {
 void UploadLogic::sendCommand() {
     const auto bytes = static_cast<std::int32_t>(programmingModeCommand.size());
     if (!owe(bytes)) return;
+    tell(ItemSent{0});
     port_.writeText(std::string(programmingModeCommand));
     sent(bytes);
 }
@@ -487,6 +497,7 @@ UploadLogic::Clock::duration UploadLogic::lineTime(std::int32_t bytes) const {
 void UploadLogic::stopUncertain() {
     end();
     window_.setTimer1Enabled(false);
+    tell(RunEnded{RunOutcome::unconfirmed, recordIndex_});
     window_.showMessage(std::string(messageUncertain));
     window_.setBitBtn6Enabled(true);
     window_.setTimer1Enabled(false);
@@ -514,6 +525,7 @@ void UploadLogic::envia() {
     const auto bytes = static_cast<std::int32_t>(1 + (line.empty() ? 0 : (line.size() - 1) / 2));
     // A ':' with no record after it (record 0) is nothing the board can answer.
     if (!line.empty() && !owe(bytes)) return;
+    tell(ItemSent{recordIndex_});
     port_.writeText(":");
     // Every pair of digits after the stored ':' goes out as one raw byte, one write per byte.
     // A pair that is not hexadecimal raises the conversion error and leaves the timer stopped.

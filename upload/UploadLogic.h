@@ -2,6 +2,7 @@
 
 #include "upload/FirmwareImage.h"
 #include "upload/PortOperations.h"
+#include "upload/RunEvents.h"
 #include "upload/WindowSurface.h"
 
 #include <chrono>
@@ -55,6 +56,8 @@ public:
 
     // Set when the window is created; at least 1.
     void setTotalRecords(std::int32_t total);
+    // Who is told what the run does (none: nobody); it must outlive the logic or be unset.
+    void setListener(RunListener* listener) { listener_ = listener; }
 
     // The start button: the first press opens the port, later presses start an upload run.
     void BitBtn2Click();
@@ -150,6 +153,9 @@ private:
     void stopForMonitorVersion(std::string_view message);
     void stopUncertain();
     std::string_view recordLine(std::int32_t record) const;
+    void tell(const RunEvent& event) {
+        if (listener_) listener_->told(event);
+    }
 
     // Runs a handler's steps; should a failure leave them, the run cannot go on, so the timer is
     // stopped and the close button enabled before the failure travels on to be shown.
@@ -158,6 +164,7 @@ private:
     PortOperations& port_;
     WindowSurface& window_;
     ImageLines image_;
+    RunListener* listener_ = nullptr;
 
     std::int32_t recordIndex_ = 0;
     std::int32_t totalRecords_ = 0;

@@ -3,14 +3,18 @@
 #include "EventPump.h"
 #include "FakeDialogs.h"
 
+#include "app/RunRecorder.h"
 #include "app/qt/FrameworkBridge.h"
 #include "app/qt/TForm1.h"
 #include "tests/support/TempDir.h"
-#include "tools/torvin-upload/Outcome.h"
+#include "tools/torvin-upload/CapturedOutput.h"
+#include "tools/torvin-upload/UploadSession.h"
+#include "upload/scripted/UploadRig.h"
 #ifdef MONITOR_SIM_PATH
 #include "tests/support/MonitorSimProcess.h"
 #endif
 
+#include <QComboBox>
 #include <QPushButton>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -30,7 +34,6 @@ struct RunLogVariable {
     ~RunLogVariable() { ::unsetenv("TORVIN_RUN_LOG"); }
 };
 
-#ifdef MONITOR_SIM_PATH
 std::vector<nlohmann::json> logLines(const std::string& path) {
     std::ifstream file(path);
     std::vector<nlohmann::json> lines;
@@ -38,7 +41,30 @@ std::vector<nlohmann::json> logLines(const std::string& path) {
         lines.push_back(nlohmann::json::parse(line));
     return lines;
 }
-#endif
+
+using upload::scripted::Item;
+using upload::scripted::Reply;
+using upload::scripted::ScriptedBoard;
+
+// torvin-upload's session on the scripted board; time moves only when the board is silent.
+struct CommandLineRun : torvinupload::EventPump {
+    upload::scripted::CallLog calls;
+    ScriptedBoard board{calls};
+    torvinupload::CapturedOutput out;
+    torvinupload::ConsoleWindow window{"COM3", std::make_unique<torvinupload::NoProgress>(),
+                                       out.file()};
+    upload::UploadLogic logic{board, window};
+    torvinupload::UploadSession session{logic, window, *this, out.file()};
+    Clock::time_point time{};
+
+    Clock::time_point now() override { return time; }
+    void serve(Clock::time_point until) override {
+        if (board.arrive())
+            session.rxChar(board.bytesWaiting());
+        else
+            time = std::max(time, until);
+    }
+};
 
 } // namespace
 
@@ -48,7 +74,7 @@ struct RunEnd {
     const char* name;
     std::vector<std::string> fault;
     const char* outcome;
-    torvinupload::ExitStatus status;
+    upload::ExitStatus status;
     int refusals;
     bool errorBox; // the port's failure is told in a box of its own
     friend void PrintTo(const RunEnd& c, std::ostream* os) { *os << c.name; }
@@ -84,7 +110,7 @@ TEST_P(WindowRunLogEnd, IsRecordedWithItsOutcomeAndExitStatus) {
 #endif
 }
 
-using torvinupload::ExitStatus;
+using upload::ExitStatus;
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, WindowRunLogEnd,
     ::testing::Values(
@@ -134,4 +160,66 @@ TEST(WindowRunLog, ALogThatCannotBeOpenedIsShownOverTheWindow) {
     EXPECT_TRUE(dialogs.texts(FakeDialogs::Error)
                     .front()
                     .startsWith("cannot open the run log /nonexistent/runs.jsonl: No such file"));
+}
+
+// Each way the upload logic ends a run, on the scripted board: the window's run log says what
+// torvin-upload says, in the same words and with the status it exits with.
+TEST(WindowRunLog, RecordsEachOutcomeAsTorvinUploadEndsWithIt) {
+    const std::pair<const char*, std::function<void(ScriptedBoard&)>> cases[] = {
+        {"completed", [](ScriptedBoard&) {}},
+        {"silent", [](ScriptedBoard& b) { b.responder = [](const Item&) { return Reply{}; }; }},
+        {"old Monitor",
+         [](ScriptedBoard& b) { b.responder = [](const Item&) { return Reply{"[I]"}; }; }},
+        {"Monitor not valid",
+         [](ScriptedBoard& b) { b.responder = [](const Item&) { return Reply{"[K]"}; }; }},
+        {"record refused",
+         [](ScriptedBoard& b) {
+             b.responder = [](const Item& item) -> Reply {
+                 if (item.record == 7) return {"[R]"};
+                 return ScriptedBoard::monitorAnswer(item);
+             };
+         }},
+        {"answers too soon", [](ScriptedBoard& b) { b.rate = 9600; }},
+    };
+    testsupport::TempDir dir;
+    const std::string log = dir.file("runs.jsonl");
+    RunLogVariable variable(log);
+    for (const auto& [name, fault] : cases) {
+        CommandLineRun commandLine;
+        fault(commandLine.board);
+        const int status = static_cast<int>(commandLine.session.run());
+
+        upload::scripted::UploadRig window;
+        fault(window.board);
+        app::RunRecorder recorder([] { return std::string("COM3"); },
+                                  [](const std::string& text) { ADD_FAILURE() << text; });
+        window.logic.setListener(&recorder);
+        window.openStartAndRun();
+
+        const auto lines = logLines(log);
+        ASSERT_FALSE(lines.empty()) << name;
+        EXPECT_EQ(lines.back()["exit_status"], status) << name;
+        EXPECT_EQ(lines.back()["outcome"], commandLine.session.outcomeText()) << name;
+    }
+    EXPECT_EQ(logLines(log).size(), std::size(cases));
+}
+
+// The list may be changed while the port is open; the run goes over the port opened all the same.
+TEST(WindowRunLog, NamesThePortTheRunWentOverThoughAnotherIsChosenSince) {
+#ifndef MONITOR_SIM_PATH
+    GTEST_SKIP() << "monitor-sim is not built";
+#else
+    testsupport::TempDir dir;
+    const std::string log = dir.file("runs.jsonl");
+    RunLogVariable variable(log);
+    FakeDialogs dialogs;
+    app::qt::FrameworkBridge bridge{dialogs};
+    testsupport::MonitorSimProcess sim(MONITOR_SIM_PATH, {"--version-reply", "I"});
+    app::qt::TForm1 form(dialogs, sim.serialPath());
+    form.BitBtn2->click();
+    form.ComboBox1->setCurrentIndex(0); // COM1
+    form.BitBtn2->click();
+    ASSERT_TRUE(pumpUntil([&] { return !logLines(log).empty(); }, 20s));
+    EXPECT_EQ(logLines(log).back()["port"], sim.serialPath());
+#endif
 }

@@ -256,14 +256,13 @@ TEST(TorvinUploadProgress, TheTimeLeftCountsAfreshAfterARestart) {
     ConsoleWindow window("COM3", std::make_unique<TerminalBar>(out.file(), 80), out.file());
     Clock::time_point t{};
     window.setClock([&t] { return t; });
-    window.setBitBtn6Enabled(false); // a run starts
-    window.setLabel2("1974");
-    window.noteRecord(1);
+    window.told(upload::RunStarted{1974});
+    window.told(upload::ItemSent{1});
     t += 1h; // slow going, then the board asks to start again
-    window.noteRecord(1000);
-    window.noteRecord(1);
+    window.told(upload::ItemSent{1000});
+    window.told(upload::ItemSent{1});
     t += 10s;
-    window.noteRecord(11); // 10 records in 10 s: 1964 to go
+    window.told(upload::ItemSent{11}); // 10 records in 10 s: 1964 to go
     window.finishProgress();
     const std::string screen = out.text();
     const std::string last = screen.substr(screen.rfind('\r'));

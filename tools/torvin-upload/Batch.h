@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tools/torvin-upload/Outcome.h"
 #include "upload/FirmwareImage.h"
+#include "upload/Outcome.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,6 +13,8 @@ class RunLog;
 }
 
 namespace torvinupload {
+
+using upload::ExitStatus;
 
 struct BatchRequest {
     std::vector<std::string> ports; // in the order given; at least one

@@ -1,7 +1,6 @@
 #include "tools/torvin-upload/BatchDisplay.h"
 
-#include "tools/torvin-upload/Outcome.h"
-#include "upload/UploadTexts.h"
+#include "upload/Outcome.h"
 
 #include <algorithm>
 #include <cctype>
@@ -122,12 +121,11 @@ constexpr std::size_t gap = 2;
 
 // The columns a port's name may take on a line of `limit` columns: what leaves room beside it for
 // the longest of the board's outcomes, so that each reads whole, but a third of the line at least.
+// A failure's own words are as long as they are: those wrap.
 std::size_t nameRoom(std::size_t limit) {
-    std::size_t outcome = width(upload::recordRejectedMessage(0));
-    for (std::string_view text :
-         {upload::messageCompleted, upload::messageNoAnswer, upload::messageOldMonitor,
-          upload::messageInvalidMonitor, upload::messageUncertain})
-        outcome = std::max(outcome, width(text));
+    std::size_t outcome = 0;
+    for (const upload::RunOutcome o : upload::everyRunOutcome)
+        outcome = std::max(outcome, width(upload::outcomeWords(o, 0)));
     return std::max({limit > outcome + gap ? limit - outcome - gap : 0, limit / 3, std::size_t{8}});
 }
 

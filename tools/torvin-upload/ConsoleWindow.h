@@ -2,6 +2,7 @@
 
 #include "tools/torvin-upload/ProgressDisplay.h"
 #include "tools/torvin-upload/RetryTimer.h"
+#include "upload/RunEvents.h"
 #include "upload/WindowSurface.h"
 
 #include <cstdio>
@@ -12,11 +13,11 @@
 
 namespace torvinupload {
 
-// The main window as the command line stands in for it: the counters feed a progress display,
-// Timer1 is a RetryTimer the loop serves, and a message box becomes a printed line. It also
-// watches the run: the close button is disabled when a run starts and enabled again when the run
-// ends, whatever the outcome, which is the moment the program ends too.
-class ConsoleWindow : public upload::WindowSurface {
+// The main window as the command line stands in for it: Timer1 is a RetryTimer the loop serves,
+// and a message box becomes a printed line. It also follows the run as the upload logic tells it
+// (the logic's listener): what goes out and what the board says feed a progress display, and the
+// run's end, whatever the outcome, is the moment the program ends too.
+class ConsoleWindow : public upload::WindowSurface, public upload::RunListener {
 public:
     ConsoleWindow(std::string portName, std::unique_ptr<ProgressDisplay> display, std::FILE* out);
 
@@ -25,13 +26,13 @@ public:
     void setClock(std::function<RetryTimer::Clock::time_point()> now) { now_ = std::move(now); }
 
     // A run has begun (the start button pressed on an open port) and not yet ended.
-    bool runGoingOn() const { return runStarted_ && !runEnded_; }
-    bool runEnded() const { return runEnded_; }
-    // The text of the message box the run ended with, if any.
-    const std::optional<std::string>& message() const { return message_; }
+    bool runGoingOn() const { return runStarted_ && !end_; }
+    // How the run ended, once it has.
+    const std::optional<upload::RunEnded>& runEnd() const { return end_; }
 
-    // The record the logic is sending now, after each of its handlers.
-    void noteRecord(std::int32_t record);
+    // upload::RunListener
+    void told(const upload::RunEvent& event) override;
+
     // Ends the progress display; the outcome is printed after this.
     void finishProgress();
     // Prints a line in the place of a message box.
@@ -45,17 +46,20 @@ public:
     std::string comboBox1Text() const override { return portName_; }
     void setBitBtn2Caption(const std::string&) override {}
     void setBitBtn2Enabled(bool) override {}
-    void setBitBtn6Enabled(bool enabled) override;
-    void setLabel2(const std::string& text) override;
-    void setLabel4(const std::string& text) override;
+    void setBitBtn6Enabled(bool) override {}
+    void setLabel2(const std::string&) override {}
+    void setLabel4(const std::string&) override {}
     void setLabel7(const std::string&) override {}
-    void setLabel8(const std::string& text) override;
+    void setLabel8(const std::string&) override {}
     void setProgressBar1(int position) override;
     void setLampColor(std::uint32_t) override {}
     void setTimer1Enabled(bool enabled) override { timer1_.setEnabled(enabled, now_()); }
     void showMessage(const std::string& text) override;
 
 private:
+    void started(std::int32_t total);
+    // The item going out now.
+    void sending(std::int32_t record);
     void changed();
 
     std::string portName_;
@@ -66,9 +70,8 @@ private:
     std::function<RetryTimer::Clock::time_point()> now_ = [] { return RetryTimer::Clock::now(); };
     RunProgress progress_;
     bool runStarted_ = false;
-    bool runEnded_ = false;
     bool progressFinished_ = false;
-    std::optional<std::string> message_;
+    std::optional<upload::RunEnded> end_;
 };
 
 } // namespace torvinupload

@@ -1,10 +1,12 @@
 #pragma once
 
-#include "tools/torvin-upload/Outcome.h"
+#include "upload/Outcome.h"
 
 #include <cstdio>
 
 namespace torvinupload {
+
+using upload::ExitStatus;
 
 // --list-ports: the window's port list, one port a line, on `out`; a COM name with the device it
 // opens ("COM1: /dev/ttyS0"). When the system's device

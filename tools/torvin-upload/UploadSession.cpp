@@ -2,7 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Translation.h"
-#include "upload/UploadTexts.h"
+#include "upload/Outcome.h"
 
 #include <csignal>
 
@@ -30,6 +30,11 @@ UploadSession::UploadSession(upload::UploadLogic& logic, ConsoleWindow& window, 
     : logic_(logic), window_(window), pump_(pump), errors_(errors) {
     describe = [](const std::exception& e) { return std::string(e.what()); };
     window_.setClock([this] { return pump_.now(); });
+    logic_.setListener(&window_);
+}
+
+UploadSession::~UploadSession() {
+    logic_.setListener(nullptr);
 }
 
 void UploadSession::rxChar(std::int32_t count) {
@@ -40,7 +45,6 @@ void UploadSession::rxChar(std::int32_t count) {
         // The logic has stopped the timer and ended the run already.
         failure_ = std::current_exception();
     }
-    window_.noteRecord(logic_.recordIndex());
 }
 
 ExitStatus UploadSession::run() {
@@ -59,7 +63,6 @@ std::optional<ExitStatus> UploadSession::start() {
     } catch (...) {
         return fail(std::current_exception());
     }
-    window_.noteRecord(logic_.recordIndex());
     return std::nullopt;
 }
 
@@ -74,7 +77,6 @@ std::optional<ExitStatus> UploadSession::poll() {
         } catch (...) {
             return fail(std::current_exception());
         }
-        window_.noteRecord(logic_.recordIndex());
     }
     if (failure_) return fail(failure_);
     return outcome();
@@ -86,34 +88,41 @@ std::optional<EventPump::Clock::time_point> UploadSession::nextWake() const {
 
 ExitStatus UploadSession::outcome() {
     window_.finishProgress();
-    const auto& message = window_.message();
-    if (message) {
-        outcomeText_ = *message;
-        if (*message == upload::messageCompleted) return ExitStatus::completed;
-        if (*message == upload::messageNoAnswer) return ExitStatus::noAnswer;
-        if (*message == upload::messageOldMonitor || *message == upload::messageInvalidMonitor)
-            return ExitStatus::monitorVersion;
-        if (*message == upload::messageUncertain) {
-            std::fprintf(errors_, "torvin-upload: %s\n%s\n",
-                         fw::tr("the board's answers could not be matched to the records sent, "
-                                "so one may be missing.")
-                             .c_str(),
-                         incompleteFirmwareWarning().c_str());
-            std::fflush(errors_);
-            return ExitStatus::unconfirmed;
-        }
+    const auto& end = window_.runEnd();
+    if (!end) {
+        // The logic always leaves a run with its retry timer running until the run ends; getting
+        // here means it did not, and waiting on would wait for ever.
+        outcomeText_ = "the run stopped at record " + std::to_string(logic_.recordIndex()) +
+                       " with no outcome";
+        std::fprintf(errors_, "torvin-upload: %s\n", outcomeText_.c_str());
+        return ExitStatus::failed;
     }
-    if (window_.runEnded() && logic_.errorCount() == 4) {
-        outcomeText_ = upload::recordRejectedMessage(logic_.recordIndex());
+    outcomeText_ = upload::outcomeWords(end->outcome, end->record);
+    switch (end->outcome) {
+    case upload::RunOutcome::completed:
+    case upload::RunOutcome::noAnswer:
+    case upload::RunOutcome::oldMonitor:
+    case upload::RunOutcome::invalidMonitor:
+        break; // the logic's message box said it
+    case upload::RunOutcome::recordRejected:
+        // The window leaves this stop silent; here it needs a line of its own.
         window_.printLine(outcomeText_);
-        return ExitStatus::recordRejected;
+        break;
+    case upload::RunOutcome::unconfirmed:
+        std::fprintf(errors_, "torvin-upload: %s\n%s\n",
+                     fw::tr("the board's answers could not be matched to the records sent, so "
+                            "one may be missing.")
+                         .c_str(),
+                     incompleteFirmwareWarning().c_str());
+        std::fflush(errors_);
+        break;
+    case upload::RunOutcome::portError:
+    case upload::RunOutcome::failed:
+    case upload::RunOutcome::interrupted:
+    case upload::RunOutcome::terminated:
+        break; // the front end's own: told by fail() and interrupt(), never by the logic
     }
-    // The logic always leaves a run with its retry timer running until the run ends; getting
-    // here means it did not, and waiting on would wait for ever.
-    outcomeText_ =
-        "the run stopped at record " + std::to_string(logic_.recordIndex()) + " with no outcome";
-    std::fprintf(errors_, "torvin-upload: %s\n", outcomeText_.c_str());
-    return ExitStatus::failed;
+    return upload::exitStatusOf(end->outcome);
 }
 
 ExitStatus UploadSession::interrupt(int signal) {
@@ -121,7 +130,9 @@ ExitStatus UploadSession::interrupt(int signal) {
     if (onInterrupted) onInterrupted();
     const std::int32_t record = logic_.recordIndex();
     // The run's record keeps English words; the user reads them in their language.
-    outcomeText_ = std::string("stopped by ") + (signal == SIGTERM ? "SIGTERM " : "Ctrl-C ") +
+    const auto outcome =
+        signal == SIGTERM ? upload::RunOutcome::terminated : upload::RunOutcome::interrupted;
+    outcomeText_ = upload::outcomeWords(outcome, record) + " " +
                    (record == 0 ? std::string("while the programming-mode command waited")
                                 : "at record " + std::to_string(record));
     const std::string where = record == 0 ? fw::tr("while the programming-mode command waited")
@@ -131,12 +142,12 @@ ExitStatus UploadSession::interrupt(int signal) {
         fw::tr("stopped by {1} {2}; the port is closed.", {stopName(signal), where}).c_str(),
         incompleteFirmwareWarning().c_str());
     std::fflush(errors_);
-    return signal == SIGTERM ? ExitStatus::terminated : ExitStatus::interrupted;
+    return upload::exitStatusOf(outcome);
 }
 
 ExitStatus UploadSession::fail(std::exception_ptr failure) {
     window_.finishProgress();
-    ExitStatus status = ExitStatus::failed;
+    upload::RunOutcome outcome = upload::RunOutcome::failed;
     std::string text;
     try {
         std::rethrow_exception(failure);
@@ -144,21 +155,19 @@ ExitStatus UploadSession::fail(std::exception_ptr failure) {
         // Only a damaged image line can do this; the images sent are checked beforehand.
         text = "a record of the image cannot be sent: " + describe(e);
         outcomeText_ = "a record of the image cannot be sent";
-    } catch (const fw::Exception& e) {
-        // Everything else the logic's handlers raise comes from the port.
-        status = ExitStatus::portError;
-        text = describe(e);
-        outcomeText_ = std::string("port error: ") + e.what();
     } catch (const std::exception& e) {
+        outcome = upload::failureOutcome(e);
         text = describe(e);
-        outcomeText_ = e.what();
+        outcomeText_ = outcome == upload::RunOutcome::portError
+                           ? upload::outcomeWords(outcome, logic_.recordIndex()) + ": " + e.what()
+                           : std::string(e.what());
     } catch (...) {
         text = "unknown failure";
         outcomeText_ = text;
     }
     std::fprintf(errors_, "torvin-upload: %s\n", text.c_str());
     std::fflush(errors_);
-    return status;
+    return upload::exitStatusOf(outcome);
 }
 
 } // namespace torvinupload

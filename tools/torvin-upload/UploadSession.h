@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tools/torvin-upload/ConsoleWindow.h"
-#include "tools/torvin-upload/Outcome.h"
+#include "upload/Outcome.h"
 #include "upload/UploadLogic.h"
 
 #include <chrono>
@@ -12,6 +12,8 @@
 #include <string>
 
 namespace torvinupload {
+
+using upload::ExitStatus;
 
 // How the user stopped the run, in their words: "Ctrl-C (SIGINT)" on Linux, "Ctrl-C or
 // Ctrl-Break" on Windows.
@@ -38,6 +40,9 @@ class UploadSession {
 public:
     UploadSession(upload::UploadLogic& logic, ConsoleWindow& window, EventPump& pump,
                   std::FILE* errors);
+    ~UploadSession();
+    UploadSession(const UploadSession&) = delete;
+    UploadSession& operator=(const UploadSession&) = delete;
 
     // The port's received-characters event. A failure is kept for the loop rather than thrown
     // back into the port's event thread, which would end there without a word.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "tools/torvin-upload/Outcome.h"
 #include "tools/torvin-upload/ProgressDisplay.h"
 #include "tools/torvin-upload/UploadSession.h"
 #include "upload/FirmwareImage.h"

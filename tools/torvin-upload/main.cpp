@@ -8,7 +8,6 @@
 #include "tools/torvin-upload/ImageFile.h"
 #include "tools/torvin-upload/ListPorts.h"
 #include "tools/torvin-upload/Options.h"
-#include "tools/torvin-upload/Outcome.h"
 #include "upload/FirmwareImage.h"
 #include "upload/frontend/RunDevice.h"
 #include "upload/frontend/UserLanguage.h"

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -38,6 +39,14 @@ void printRecordOnWire(const ScriptedBoard& board, std::size_t wireStart, std::s
     std::printf("(%zu bytes)\n", length);
 }
 
+// How the run ended, as the logic tells it.
+struct RunEnd : RunListener {
+    std::optional<RunEnded> ended;
+    void told(const RunEvent& event) override {
+        if (const auto* e = std::get_if<RunEnded>(&event); e && !ended) ended = *e;
+    }
+};
+
 } // namespace
 
 int main(int argc, char**) {
@@ -48,6 +57,8 @@ int main(int argc, char**) {
     }
 
     UploadRig rig;
+    RunEnd end;
+    rig.logic.setListener(&end);
     std::map<std::string, int> replies;
     rig.board.responder = [&](const Item& item) {
         Reply reply = ScriptedBoard::monitorAnswer(item);
@@ -125,10 +136,9 @@ int main(int argc, char**) {
 
     for (const auto& message : rig.window.messages)
         std::printf("Message: %s\n", message.c_str());
-    const bool completed = rig.window.messages.size() == 1 &&
-                           rig.window.messages.front() == messageCompleted && inOrder &&
+    const bool completed = end.ended && end.ended->outcome == RunOutcome::completed && inOrder &&
                            records == rig.logic.totalRecords() && intact == records;
-    std::printf("Outcome: %s\n",
-                completed ? std::string(messageCompleted).c_str() : "the upload did not complete");
+    std::printf("Outcome: %s\n", completed ? outcomeWords(RunOutcome::completed, 0).c_str()
+                                           : "the upload did not complete");
     return completed ? 0 : 1;
 }
