@@ -157,22 +157,10 @@ std::string Form1::letGoOfFailedPort() {
     return {};
 }
 
+// The button's row names its handler.
 void Form1::clicked(ControlId control) {
-    runHandler([this, control] {
-        switch (control) {
-        case ControlId::BitBtn2:
-            BitBtn2Click();
-            break;
-        case ControlId::BitBtn6:
-            BitBtn6Click();
-            break;
-        case ControlId::Button1:
-            Button1Click();
-            break;
-        default:
-            break;
-        }
-    });
+    const auto handler = describedControl(form1Layout(), control).onClick;
+    if (handler) runHandler([this, handler] { (this->*handler)(); });
 }
 
 bool Form1::closeQuery() {

@@ -1,8 +1,9 @@
 #pragma once
 
 // The two windows as data: every control with its kind, parent, place and size at 96 dots per
-// inch, caption, font and colour. Each toolkit's view builds its controls from these tables, so
-// moving a control is one edit here and shows on every system.
+// inch, caption, font, colour, Win32 control id and, for a button, the handler a press runs. Each
+// toolkit's view builds its controls and connects its buttons from these tables alone, so adding
+// or moving a control is one row here and shows on every system.
 
 #include <cstdint>
 #include <string>
@@ -10,6 +11,9 @@
 
 namespace app {
 
+class Form1;
+
+// How the code names a control; its place in this list means nothing (the Win32 id is in its row).
 enum class ControlId : std::uint8_t {
     Form, // the window itself, as a parent
     Panel1,
@@ -63,15 +67,18 @@ struct FontStyle {
 };
 
 struct ControlDescription {
+    // Automation tools find the control by this id: written once, never reused or renumbered.
+    int win32Id;
     ControlId id;
     const char* name;
     ControlKind kind;
     ControlId parent;
     int left, top;
     int width, height; // 0 x 0: sized to the caption
-    std::string caption;
+    const char* caption;
     FontStyle font;
-    std::uint32_t colour; // text colour of labels, outline of the shape
+    std::uint32_t colour;               // text colour of labels, outline of the shape
+    void (Form1::*onClick)() = nullptr; // a button's handler
 };
 
 struct FormDescription {
@@ -88,5 +95,8 @@ const FormDescription& form2Layout();
 
 // The control's row in `form`; throws std::out_of_range for a control the form lacks.
 const ControlDescription& describedControl(const FormDescription& form, ControlId id);
+
+// The Win32 control id of a control of either form.
+int win32IdOf(ControlId id);
 
 } // namespace app

@@ -21,9 +21,11 @@ inline constexpr const char* startupWarning =
 
 inline constexpr const char* startupWarningCaption = "Information";
 
-// The title panel's caption: the trailing spaces push the text left of the panel's controls.
+// The title panel's caption: the 29 trailing spaces push the text left of the panel's controls.
+inline constexpr const char* panel1Text =
+    "Atualizador Torvin04/05   -  v A.3  28/10/15                             ";
 inline std::string panel1Caption() {
-    return "Atualizador Torvin04/05   -  v A.3  28/10/15" + std::string(29, ' ');
+    return panel1Text;
 }
 
 // The title panel's caption while a run waits, `seconds` more at most, for answers the board may

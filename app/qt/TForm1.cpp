@@ -78,11 +78,10 @@ void TForm1::createControls() {
     Timer1 = new TTimer(this, 1000);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->OnTimer = [this] { form_->Timer1Timer(); };
-    const std::pair<QPushButton*, ControlId> buttons[] = {{Button1, ControlId::Button1},
-                                                          {BitBtn2, ControlId::BitBtn2},
-                                                          {BitBtn6, ControlId::BitBtn6}};
-    for (const auto& [button, control] : buttons)
-        connect(button, &QPushButton::clicked, this, [this, id = control] { form_->clicked(id); });
+    for (const ControlDescription& c : layout.controls)
+        if (c.onClick)
+            connect(static_cast<QPushButton*>(controls_.at(c.id)), &QPushButton::clicked, this,
+                    [this, id = c.id] { form_->clicked(id); });
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { showChosenPortWhole(); });
 }
 

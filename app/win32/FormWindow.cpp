@@ -1,7 +1,6 @@
 #include "app/win32/FormWindow.h"
 
 #include "app/Placement.h"
-#include "app/win32/ControlIds.h"
 #include "framework/Win32Text.h"
 
 #include <commctrl.h>
@@ -186,7 +185,7 @@ void FormWindow::create(DWORD style) {
         const ControlClass cls = classOf(c.kind);
         HWND w = CreateWindowExW(cls.exStyle, cls.name, fw::win32::widen(c.caption).c_str(),
                                  cls.style, 0, 0, 0, 0, controls_.at(c.parent),
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlIdOf(c.id))),
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.win32Id)),
                                  GetModuleHandleW(nullptr), nullptr);
         if (!w) throw std::runtime_error(std::string("cannot create the control ") + c.name);
         controls_[c.id] = w;
@@ -268,7 +267,7 @@ LRESULT FormWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         HDC dc = reinterpret_cast<HDC>(wParam);
         const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
         for (const ControlDescription& c : layout_.controls) {
-            if (controlIdOf(c.id) != id) continue;
+            if (c.win32Id != id) continue;
             if (c.kind == ControlKind::Memo) {
                 // A read-only memo still reads as text on white.
                 SetBkColor(dc, GetSysColor(COLOR_WINDOW));

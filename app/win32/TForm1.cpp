@@ -1,7 +1,6 @@
 #include "app/win32/TForm1.h"
 
 #include "app/win32/Boxes.h"
-#include "app/win32/ControlIds.h"
 #include "app/win32/Pictures.h"
 #include "app/win32/TForm2.h"
 #include "framework/Translation.h"
@@ -103,11 +102,11 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         const int id = LOWORD(wParam);
         const int code = HIWORD(wParam);
         if (code == BN_CLICKED) {
-            for (ControlId c : {ControlId::Button1, ControlId::BitBtn2, ControlId::BitBtn6})
-                if (id == controlIdOf(c)) form_->clicked(c);
+            for (const ControlDescription& c : layout_.controls)
+                if (c.win32Id == id && c.onClick) form_->clicked(c.id);
             return 0;
         }
-        if (id == controlIdOf(ControlId::ComboBox1) && code == CBN_SELCHANGE) {
+        if (id == win32IdOf(ControlId::ComboBox1) && code == CBN_SELCHANGE) {
             showChosenPortWhole();
             return 0;
         }
@@ -115,7 +114,7 @@ LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_DRAWITEM: {
         const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (static_cast<int>(item.CtlID) == controlIdOf(ControlId::Shape1)) {
+        if (static_cast<int>(item.CtlID) == win32IdOf(ControlId::Shape1)) {
             drawLamp(item);
             return TRUE;
         }

@@ -12,7 +12,6 @@
 
 #include "app/FormLayout.h"
 #include "app/Texts.h"
-#include "app/win32/ControlIds.h"
 #include "framework/Win32Text.h"
 #include "upload/UploadTexts.h"
 
@@ -233,7 +232,7 @@ struct MainWindow {
         struct Search {
             int id;
             HWND* found;
-        } s{app::win32::controlIdOf(id), &found};
+        } s{app::win32IdOf(id), &found};
         EnumChildWindows(
             hwnd,
             [](HWND c, LPARAM p) -> BOOL {
@@ -260,7 +259,7 @@ struct MainWindow {
         check(index >= 0, "the port list offers " + port);
         SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
         SendMessageW(GetParent(box), WM_COMMAND,
-                     MAKEWPARAM(app::win32::controlIdOf(ControlId::ComboBox1), CBN_SELCHANGE),
+                     MAKEWPARAM(app::win32IdOf(ControlId::ComboBox1), CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(box));
     }
 };
