@@ -1,5 +1,7 @@
 #include "tests/support/Pty.h"
 
+#include "upload/frontend/OwedFile.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +17,9 @@ PtyPair::PtyPair(bool keepTerminalOpen) {
     if (::openpty(&controller_, &terminal_, name, nullptr, nullptr) < 0)
         throw std::runtime_error("openpty failed");
     path_ = name;
+    // A new pseudo-terminal is a new line: what a test that had this number before left owed on
+    // it (the uploader keeps that beyond the process) is no board's debt to this test.
+    upload::frontend::OwedFile().keep(path_, {});
     ::fcntl(controller_, F_SETFD, FD_CLOEXEC);
     ::fcntl(terminal_, F_SETFD, FD_CLOEXEC);
     if (!keepTerminalOpen) {
