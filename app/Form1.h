@@ -2,7 +2,7 @@
 
 #include "app/Form1View.h"
 #include "upload/WindowSurface.h"
-#include "upload/frontend/PortChoices.h"
+#include "frontend/PortChoices.h"
 
 #include <memory>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include "framework/Translation.h"
 #include "upload/FirmwareImage.h"
-#include "upload/frontend/RunDevice.h"
+#include "frontend/RunDevice.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #include "app/qt/Glyphs.h"
 #include "app/qt/TForm1.h"
 #include "upload/ProgramVersion.h"
-#include "upload/frontend/UserLanguage.h"
+#include "frontend/UserLanguage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

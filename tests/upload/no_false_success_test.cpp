@@ -5,7 +5,7 @@
 
 #include "tests/support/UploadRunHelpers.h"
 #include "upload/UploadTexts.h"
-#include "upload/scripted/UploadRig.h"
+#include "tests/support/scripted/UploadRig.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "tests/support/Pty.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TextFiles.h"
-#include "upload/frontend/OwedFile.h"
+#include "frontend/OwedFile.h"
 
 #include <gtest/gtest.h>
 
