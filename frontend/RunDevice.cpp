@@ -1,9 +1,14 @@
 #include "frontend/RunDevice.h"
 
+#include "comport/PortNames.h"
 #include "comport/SerialPorts.h"
 #include <stdexcept>
 
 namespace upload::frontend {
+
+std::string devicePathOf(const std::string& portName) {
+    return comport::deviceOfPortName(portName).value_or(portName);
+}
 
 std::string adapterSerialOf(const std::string& deviceFile) {
     try {

@@ -1,7 +1,5 @@
 #include "frontend/RunDevice.h"
 
-#include "comport/driver/posix/PosixDevice.h"
-
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -9,11 +7,6 @@
 #include <sys/sysmacros.h>
 
 namespace upload::frontend {
-
-std::string devicePathOf(const std::string& portName) {
-    if (const auto resolved = comport::driver::posix::resolveDevicePath(portName)) return *resolved;
-    return portName;
-}
 
 std::string deviceFileOf(const std::string& portName) {
     const std::string path = devicePathOf(portName);

@@ -9,11 +9,6 @@
 namespace upload::frontend {
 
 // Windows names a port the same whichever way it is written: "com4", "\\.\COM4" are COM4.
-// A COM name is the device's own name there: nothing to add to it.
-std::string devicePathOf(const std::string& portName) {
-    return portName;
-}
-
 std::string deviceFileOf(const std::string& portName) {
     std::string name = portName;
     if (name.starts_with("\\\\.\\")) name.erase(0, 4);

@@ -2,9 +2,6 @@
 
 #include "comport/ComPort.h"
 #include "framework/Translation.h"
-#ifndef _WIN32
-#include "comport/driver/posix/PosixDevice.h"
-#endif
 #include "cli/torvin-upload/Console.h"
 #include "cli/torvin-upload/ConsoleWindow.h"
 #include "cli/torvin-upload/TracingPort.h"
@@ -26,15 +23,6 @@ std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet) {
     return std::make_unique<TerminalBar>(stdout, terminalColumns());
 }
 
-// The device a port name opens: "COM15" is /dev/ttyS14. Empty when the name is the path.
-std::string deviceBehind([[maybe_unused]] const std::string& name) {
-#ifndef _WIN32
-    const auto path = comport::driver::posix::resolveDevicePath(name);
-    if (path && *path != name) return *path;
-#endif
-    return {};
-}
-
 struct BoardUpload::Parts {
     // Declared in the order they need each other: the port goes last, after the handlers that
     // point at the rest are cleared.
@@ -49,7 +37,10 @@ struct BoardUpload::Parts {
     Parts(const UploadRequest& request, BoardOutput& output, EventPump& pump)
         : window(request.port, std::move(output.display), output.out),
           logic(line(request, output), window, request.image, request.totalRecords),
-          session(logic, window, pump, output.errors), device(deviceBehind(request.port)) {}
+          session(logic, window, pump, output.errors), device(upload::frontend::devicePathOf(request.port)) {
+        // Only a device that differs from the name is worth telling ("COM15" is /dev/ttyS14).
+        if (device == request.port) device.clear();
+    }
 
     upload::PortOperations& line(const UploadRequest& request, const BoardOutput& output) {
         if (!request.trace) return operations;

@@ -38,9 +38,6 @@ struct BoardOutput {
 // The progress display for standard output: none, a bar on a terminal, plain lines otherwise.
 std::unique_ptr<ProgressDisplay> progressDisplay(bool quiet);
 
-// The device a port name opens: "COM15" is /dev/ttyS14. Empty when the name is the path.
-std::string deviceBehind(const std::string& name);
-
 // One board's upload over a TComPort of its own, opened with the main window's settings: the
 // upload logic, a console window and the session that drives them, stepped by the caller's loop
 // on the main thread, where the port's event thread hands its events over. Several run side by
