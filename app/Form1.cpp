@@ -6,12 +6,12 @@
 #include "comport/ComPort.h"
 #include "comport/SerialPorts.h"
 #include "framework/Translation.h"
-#include "upload/FirmwareImage.h"
-#include "upload/UploadLogic.h"
 #include "frontend/ComPortOperations.h"
 #include "frontend/MainWindowPort.h"
 #include "frontend/PortFailure.h"
 #include "frontend/RunDevice.h"
+#include "upload/FirmwareImage.h"
+#include "upload/UploadLogic.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #include "app/RunRecorder.h"
 
 #include "framework/Translation.h"
-#include "upload/FirmwareImage.h"
 #include "frontend/RunDevice.h"
+#include "upload/FirmwareImage.h"
 
 #include <algorithm>
 #include <cstdlib>

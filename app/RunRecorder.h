@@ -1,7 +1,7 @@
 #pragma once
 
-#include "upload/RunEvents.h"
 #include "frontend/runlog/RunLog.h"
+#include "upload/RunEvents.h"
 
 #include <chrono>
 #include <functional>

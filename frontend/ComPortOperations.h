@@ -4,8 +4,8 @@
 // component and the component nothing of the upload; this adapter is the only place they meet.
 
 #include "comport/CustomComPort.h"
-#include "upload/PortOperations.h"
 #include "frontend/OwedFile.h"
+#include "upload/PortOperations.h"
 
 #include <string>
 

@@ -1,6 +1,5 @@
 #include "cli/torvin-upload/Batch.h"
 
-#include "framework/Translation.h"
 #include "cli/torvin-upload/BatchDisplay.h"
 #include "cli/torvin-upload/CapturedOutput.h"
 #include "cli/torvin-upload/Console.h"
@@ -8,6 +7,7 @@
 #include "cli/torvin-upload/MainThreadPump.h"
 #include "cli/torvin-upload/UploadSession.h"
 #include "cli/torvin-upload/Uploader.h"
+#include "framework/Translation.h"
 #include "frontend/runlog/RunLog.h"
 
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "cli/torvin-upload/Console.h"
 
-#include "framework/Win32Text.h"
 #include "cli/torvin-upload/Utf8Pieces.h"
+#include "framework/Win32Text.h"
 
 #include <windows.h>
 

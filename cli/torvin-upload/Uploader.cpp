@@ -1,10 +1,10 @@
 #include "cli/torvin-upload/Uploader.h"
 
-#include "comport/ComPort.h"
-#include "framework/Translation.h"
 #include "cli/torvin-upload/Console.h"
 #include "cli/torvin-upload/ConsoleWindow.h"
 #include "cli/torvin-upload/TracingPort.h"
+#include "comport/ComPort.h"
+#include "framework/Translation.h"
 #include "frontend/ComPortOperations.h"
 #include "frontend/MainWindowPort.h"
 #include "frontend/PortFailure.h"
@@ -37,7 +37,8 @@ struct BoardUpload::Parts {
     Parts(const UploadRequest& request, BoardOutput& output, EventPump& pump)
         : window(request.port, std::move(output.display), output.out),
           logic(line(request, output), window, request.image, request.totalRecords),
-          session(logic, window, pump, output.errors), device(upload::frontend::devicePathOf(request.port)) {
+          session(logic, window, pump, output.errors),
+          device(upload::frontend::devicePathOf(request.port)) {
         // Only a device that differs from the name is worth telling ("COM15" is /dev/ttyS14).
         if (device == request.port) device.clear();
     }

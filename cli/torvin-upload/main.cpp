@@ -1,17 +1,17 @@
 // torvin-upload: writes the firmware image into a Torvin04/05 board over a serial line, with the
 // same upload logic as the updater's window. `torvin-upload --help` tells the rest.
 
-#include "framework/Translation.h"
 #include "cli/common/CommandLine.h"
 #include "cli/torvin-upload/Batch.h"
 #include "cli/torvin-upload/Console.h"
 #include "cli/torvin-upload/ImageFile.h"
 #include "cli/torvin-upload/ListPorts.h"
 #include "cli/torvin-upload/Options.h"
-#include "upload/FirmwareImage.h"
+#include "framework/Translation.h"
 #include "frontend/RunDevice.h"
 #include "frontend/UserLanguage.h"
 #include "frontend/runlog/RunLog.h"
+#include "upload/FirmwareImage.h"
 
 #include <cstdio>
 #include <filesystem>

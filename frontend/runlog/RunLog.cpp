@@ -1,7 +1,7 @@
 #include "frontend/runlog/RunLog.h"
 
-#include "upload/ProgramVersion.h"
 #include "frontend/runlog/Sha256.h"
+#include "upload/ProgramVersion.h"
 
 #include <nlohmann/json.hpp>
 

@@ -4,8 +4,8 @@
 // got which image (its SHA-256) with which outcome. One JSON object per board and run, one per
 // line, appended to a file that any number of runs share.
 
-#include "upload/FirmwareImage.h"
 #include "frontend/runlog/AppendFile.h"
+#include "upload/FirmwareImage.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,8 +1,6 @@
 // The command-line uploader's parts without a device: the command line, the image file check, the
 // retry timer, the progress display, and whole runs of the session against the scripted board on
 // a clock that jumps to the next tick whenever the board is silent.
-#include "tests/support/TempDir.h"
-#include "tests/support/TextFiles.h"
 #include "cli/torvin-upload/CapturedOutput.h"
 #include "cli/torvin-upload/ImageFile.h"
 #include "cli/torvin-upload/Options.h"
@@ -10,8 +8,10 @@
 #include "cli/torvin-upload/RetryTimer.h"
 #include "cli/torvin-upload/UploadSession.h"
 #include "cli/torvin-upload/Utf8Pieces.h"
-#include "upload/UploadTexts.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TextFiles.h"
 #include "tests/support/scripted/ScriptedBoard.h"
+#include "upload/UploadTexts.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "framework/Exception.h"
 #include "tests/support/UploadRunHelpers.h"
-#include "upload/UploadTexts.h"
 #include "tests/support/scripted/UploadRig.h"
+#include "upload/UploadTexts.h"
 
 #include <gtest/gtest.h>
 

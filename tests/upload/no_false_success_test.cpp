@@ -4,8 +4,8 @@
 // longer than the quiet time), so each must also end in completion, only later.
 
 #include "tests/support/UploadRunHelpers.h"
-#include "upload/UploadTexts.h"
 #include "tests/support/scripted/UploadRig.h"
+#include "upload/UploadTexts.h"
 
 #include <gtest/gtest.h>
 

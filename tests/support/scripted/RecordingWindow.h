@@ -1,7 +1,7 @@
 #pragma once
 
-#include "upload/WindowSurface.h"
 #include "tests/support/scripted/CallLog.h"
+#include "upload/WindowSurface.h"
 
 #include <functional>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "tests/support/scripted/CallLog.h"
 #include "upload/FirmwareImage.h"
 #include "upload/PortOperations.h"
-#include "tests/support/scripted/CallLog.h"
 
 #include <chrono>
 #include <cstdint>

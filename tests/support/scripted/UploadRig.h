@@ -1,9 +1,9 @@
 #pragma once
 
-#include "upload/UploadLogic.h"
 #include "tests/support/scripted/CallLog.h"
 #include "tests/support/scripted/RecordingWindow.h"
 #include "tests/support/scripted/ScriptedBoard.h"
+#include "upload/UploadLogic.h"
 
 namespace upload::scripted {
 
