@@ -6,12 +6,12 @@
 #include "comport/ComPort.h"
 #include "comport/SerialPorts.h"
 #include "framework/Translation.h"
+#include "frontend/ComPortOperations.h"
+#include "frontend/MainWindowPort.h"
+#include "frontend/PortFailure.h"
+#include "frontend/RunDevice.h"
 #include "upload/FirmwareImage.h"
 #include "upload/UploadLogic.h"
-#include "upload/frontend/ComPortOperations.h"
-#include "upload/frontend/MainWindowPort.h"
-#include "upload/frontend/PortFailure.h"
-#include "upload/frontend/RunDevice.h"
 
 #include <cstdio>
 

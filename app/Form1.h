@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/Form1View.h"
+#include "frontend/PortChoices.h"
 #include "upload/WindowSurface.h"
-#include "upload/frontend/PortChoices.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
 #include "app/RunRecorder.h"
 
 #include "framework/Translation.h"
+#include "frontend/RunDevice.h"
 #include "upload/FirmwareImage.h"
-#include "upload/frontend/RunDevice.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "frontend/runlog/RunLog.h"
 #include "upload/RunEvents.h"
-#include "upload/runlog/RunLog.h"
 
 #include <chrono>
 #include <functional>

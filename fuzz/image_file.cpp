@@ -4,7 +4,7 @@
 // hexadecimal digits making at least five bytes, the byte count matching, all bytes summing to 0
 // modulo 256, type 00 (data), 04 (two bytes) or 01 (none, and nothing after it), at least one
 // record to send.
-#include "tools/torvin-upload/ImageFile.h"
+#include "cli/torvin-upload/ImageFile.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -4,6 +4,7 @@
 set(PUBLIC_HEADER_ENTRIES
     comport/ComPort.h                          # the port
     comport/SerialPorts.h                      # the adapters present, and their arrivals
+    comport/PortNames.h                        # the device a port name opens
     comport/settings/SettingsFiles.h           # a port's settings kept in a file or the registry
     comport/settings/IniFileStore.h
     comport/settings/PlatformRegistryStore.h

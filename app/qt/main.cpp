@@ -5,8 +5,8 @@
 #include "app/qt/FrameworkBridge.h"
 #include "app/qt/Glyphs.h"
 #include "app/qt/TForm1.h"
+#include "frontend/UserLanguage.h"
 #include "upload/ProgramVersion.h"
-#include "upload/frontend/UserLanguage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

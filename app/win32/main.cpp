@@ -4,10 +4,10 @@
 #include "app/Texts.h"
 #include "app/win32/Answer.h"
 #include "app/win32/Boxes.h"
-#include "app/win32/MainThreadPump.h"
+#include "app/win32/FrameworkBridge.h"
 #include "app/win32/TForm1.h"
 #include "framework/Win32Text.h"
-#include "upload/frontend/UserLanguage.h"
+#include "frontend/UserLanguage.h"
 
 #include <windows.h>
 
@@ -68,7 +68,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     if (firstWindowBroughtForward()) return 0;
     try {
-        app::win32::MainThreadPump pump;
+        app::win32::FrameworkBridge pump;
         app::win32::TForm1 form(options.port);
         form.show();
         MSG message;

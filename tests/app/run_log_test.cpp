@@ -6,10 +6,10 @@
 #include "app/RunRecorder.h"
 #include "app/qt/FrameworkBridge.h"
 #include "app/qt/TForm1.h"
+#include "cli/torvin-upload/CapturedOutput.h"
+#include "cli/torvin-upload/UploadSession.h"
 #include "tests/support/TempDir.h"
-#include "tools/torvin-upload/CapturedOutput.h"
-#include "tools/torvin-upload/UploadSession.h"
-#include "upload/scripted/UploadRig.h"
+#include "tests/support/scripted/UploadRig.h"
 #ifdef MONITOR_SIM_PATH
 #include "tests/support/MonitorSimProcess.h"
 #endif

@@ -1,6 +1,6 @@
 #include "tests/support/MonitorSimProcess.h"
 
-#include "upload/frontend/OwedFile.h"
+#include "frontend/OwedFile.h"
 
 #include <cerrno>
 #include <csignal>

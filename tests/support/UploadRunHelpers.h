@@ -1,7 +1,7 @@
 #pragma once
 
-#include "upload/scripted/CallLog.h"
-#include "upload/scripted/ScriptedBoard.h"
+#include "tests/support/scripted/CallLog.h"
+#include "tests/support/scripted/ScriptedBoard.h"
 
 #include <cstdint>
 #include <string>

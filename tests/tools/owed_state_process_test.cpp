@@ -1,11 +1,11 @@
 // What one torvin-upload run leaves owed on a device is waited out by the next, whoever runs it,
 // with whatever environment and by whatever name of the device: the board's memory after the
 // second run, compared with the image by Debian's srec_cmp.
+#include "frontend/OwedFile.h"
 #include "tests/support/MonitorSimProcess.h"
 #include "tests/support/OtherUser.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TextFiles.h"
-#include "upload/frontend/OwedFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,17 @@
 // The command-line uploader's parts without a device: the command line, the image file check, the
 // retry timer, the progress display, and whole runs of the session against the scripted board on
 // a clock that jumps to the next tick whenever the board is silent.
+#include "cli/torvin-upload/CapturedOutput.h"
+#include "cli/torvin-upload/ImageFile.h"
+#include "cli/torvin-upload/Options.h"
+#include "cli/torvin-upload/ProgressDisplay.h"
+#include "cli/torvin-upload/RetryTimer.h"
+#include "cli/torvin-upload/UploadSession.h"
+#include "cli/torvin-upload/Utf8Pieces.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TextFiles.h"
-#include "tools/torvin-upload/CapturedOutput.h"
-#include "tools/torvin-upload/ImageFile.h"
-#include "tools/torvin-upload/Options.h"
-#include "tools/torvin-upload/ProgressDisplay.h"
-#include "tools/torvin-upload/RetryTimer.h"
-#include "tools/torvin-upload/UploadSession.h"
-#include "tools/torvin-upload/Utf8Pieces.h"
+#include "tests/support/scripted/ScriptedBoard.h"
 #include "upload/UploadTexts.h"
-#include "upload/scripted/ScriptedBoard.h"
 
 #include <gtest/gtest.h>
 

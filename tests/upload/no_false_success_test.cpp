@@ -4,8 +4,8 @@
 // longer than the quiet time), so each must also end in completion, only later.
 
 #include "tests/support/UploadRunHelpers.h"
+#include "tests/support/scripted/UploadRig.h"
 #include "upload/UploadTexts.h"
-#include "upload/scripted/UploadRig.h"
 
 #include <gtest/gtest.h>
 

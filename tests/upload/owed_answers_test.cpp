@@ -3,8 +3,8 @@
 // them, which ends as soon as they have all come.
 
 #include "tests/support/UploadRunHelpers.h"
+#include "tests/support/scripted/UploadRig.h"
 #include "upload/UploadTexts.h"
-#include "upload/scripted/UploadRig.h"
 
 #include <gtest/gtest.h>
 

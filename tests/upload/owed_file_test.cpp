@@ -1,11 +1,11 @@
 // What a run leaves for the next on a device: found by every later run whoever runs it, by
 // whatever name and whatever the wall clock says, and taken as hostile input, since every user may
 // write into the folder: nothing is followed, waited on or believed beyond reason.
+#include "frontend/OwedFile.h"
 #include "tests/support/OtherUser.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TextFiles.h"
-#include "upload/frontend/OwedFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "upload/frontend/PortChoices.h"
+#include "frontend/PortChoices.h"
 
 #include <gtest/gtest.h>
 

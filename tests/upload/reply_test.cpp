@@ -2,8 +2,8 @@
 // noise or doubled.
 
 #include "tests/support/UploadRunHelpers.h"
+#include "tests/support/scripted/UploadRig.h"
 #include "upload/UploadTexts.h"
-#include "upload/scripted/UploadRig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The run log's record as it lands in the file.
+#include "frontend/runlog/RunLog.h"
 #include "tests/support/TempDir.h"
-#include "upload/runlog/RunLog.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -6,8 +6,8 @@ set -eu
 cd "$1"
 template=$(mktemp "${TMPDIR:-/tmp}/torvin-texts.XXXXXX")
 trap 'rm -f "$template"' EXIT
-grep -rl --include='*.cpp' --include='*.h' 'fw::tr(' app comport framework tools upload |
+grep -rl --include='*.cpp' --include='*.h' 'fw::tr(' app cli comport framework frontend tools upload |
     xgettext --language=C++ --keyword= --keyword=tr:1 --from-code=UTF-8 --files-from=- \
         --output="$template"
 sed -i "s/charset=CHARSET/charset=UTF-8/" "$template"
-msgcmp upload/frontend/translations/pt.po "$template"
+msgcmp frontend/translations/pt.po "$template"

@@ -3,8 +3,8 @@
 
 #include "framework/Exception.h"
 #include "tests/support/UploadRunHelpers.h"
+#include "tests/support/scripted/UploadRig.h"
 #include "upload/UploadTexts.h"
-#include "upload/scripted/UploadRig.h"
 
 #include <gtest/gtest.h>
 

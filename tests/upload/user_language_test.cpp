@@ -2,7 +2,7 @@
 // the build compiled from translations/pt.po.
 
 #include "framework/Translation.h"
-#include "upload/frontend/UserLanguage.h"
+#include "frontend/UserLanguage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "tools/monitor-sim/Options.h"
 
-#include "tools/common/CommandLine.h"
+#include "cli/common/CommandLine.h"
 #include "upload/MonitorArea.h"
 
 #include <cctype>

@@ -1,5 +1,5 @@
 // monitor-sim: a simulated Torvin04/05 board Monitor on a pseudo-terminal. See --help.
-#include "tools/common/CommandLine.h"
+#include "cli/common/CommandLine.h"
 #include "tools/monitor-sim/FlashMemory.h"
 #include "tools/monitor-sim/HexFile.h"
 #include "tools/monitor-sim/Monitor.h"

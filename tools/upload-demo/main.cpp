@@ -3,8 +3,8 @@
 // Exit status 0 when the run completed with every record received intact, 1 otherwise.
 
 #include "framework/Exception.h"
+#include "tests/support/scripted/UploadRig.h"
 #include "upload/UploadTexts.h"
-#include "upload/scripted/UploadRig.h"
 
 #include <cstdio>
 #include <map>
