@@ -1,6 +1,6 @@
 #include "tests/support/Pty.h"
 
-#include "upload/frontend/OwedFile.h"
+#include "frontend/OwedFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
