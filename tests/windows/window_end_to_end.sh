@@ -71,7 +71,7 @@ endBoard
 # The line breaks mid-run (the board closes its end); the board comes back on the same port and
 # the window's next run must leave it holding the image.
 start=$SECONDS
-board --vanish 20
+board --stall 0:30 --vanish 20
 "$client" "$driver" broken "$(windowsPath "$exe")" COM8 "$(windowsPath "$work")" \
     2>"$work/driver.err" &
 driver_pid=$!
