@@ -158,7 +158,7 @@ void TComThread::execute() {
             }))
             break;
         if (completed) {
-            if (waitMask_ & ce::rxChar) noteArrival();
+            if ((waitMask_ & ce::rxChar) && device_->countsOnEventThread()) noteArrival();
             currentEvents = maskToEvents(waitMask_);
             deliverEvents();
         }

@@ -174,7 +174,8 @@ public:
     // layer's monotonic clock (the steady clock): the moment the port first found it waiting,
     // as the event thread woke for it, a bytesWaiting() query or the read itself saw it. Never
     // before the byte came, and not delayed by the hand-over of OnRxChar to its handler, so a
-    // handler can tell what came before what it wrote. Nothing before the first such read.
+    // handler can tell what came before what it wrote (on Windows the event thread does not ask,
+    // so there the mark comes from the query or the read). Nothing before the first such read.
     std::optional<std::chrono::steady_clock::time_point> lastReadArrival() const;
 
     // --- line state ------------------------------------------------------------------------

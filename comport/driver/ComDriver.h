@@ -235,6 +235,10 @@ public:
     virtual std::chrono::steady_clock::time_point monotonicTime() {
         return std::chrono::steady_clock::now();
     }
+    // Whether the event thread may ask the waiting count (clearCommError) as it wakes for new
+    // bytes, to stamp them then. Where it may not, bytes are stamped when the owner's thread
+    // first asks the count or reads them.
+    virtual bool countsOnEventThread() const { return true; }
 
     // --- errors ----------------------------------------------------------------------------
     // The calling thread's last error code.

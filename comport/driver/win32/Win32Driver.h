@@ -14,6 +14,10 @@ namespace comport::driver::win32 {
 
 class Win32Driver final : public ComDriver {
 public:
+    // Under Wine, a ClearCommError from the event thread on a line that broke leaves the next
+    // device opened under the port unusable ("Not ready"); a real Windows was not tried. The
+    // owner's query stamps the bytes instead, later by the hand-over's delay.
+    bool countsOnEventThread() const override { return false; }
     // devices (Win32Device.cpp)
     Handle createFile(const std::string& path) override;
     bool closeHandle(Handle device) override;
